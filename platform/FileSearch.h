@@ -1,0 +1,14 @@
+#pragma once
+// Directory listing by pattern, standing in for the find-first / find-next search.
+#include <string>
+#include <vector>
+
+// Lists the entries (files and folders) of the folder named before the last
+// separator ('/' or '\') of `pattern` whose names match the wildcard text after it
+// ('*' any run of characters, '?' one character; case-sensitive). "." and ".." are
+// never returned. Names are sorted by byte order, so listings are deterministic.
+// A missing folder gives an empty list.
+std::vector<std::string> FindFiles(const std::string& pattern);
+
+// The wildcard test used by FindFiles.
+bool WildcardMatch(const std::string& pattern, const std::string& name);

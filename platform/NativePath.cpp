@@ -1,0 +1,34 @@
+#include "platform/NativePath.h"
+
+#include <filesystem>
+
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  if (path.empty()) return nullptr;
+  return std::fopen(NativePath(path).c_str(), mode);
+}
+
+bool OpenInputStream(std::ifstream& in, const std::string& path, std::ios::openmode mode) {
+  if (path.empty()) return false;
+  in.open(NativePath(path), mode);
+  return in.is_open();
+}
+
+bool OpenOutputStream(std::ofstream& out, const std::string& path, std::ios::openmode mode) {
+  if (path.empty()) return false;
+  out.open(NativePath(path), mode);
+  return out.is_open();
+}
+
+bool PathExists(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::exists(NativePath(path), ec);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The one place where the program's paths meet the operating system.
+// Paths are built and printed with the program's own separators, backslashes
+// included; here "\" is read as a separator like "/".
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+// The path as this system spells it: every '\' becomes '/'.
+std::string NativePath(const std::string& path);
+
+// fopen through the native path; null for an empty path or a file that does not open.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Opens a file stream through the native path; false when it does not open.
+bool OpenInputStream(std::ifstream& in, const std::string& path,
+                     std::ios::openmode mode = std::ios::in | std::ios::binary);
+bool OpenOutputStream(std::ofstream& out, const std::string& path,
+                      std::ios::openmode mode = std::ios::out | std::ios::binary | std::ios::trunc);
+
+// True when the path names an existing file or folder.
+bool PathExists(const std::string& path);

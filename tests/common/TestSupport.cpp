@@ -1,0 +1,123 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::atomic<int> gFolderCounter{0};
+}
+
+TempFolder::TempFolder() {
+  fs::path base(SEGMENTER_TEST_TMP);
+  fs::create_directories(base);
+  for (;;) {
+    fs::path candidate =
+        base / ("t" + std::to_string(getpid()) + "_" + std::to_string(gFolderCounter++));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempFolder::file(const std::string& name) const { return path_ + "/" + name; }
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::vector<uint8_t> b = ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+std::vector<uint8_t> HexBytes(const std::string& hex) {
+  std::vector<uint8_t> out;
+  std::string digits;
+  for (char c : hex) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+  }
+  if (digits.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
+  for (size_t i = 0; i < digits.size(); i += 2) {
+    out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string s;
+  for (uint8_t b : bytes) {
+    s += digits[b >> 4];
+    s += digits[b & 15];
+  }
+  return s;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+  ProcessResult result;
+  TempFolder capture;
+  std::string outPath = capture.file("stdout");
+  std::string errPath = capture.file("stderr");
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(127);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadFileText(outPath);
+  result.err = ReadFileText(errPath);
+  return result;
+}
+
+ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {SEGMENTER_PYTHON, "-c", script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv);
+}
+
+std::string MaskTimes(const std::string& text) {
+  static const std::regex seconds(R"(-?[0-9]+\.[0-9]+(s|min))");
+  return std::regex_replace(text, seconds, "#$1");
+}

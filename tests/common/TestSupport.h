@@ -1,0 +1,45 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders, file bytes, child processes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh empty folder under the build tree's test-tmp, removed again on destruction.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteFileText(const std::string& path, const std::string& text);
+std::string ReadFileText(const std::string& path);
+// Bytes from a hex text such as "02000000 0300"; blanks are ignored.
+std::vector<uint8_t> HexBytes(const std::string& hex);
+std::string ToHex(const std::vector<uint8_t>& bytes);
+
+struct ProcessResult {
+  int status = -1;  // exit status 0..255, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with arguments (no shell), optionally in another working folder,
+// and collects its exit status and both output streams.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+
+// Runs Debian's python3 on a script text with arguments; the result as for RunProcess.
+ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
+
+// Replaces every decimal number directly followed by "s" or "min" with "#", so
+// log lines that carry processor times can be compared as text.
+std::string MaskTimes(const std::string& text);
