@@ -1,0 +1,17 @@
+#pragma once
+// A box of a volume with inclusive corners: x along the columns (last extent),
+// y along the rows, z along the slices (first extent). An empty box is marked by
+// a lower corner of 9999 and an upper corner of -1 before it is grown.
+
+struct SubVolume {
+  SubVolume() = default;
+  SubVolume(int x0_, int y0_, int z0_, int x1_, int y1_, int z1_)
+      : x0(x0_), y0(y0_), z0(z0_), x1(x1_), y1(y1_), z1(z1_) {}
+
+  int x0 = 0;
+  int y0 = 0;
+  int z0 = 0;
+  int x1 = 0;
+  int y1 = 0;
+  int z1 = 0;
+};
