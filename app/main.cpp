@@ -1,0 +1,3 @@
+#include "app/ProgramMain.h"
+
+int main(int argc, char** argv) { return ProgramMain(argc, argv); }
