@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -118,6 +117,29 @@ ProcessResult RunPython(const std::string& script, const std::vector<std::string
 }
 
 std::string MaskTimes(const std::string& text) {
-  static const std::regex seconds(R"(-?[0-9]+\.[0-9]+(s|min))");
-  return std::regex_replace(text, seconds, "#$1");
+  // A number is an optional '-', digits, '.', digits; masked when "s" or "min" follows.
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = i;
+    if (text[j] == '-') ++j;
+    size_t intStart = j;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+    bool number = false;
+    if (j > intStart && j < text.size() && text[j] == '.') {
+      size_t fracStart = ++j;
+      while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+      number = j > fracStart;
+    }
+    if (number && (text.compare(j, 1, "s") == 0 || text.compare(j, 3, "min") == 0)) {
+      out += '#';
+      i = j;
+    } else if (j > i) {
+      out.append(text, i, j - i);
+      i = j;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }
