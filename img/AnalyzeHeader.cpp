@@ -74,11 +74,6 @@ int DatatypeForBits(int bits) {
   }
 }
 
-bool EndsWith(const std::string& s, const char* tail) {
-  size_t n = std::strlen(tail);
-  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
-
 }  // namespace
 
 void SwapBytes(void* p, int k, int n) {

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "numerics/Matrix.h"
 #include "platform/Conversions.h"
 
 namespace {
@@ -202,6 +203,33 @@ void HeapMatrix3D<T>::Rescale(T lo, T hi) {
         double* row = slices_[z][y];
         for (int x = 0; x < dim2_; ++x) row[x] = (row[x] - min) * factor + lo;
       }
+  }
+}
+
+template <class T>
+void HeapMatrix3D<T>::GetSlice(Matrix<T>& out, int index, char axis) const {
+  if (!slices_) return;
+  switch (axis) {
+    case 0:
+      if (index < 0 || index >= dim0_) return;
+      out.SetSize(dim1_, dim2_);
+      for (int y = 0; y < dim1_; ++y)
+        for (int x = 0; x < dim2_; ++x) out(y, x) = slices_[index][y][x];
+      return;
+    case 1:
+      if (index < 0 || index >= dim1_) return;
+      out.SetSize(dim0_, dim2_);
+      for (int z = 0; z < dim0_; ++z)
+        for (int x = 0; x < dim2_; ++x) out(z, x) = slices_[z][index][x];
+      return;
+    case 2:
+      if (index < 0 || index >= dim2_) return;
+      out.SetSize(dim0_, dim1_);
+      for (int z = 0; z < dim0_; ++z)
+        for (int y = 0; y < dim1_; ++y) out(z, y) = slices_[z][y][index];
+      return;
+    default:
+      return;
   }
 }
 
