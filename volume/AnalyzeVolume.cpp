@@ -1,0 +1,159 @@
+#include "volume/AnalyzeVolume.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "platform/Conversions.h"
+#include "platform/Fatal.h"
+#include "platform/NativePath.h"
+#include "volume/VolumeFileNames.h"
+
+AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& headerName, AnalyzeRange& range) {
+  ImageFileHandle handle;
+  open_header(headerName, handle, info, range);
+  const int status = handle.status;
+  CloseImageFile(handle);
+  if (handle.status != kAnalyzeOk) FatalExit(1, "");
+  if (status == kAnalyzeBadDimensions) {
+    std::printf("WARNING: Illegal dimension\n");
+    std::printf("WARNING: Note illegal values\n");
+  } else if (status == kAnalyzeBadVoxelSize) {
+    std::printf("WARNING: Illegal voxel size\n");
+    std::printf("WARNING: Note illegal values\n");
+  } else if (status != kAnalyzeOk) {
+    FatalExit(1, "");  // open_header has printed the reason
+  }
+  std::fflush(stdout);
+  return &info;
+}
+
+int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, const AnalyzeRange& range,
+                    HeapMatrix3D<short>& volume) {
+  std::FILE* f = OpenFile(dataName, "rb");
+  if (!f) {
+    std::printf("File open error!");
+    std::fflush(stdout);
+    return 0;
+  }
+  auto readError = [f]() {
+    std::fclose(f);
+    std::printf("file read error\n");
+    std::fflush(stdout);
+    return kAnalyzeDataReadError;
+  };
+
+  const int X = static_cast<uint16_t>(info.xDim), Y = static_cast<uint16_t>(info.yDim),
+            Z = static_cast<uint16_t>(info.zDim);
+  const int64_t n = static_cast<int64_t>(X) * Y * Z;
+  const int64_t bytesPerVoxel = info.bits == 8 ? 1 : 2;
+
+  // The file must hold every voxel before anything is sized from the header.
+  long here = std::ftell(f);
+  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return readError();
+  long end = std::ftell(f);
+  if (end < here || std::fseek(f, here, SEEK_SET) != 0) return readError();
+  if (static_cast<int64_t>(end - here) < n * bytesPerVoxel) return readError();
+
+  std::vector<uint16_t> values(static_cast<size_t>(n));
+  if (info.bits == 8) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(n));
+    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return readError();
+    for (size_t i = 0; i < bytes.size(); ++i) values[i] = bytes[i];
+  } else {
+    if (std::fread(values.data(), 2, values.size(), f) != values.size()) return readError();
+    if (range.swapped)
+      for (uint16_t& v : values) SwapBytes(&v, 1, 1);
+    bool halve = false;
+    for (uint16_t v : values)
+      if (v > 32767) halve = true;
+    // Values beyond the signed range are brought into 0 .. 32767 for the whole volume.
+    if (halve)
+      for (uint16_t& v : values) v = static_cast<uint16_t>(v >> 1);
+  }
+  std::fclose(f);
+
+  if (volume.SetSize(Z, Y, X) < 1 && n > 0) return kAnalyzeDataReadError;  // allocation refused
+  size_t i = 0;
+  for (int z = 0; z < Z; ++z)
+    for (int y = 0; y < Y; ++y)
+      for (int x = 0; x < X; ++x) volume[z][y][x] = static_cast<short>(values[i++]);
+  return 1;
+}
+
+bool ReadAnalyze(const std::string& name, HeapMatrix3D<short>& volume) {
+  const std::string base = volume_names::WithoutExtension(name);
+  AnalyzeImageInfo info;
+  AnalyzeRange range;
+  ReadAnalyzeHeader(info, base + ".hdr", range);
+  // A voxel file that does not read must not leave an older volume behind that
+  // would then count as read.
+  if (ReadAnalyzeData(base + ".img", info, range, volume) != 1) volume.Clear();
+  return volume.NumElements() > 0;
+}
+
+int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const AnalyzeRange& range,
+                 const HeapMatrix3D<short>& volume) {
+  const volume_names::SplitName split = volume_names::SplitForWriting(name);
+  const int headerStatus = write_header(split.With(".hdr"), info, split.With(".a"), range);
+
+  std::FILE* f = OpenFile(split.With(".img"), "wb");
+  if (!f) return 0;
+  bool ok = true;
+  if (volume.NumElements() > 0) {
+    const int X = volume.dim2();
+    std::vector<uint8_t> lowBytes(static_cast<size_t>(X));
+    for (int z = 0; z < volume.dim0() && ok; ++z)
+      for (int y = 0; y < volume.dim1() && ok; ++y) {
+        const short* row = volume[z][y];
+        if (info.bits == 16) {
+          ok = std::fwrite(row, 2, static_cast<size_t>(X), f) == static_cast<size_t>(X);
+        } else {
+          for (int x = 0; x < X; ++x) lowBytes[x] = LowByte(row[x]);
+          ok = std::fwrite(lowBytes.data(), 1, lowBytes.size(), f) == lowBytes.size();
+        }
+      }
+  }
+  if (std::fclose(f) != 0) ok = false;
+  return ok && headerStatus == kAnalyzeOk ? 1 : 0;
+}
+
+int WriteAnalyze16(const std::string& name, const HeapMatrix3D<short>& volume) {
+  AnalyzeImageInfo info;
+  info.bits = 16;
+  info.xDim = volume.dim2();
+  info.yDim = volume.dim1();
+  info.zDim = volume.dim0();
+  info.xVoxel = info.yVoxel = info.zVoxel = 1.0;
+  AnalyzeRange range;
+  range.glmin = 0;
+  range.glmax = 65535;
+  range.swapped = 1;
+  return WriteAnalyze(name, info, range, volume);
+}
+
+int WriteAnalyzeVolume(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
+  HeapMatrix3D<short> wide;
+  ConvertVolume(wide, volume);
+  return WriteAnalyze16(name, wide);
+}
+
+bool ReadVolume(const std::string& name, HeapMatrix3D<short>& volume) {
+  const std::string ext = volume_names::Extension(name);
+  bool ok = false;
+  if (ext == "3dm")
+    ok = volume.Load(name);
+  else if (ext == "img" || ext == "hdr")
+    ok = ReadAnalyze(name, volume);
+  return ok && volume.NumElements() > 0;
+}
+
+bool WriteVolume(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
+  const std::string ext = volume_names::Extension(name);
+  bool ok = false;
+  if (ext == "3dm")
+    ok = volume.Save(name);
+  else if (ext == "img" || ext == "hdr")
+    ok = WriteAnalyzeVolume(name, volume) == 1;
+  return ok && volume.NumElements() > 0;
+}

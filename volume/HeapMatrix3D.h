@@ -1,0 +1,158 @@
+#pragma once
+// HeapMatrix3D<T>: the 3-D volume of the program, for T = unsigned char, short, int,
+// float and double. The program's 32-bit `long` is int32_t, which is `int` here, so
+// HeapMatrix3D<int32_t> is HeapMatrix3D<int>.
+//
+// Layout: dim0 slices (z) of dim1 rows (y) of dim2 columns (x). Voxel (z, y, x) is
+// reached as volume[z][y][x] through a slice table of dim0 entries, each pointing at
+// dim1 row pointers. A volume that owns its elements keeps them in one zero-filled
+// block in that order (voxel (z, y, x) is element (z*dim1 + y)*dim2 + x), so each
+// slice is consecutive. The x, y and z of a SubVolume box run along dim2, dim1, dim0.
+//
+// Ownership: a volume owns its block and tables and frees them in Release and in its
+// destructor; copies are deep. A view made by AttachBox owns its tables and its
+// margin slices but not the viewed elements: the viewed volume must outlive the view
+// and must not be resized or released while the view is used.
+//
+// A volume whose extents multiply to less than 1 holds no elements; its extents may
+// still be stored (e.g. 0 x 5 x 5). Negative extents are stored as 0.
+//
+// Element access does not check indices. Integer arithmetic (Sum, AddConstant,
+// Rescale) is done in T and wraps at T's width; float arithmetic rounds to float.
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "numerics/SubVolume.h"
+
+template <class T>
+class Matrix;
+
+template <class T>
+class HeapMatrix3D {
+ public:
+  HeapMatrix3D() = default;
+  HeapMatrix3D(const HeapMatrix3D& other) { *this = other; }
+  // Deep copy through both slice tables (a view can be copied into an owned volume).
+  // Assigning a volume to itself does nothing.
+  HeapMatrix3D& operator=(const HeapMatrix3D& other);
+  virtual ~HeapMatrix3D();
+
+  // ---- sizing ----
+  // Sizes the volume and returns the number of elements it holds (0 when none).
+  // Unchanged extents keep the contents. Otherwise the old contents are released and
+  // a zero-filled block is allocated. When the block cannot be had (or would exceed
+  // 2^31 - 1 elements) "Can not allocate memory size of %d x %d x %d\n" is printed on
+  // standard output, the volume is left empty (extents 0) and the result is 0.
+  int SetSize(int dim0, int dim1, int dim2);
+  // Frees everything; the volume becomes empty (extents 0). Returns true.
+  virtual bool Release();
+  virtual void Clear();
+  void SetZero();
+  bool IsInside(int z, int y, int x) const {
+    return z >= 0 && z < dim0_ && y >= 0 && y < dim1_ && x >= 0 && x < dim2_;
+  }
+
+  int dim0() const { return dim0_; }
+  int dim1() const { return dim1_; }
+  int dim2() const { return dim2_; }
+  // Number of voxels held: 0 for a volume without elements.
+  int64_t NumElements() const {
+    return slices_ ? static_cast<int64_t>(dim0_) * dim1_ * dim2_ : 0;
+  }
+
+  // ---- element access (inline, unchecked) ----
+  T** operator[](int z) { return slices_[z]; }
+  const T* const* operator[](int z) const { return slices_[z]; }
+  T& operator()(int z, int y, int x) { return slices_[z][y][x]; }
+  const T& operator()(int z, int y, int x) const { return slices_[z][y][x]; }
+
+  // ---- files, layout by extension: "3dm", "mx3", anything else raw ----
+  // Readers release the volume once the file has opened. A file that does not open
+  // gives false and leaves the volume unchanged. A head with an extent below 1 gives
+  // true and an empty volume. A file shorter than its head says (checked before any
+  // allocation) gives false and an empty volume.
+  virtual bool Load(const std::string& name);
+  virtual bool LoadMx3(const std::string& name);
+  // Writers give false when the file does not open or a write or the close fails.
+  virtual bool Save(const std::string& name) const;
+  virtual bool SaveMx3(const std::string& name) const;
+  // Stream forms. A reader that meets a short stream sets its failbit and leaves
+  // the volume empty; writers leave a failed write in the stream's state.
+  virtual std::istream& ReadMx3(std::istream& in);
+  virtual std::ostream& WriteMx3(std::ostream& out) const;
+  virtual std::istream& Read3dm(std::istream& in);
+  virtual std::ostream& Write3dm(std::ostream& out) const;
+  virtual bool SaveRaw(const std::string& name) const;
+  virtual bool LoadRaw(const std::string& name);
+  std::istream& ReadRaw(std::istream& in);
+  std::ostream& WriteRaw(std::ostream& out) const;
+
+  // ---- element operations ----
+  virtual void Fill(T value);
+  // Sum accumulated in T (wraps for integer types); 0 without elements.
+  virtual T Sum() const;
+  // Largest / smallest element; 0 without elements.
+  virtual T Max() const;
+  virtual T Min() const;
+  // Both start at voxel (0, 0, 0); without elements the outputs are not written.
+  virtual void MinMax(T& min, T& max) const;
+  // Maps [Min, Max] linearly onto [lo, hi]. Integer types use the truncated integer
+  // factor (hi - lo) / (max - min), so a narrower target range maps every voxel to lo;
+  // a constant volume becomes lo.
+  virtual void Rescale(T lo, T hi);
+  // Copies plane `index` across `axis` into out: axis 0 gives dim1 x dim2 (out[y][x]),
+  // 1 gives dim0 x dim2 (out[z][x]), 2 gives dim0 x dim1 (out[z][y]). A bad axis or
+  // index leaves out as it was.
+  virtual void GetSlice(Matrix<T>& out, int index, char axis) const;
+  // Makes this volume a view on `box` of `source` with marginBefore and marginAfter
+  // slices of its own (zero-filled) before and after. Slice marginBefore + i views
+  // source slice box.z0 + i, or source.dim0() - 1 - box.z0 - i when `reverse`.
+  // Writing a viewed voxel writes the source. A box that is empty or does not lie
+  // inside the source, a negative margin or an empty source leave this volume empty.
+  virtual void AttachBox(HeapMatrix3D& source, const SubVolume& box, int marginBefore, int marginAfter,
+                         bool reverse);
+  virtual void FlipDim0();
+  virtual void FlipDim1();
+  virtual void FlipDim2();
+  // Copies the size0 x size1 x size2 window around voxel (centre0, centre1, centre2)
+  // into out, from centre - (size - 1) / 2 to centre + size / 2 on each axis. A window
+  // that is not wholly inside prints "Cannot crop: out of bounds. \n" and leaves out
+  // a zero volume of the requested size.
+  virtual void CropAround(HeapMatrix3D& out, int size0, int size1, int size2, int centre0, int centre1,
+                          int centre2) const;
+  virtual void AddConstant(T c);
+  virtual void ClampBelow(T bound);
+  virtual void ClampAbove(T bound);
+
+ private:
+  void CopyElementsFrom(const HeapMatrix3D& other);
+  bool ReadBody(std::istream& in, int d0, int d1, int d2, bool sliceRecords);
+
+  T* data_ = nullptr;      // owned elements (a view: its margin slices only)
+  T*** slices_ = nullptr;  // dim0 entries into rows_
+  T** rows_ = nullptr;     // dim0 * dim1 row pointers
+  int dim0_ = 0;
+  int dim1_ = 0;
+  int dim2_ = 0;
+};
+
+extern template class HeapMatrix3D<unsigned char>;
+extern template class HeapMatrix3D<short>;
+extern template class HeapMatrix3D<int>;
+extern template class HeapMatrix3D<float>;
+extern template class HeapMatrix3D<double>;
+
+// Widens every voxel (0 .. 255 kept); out takes in's extents.
+void ConvertVolume(HeapMatrix3D<short>& out, const HeapMatrix3D<unsigned char>& in);
+// Keeps the low 8 bits of every voxel (300 -> 44, -1 -> 255); out takes in's extents.
+void ConvertVolume(HeapMatrix3D<unsigned char>& out, const HeapMatrix3D<short>& in);
+// out := in[z0..z1][y0..y1][x0..x1] (inclusive), sized to the box. A box that is empty
+// or not wholly inside `in` gives false and an empty out.
+bool CropVolume(HeapMatrix3D<unsigned char>& out, const HeapMatrix3D<unsigned char>& in,
+                const SubVolume& box);
+// Writes every voxel (z, y, x) of `in` to (z0 + z, y0 + y, x0 + x) of `out` (not resized).
+// A block that does not fit wholly inside `out` gives false and writes nothing.
+bool PasteSubVolume(HeapMatrix3D<unsigned char>& out, int x0, int y0, int z0,
+                    const HeapMatrix3D<unsigned char>& in);
