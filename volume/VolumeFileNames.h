@@ -3,15 +3,9 @@
 // spelling ("\" or "/" as separators); only platform/ turns them into native paths.
 #include <string>
 
-namespace volume_names {
+#include "numerics/TextFunctions.h"
 
-// Trims space characters (only ' ') at both ends.
-inline std::string TrimSpaces(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
+namespace volume_names {
 
 // The text after the last '.', or the whole name when it has no '.'. Compared exactly
 // (case-sensitive) to choose a layout: "a.mx3.3dm" is "3dm", "a.3dm.bak" is "bak".
@@ -26,13 +20,8 @@ inline std::string WithoutExtension(const std::string& name) {
   size_t sep = name.find_last_of("/\\");
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return name;
-  std::string stem = TrimSpaces(name.substr(0, dot));
+  std::string stem = TrimBoth(name.substr(0, dot));
   return stem.empty() ? name : stem;
-}
-
-inline void ToBackslashes(std::string& path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
 }
 
 // A name split for writing a pair: the folder (the text before the last '/', or
@@ -57,19 +46,19 @@ inline SplitName SplitForWriting(const std::string& name) {
   size_t slash = rest.rfind('/');
   if (slash != std::string::npos) {
     split.hasFolder = true;
-    split.folder = TrimSpaces(rest.substr(0, slash));
+    split.folder = TrimBoth(rest.substr(0, slash));
     rest = rest.substr(slash + 1);
   }
   if (split.folder.empty()) {
     size_t back = rest.rfind('\\');
     if (back != std::string::npos) {
       split.hasFolder = true;
-      split.folder = TrimSpaces(rest.substr(0, back));
+      split.folder = TrimBoth(rest.substr(0, back));
       rest = rest.substr(back + 1);
     }
   }
   size_t dot = rest.rfind('.');
-  split.base = dot == std::string::npos ? TrimSpaces(rest) : TrimSpaces(rest.substr(0, dot));
+  split.base = dot == std::string::npos ? TrimBoth(rest) : TrimBoth(rest.substr(0, dot));
   return split;
 }
 
