@@ -140,21 +140,22 @@ void Matrix<T>::MakeGaborKernel(double frequency, double sigma, double angle) {
 
   // Carrier cos(f * u), u the first component of the rotated (row, column) offset.
   const double theta = angle / 180.0 * kPi;
-  Matrix<double> rotation(2, 2);
-  rotation(0, 0) = std::cos(theta);
-  rotation(0, 1) = -std::sin(theta);
-  rotation(1, 0) = std::sin(theta);
-  rotation(1, 1) = std::cos(theta);
+  // Only the first row of the rotation (cos, -sin; sin, cos) is needed.
+  const double cosTheta = std::cos(theta);
+  const double minusSinTheta = -std::sin(theta);
   Matrix<T> carrier;
   carrier.SetSize(n, n);
   if (carrier.data != nullptr) {
-    Matrix<double> offset(2, 1);
     for (int i = 0; i < n; ++i) {
+      const double y = i - h;
       for (int j = 0; j < n; ++j) {
-        offset[0] = i - h;
-        offset[1] = j - h;
-        const Matrix<double> turned = rotation * offset;
-        carrier.rowTable[i][j] = E::FromDouble(std::cos(f * turned[0]));
+        const double x = j - h;
+        // First component of rotation * (y, x)^T, accumulated from 0 as a matrix
+        // product does.
+        double u = 0.0;
+        u = u + cosTheta * y;
+        u = u + minusSinTheta * x;
+        carrier.rowTable[i][j] = E::FromDouble(std::cos(f * u));
       }
     }
   }

@@ -72,19 +72,6 @@ TEST(MatrixStatisticsTest, ExtremesKeepTheFirstElementAndSkipNaN) {
   EXPECT_EQ(c.Max().im, -3.0);
 }
 
-TEST(MatrixStatisticsTest, ArgMaxAndMaxIndex) {
-  EXPECT_EQ(Vec<int>({3, 7, 7, 1}).ArgMax(), 1);
-  EXPECT_EQ(VectorQo<float>().ArgMax(), -1);
-  EXPECT_EQ(MaxIndex(VectorQo<double>()), -1);
-  EXPECT_EQ(MaxIndex(Vec<double>({0.1, 0.1})), 0);
-  EXPECT_EQ(MaxIndex(Vec<double>({0.1, 0.5, 0.2})), 1);
-  // float(0.1) rounds up, so a slightly larger double does not replace it
-  // (ArgMax, in double, does take it).
-  EXPECT_EQ(MaxIndex(Vec<double>({0.1, 0.1000000001})), 0);
-  EXPECT_EQ(Vec<double>({0.1, 0.1000000001}).ArgMax(), 1);
-  EXPECT_EQ(MaxIndex(Vec<double>({0.1, 0.1000001})), 1);
-}
-
 TEST(MatrixArithmeticTest, RemoveMeanAndNormalizeSum) {
   Matrix<int> a = Mat<int>(1, 2, {1, 2});
   a.RemoveMean();
@@ -226,15 +213,4 @@ TEST(MatrixConvolve2DTest, TrueConvolutionWithZeroBorder) {
   // Stored in the element type at every step.
   EXPECT_EQ(Mat<UChar>(1, 1, {20}).Convolve2D(Mat<UChar>(1, 1, {13}))[0], 4);
   EXPECT_TRUE(Mat<bool>(1, 2, {false, true}).Convolve2D(Mat<bool>(1, 3, {true, false, false}))[0]);
-}
-
-TEST(VectorOperatorsTest, SumQuotientAndProduct) {
-  VectorQo<int> s = Vec<int>({1, INT_MAX}) + Vec<int>({2, 1});
-  EXPECT_EQ(s[0], 3);
-  EXPECT_EQ(s[1], INT_MIN);
-  VectorQo<double> q = Vec<double>({1.0, 3.0}) / 4.0;
-  EXPECT_EQ(q[1], 0.75);
-  VectorQo<double> p = Vec<double>({1.0, 3.0}) * 0.5;
-  EXPECT_EQ(p.cols, 2);
-  EXPECT_EQ(p[1], 1.5);
 }

@@ -176,23 +176,3 @@ TEST(MatrixConvolveRowsTest, ColumnsAndSeparable) {
   Matrix<int> direct = b.Convolve2D(k.Transpose() * k);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(separable[i], direct[i]) << i;
 }
-
-TEST(VectorConvolveTest, PlainAndCircular) {
-  VectorQo<int> v = Vec<int>({1, 0, 0, 0});
-  Matrix<int> taps = Mat<int>(1, 3, {1, 2, 3});
-  VectorQo<int> plain = v.Convolve(taps, false);
-  VectorQo<int> circular = v.Convolve(taps, true);
-  const int expectPlain[] = {2, 3, 0, 0};
-  const int expectCircular[] = {2, 3, 0, 1};
-  ASSERT_EQ(plain.cols, 4);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(plain[i], expectPlain[i]) << i;
-    EXPECT_EQ(circular[i], expectCircular[i]) << i;
-  }
-  // A kernel longer than 200 n + 1 still wraps (every tap lands on the one element).
-  Matrix<double> longKernel(1, 205);
-  longKernel.Fill(1.0);
-  EXPECT_EQ(Vec<double>({2.0}).Convolve(longKernel, true)[0], 410.0);
-  // Kernel elements are read in row-major order whatever its shape.
-  EXPECT_EQ(v.Convolve(Mat<int>(3, 1, {1, 2, 3}), false)[1], 3);
-}
