@@ -16,11 +16,11 @@
 
 static_assert(sizeof(bool) == 1, "bool elements are stored as one byte");
 
-namespace {
-
-[[noreturn]] void AllocationFailure() {
+void MatrixAllocationFailure() {
   FatalExit(-1, "\n Memory allocation Error ! ", stderr);
 }
+
+namespace {
 
 int64_t ElementCount(int32_t rows, int32_t cols) {
   if (rows < 1 || cols < 1) return 0;
@@ -34,14 +34,14 @@ Matrix<T>::Matrix(int r, int c) {
   if (r < 1 || c < 1) return;
   rows = r;
   cols = c;
-  if (Matrix<T>::Allocate(r, c) != 0) AllocationFailure();
+  if (Matrix<T>::Allocate(r, c) != 0) MatrixAllocationFailure();
 }
 
 template <class T>
 Matrix<T>::Matrix(const Matrix& other) {
   rows = other.rows;
   cols = other.cols;
-  if (rows >= 1 && cols >= 1 && Matrix<T>::Allocate(rows, cols) != 0) AllocationFailure();
+  if (rows >= 1 && cols >= 1 && Matrix<T>::Allocate(rows, cols) != 0) MatrixAllocationFailure();
   CopyElementsFrom(other);
 }
 
@@ -142,7 +142,7 @@ int Matrix<T>::SetSize(int r, int c) {
   Release();
   rows = r;
   cols = c;
-  if (r >= 1 && c >= 1 && Allocate(r, c) != 0) AllocationFailure();
+  if (r >= 1 && c >= 1 && Allocate(r, c) != 0) MatrixAllocationFailure();
   return 0;
 }
 

@@ -85,8 +85,90 @@ class Matrix {
   // and then the matrix is left empty.
   virtual int Load(const char* path);
 
+  // --- Arithmetic and statistics --------------------------------------------
+  // Computed in T (see MatrixElement.h): integer results wrap, float rounds at
+  // every step, bool is logical (sum = or, product = and, difference = xor).
+  // Min / Max / MinMax keep the first extreme element (strict comparisons, NaN
+  // never replaces); complex elements compare by modulus.
+
+  // Element (r, c) = 1 when r == c, else 0 (also for non-square matrices).
+  virtual void SetIdentity();
+  virtual void SetZero();
+  // 0 for a matrix without elements.
+  virtual T Min() const;
+  virtual T Max() const;
+  // Outputs untouched for a matrix without elements.
+  virtual void MinMax(T* min, T* max) const;
+  virtual T Sum() const;
+  virtual T SumOfSquares() const;
+  // Sum() / element count in the arithmetic of T; 0 without elements.
+  virtual T Mean() const;
+  // 0 - v for v < 0 (the most negative integer stays itself; bytes, bool and
+  // complex elements are copied).
+  virtual Matrix<T> Abs() const;
+
   // row = index / cols, col = index - row * cols. cols must not be 0.
   virtual void IndexToRowCol(int index, int* row, int* col) const;
+
+  // The sum of squared differences of two column vectors of equal length (in T);
+  // 0 for any other pair of shapes.
+  virtual T SquaredDistance(const Matrix<T>& other) const;
+  // This matrix turned by `angle` degrees about its centre, resampled on the same
+  // grid: exact source elements where the turned grid point falls on one, else an
+  // inverse-distance-weighted mean of the surrounding source elements (weights in T).
+  virtual Matrix<T> Rotate(double angle) const;
+
+  // Element-wise product. Different extents: "DotMultiply: matricies must have same
+  // dimensions" on the error stream; the result keeps this matrix's extents and is 0
+  // where `other` has no element.
+  virtual Matrix<T> DotMultiply(const Matrix<T>& other) const;
+  // True 2-D convolution, zero outside, output of this matrix's extents. The kernel
+  // centre is ((kR - 1) / 2, (kC - 1) / 2): the lower middle for even extents.
+  virtual Matrix<T> Convolve2D(const Matrix<T>& kernel) const;
+
+  // --- Fourier transforms and 1-D convolutions --------------------------------
+  // Circular convolution on the padded grid of the larger operand, via FFT2D and
+  // InverseFFT2D (so it carries one factor 1 / (PR * PC)); kernel origin at (0, 0);
+  // cropped to this matrix's extents.
+  virtual Matrix<vexl_Complex> ConvolveFFT(const Matrix<T>& kernel) const;
+  // Convolution of every row with the kernel's first row (taps reversed, centre
+  // (K - 1) / 2, zero border). K = 0 gives the zero matrix.
+  virtual Matrix<T> ConvolveRows(const Matrix<T>& kernel) const;
+  // The same down every column with the kernel's first column.
+  virtual Matrix<T> ConvolveColumns(const Matrix<T>& kernel) const;
+  // ConvolveRows(kernel), then ConvolveColumns(Transpose(kernel)).
+  virtual Matrix<T> ConvolveSeparable(const Matrix<T>& kernel) const;
+
+  // When the sum is not 0: every element minus the mean (divided in double, in
+  // float for float, and stored in T).
+  virtual void RemoveMean();
+  // When the sum is not 0: every element divided by it (integer division for integers).
+  virtual void NormalizeSum();
+  // Writes element (0, col) to *value when there is a row; true when every row
+  // holds the same value in column `col`. `col` must lie inside the matrix.
+  virtual bool ColumnIsConstant(T* value, int col) const;
+
+  // --- Kernel builders: each replaces this matrix (shape and contents) ---------
+  // Values are computed in double and stored through MatrixElement<T>::FromDouble.
+  // A normalising division by a sum of 0 is skipped.
+
+  // n = 2 * int(extent * sigma) + 1. dims 1: a 1 x n row, order 0 Gaussian, 1 its
+  // first derivative, 2 its second derivative (not normalised). Other dims: n x n,
+  // order 0 Gaussian normalised to sum 1, order 2 Laplacian of the Gaussian.
+  // Any other order gives zeros.
+  virtual void GaussianDerivativeFilter(int dims, double sigma, int order, double extent);
+  // n x n with n = 5 * int(b) + 1: G(r; b) - G(r; a), not normalised.
+  virtual void MakeDoGKernel(double a, double b);
+  // Cosine Gabor kernel at `angle` degrees under a Gaussian envelope, sum 1.
+  virtual void MakeGaborKernel(double frequency, double sigma, double angle);
+  // Zero-mean Mexican hat scaled by 10, n = 2 * int(floor(s / 2)) + 1.
+  virtual void MakeMexicanHatKernel(double s);
+
+  // Transforms on the zero-padded power-of-two grid (paddedExtent of each extent).
+  // Forward: exponent +2 pi i, scaled by 1 / (PR * PC). Inverse: exponent -2 pi i,
+  // unscaled, so InverseFFT2D(FFT2D(x)) is x (zero-padded) up to rounding.
+  virtual Matrix<vexl_Complex> FFT2D() const;
+  virtual Matrix<vexl_Complex> InverseFFT2D() const;
 
   // -1 for a negative extent or a product rows * cols beyond the int range, else
   // AllocateElements(rows * cols). Does not store the extents: callers store rows
@@ -119,9 +201,44 @@ class Matrix {
   std::ostream& WriteBinary(std::ostream& out) const;
   std::istream& ReadBinary(std::istream& in);
 
+  // A new cols x rows matrix with element (c, r) = this(r, c).
+  Matrix<T> Transpose() const;
+  // Every element divided by `divisor` (integers: truncating; float: divided in
+  // double and rounded). For integer and bool matrices a divisor of 0 returns an
+  // unchanged copy.
+  Matrix<T> operator/(const T& divisor) const;
+  // Element i times element i of `other` (taken by value), for every element of this
+  // matrix. `other` must hold at least as many elements.
+  Matrix<T>& operator*=(Matrix<T> other);
+
  private:
   void CopyElementsFrom(const Matrix& other);
 };
+
+// a(r, c) - b(r, c) over a's extents; b must be at least as large as a.
+template <class T>
+Matrix<T> operator-(const Matrix<T>& a, const Matrix<T>& b);
+// The matrix product, a.rows x b.cols, accumulated in T from 0; b must have at
+// least a.cols rows.
+template <class T>
+Matrix<T> operator*(const Matrix<T>& a, const Matrix<T>& b);
+
+// G(x; sigma) * (x^2 / sigma^4 - 1 / sigma^2): the second derivative of the
+// normalised 1-D Gaussian.
+double GaussianSecondDerivative(double x, double sigma);
+
+// Ends the process as a failed matrix allocation does: "\n Memory allocation Error ! "
+// on the error stream, exit status -1.
+[[noreturn]] void MatrixAllocationFailure();
+
+// The smallest power of two not below n (0 for n < 1): the grid extent of the
+// Fourier transforms. An extent above 2^30 has no grid that could be allocated and
+// ends the process as a failed allocation does.
+int paddedExtent(int n);
+
+// Transforms row `row` of m in place: radix-2 FFT, exponent direction * 2 pi i,
+// unscaled. m.cols must be a power of two.
+void FourierTransformRow(Matrix<vexl_Complex>& m, int direction, int row);
 
 // dst = src converted element by element (to the nearest float / exactly to double).
 void ConvertMatrix(Matrix<float>& dst, const Matrix<double>& src);

@@ -30,6 +30,7 @@ struct MatrixElement<int> {
   static bool Less(int a, int b) { return a < b; }
   static bool Equal(int a, int b) { return a == b; }
   static int FromDouble(double v) { return TruncToInt32(v); }
+  static double ToDouble(int a) { return a; }
   static vexl_Complex ToComplex(int a) { return vexl_Complex(a, 0.0); }
   // Mean: the sum divided by the count in the element's arithmetic.
   static int Mean(int sum, int n) { return Div(sum, n); }
@@ -49,6 +50,7 @@ struct MatrixElement<short> {
   static bool Less(short a, short b) { return a < b; }
   static bool Equal(short a, short b) { return a == b; }
   static short FromDouble(double v) { return DoubleToLowShort(v); }
+  static double ToDouble(short a) { return a; }
   static vexl_Complex ToComplex(short a) { return vexl_Complex(a, 0.0); }
   static short Mean(short sum, int n) { return LowShort(int(sum) / n); }
   static short RemovedMean(short sum, int n) { return FromDouble(static_cast<double>(sum) / n); }
@@ -66,6 +68,7 @@ struct MatrixElement<unsigned char> {
   static bool Less(T a, T b) { return a < b; }
   static bool Equal(T a, T b) { return a == b; }
   static T FromDouble(double v) { return DoubleToLowByte(v); }
+  static double ToDouble(T a) { return a; }
   static vexl_Complex ToComplex(T a) { return vexl_Complex(a, 0.0); }
   static T Mean(T sum, int n) { return LowByte(int(sum) / n); }
   static T RemovedMean(T sum, int n) { return FromDouble(static_cast<double>(sum) / n); }
@@ -82,6 +85,7 @@ struct MatrixElement<bool> {
   static bool Less(bool a, bool b) { return !a && b; }
   static bool Equal(bool a, bool b) { return a == b; }
   static bool FromDouble(double v) { return v != 0.0; }
+  static double ToDouble(bool a) { return a ? 1.0 : 0.0; }
   static vexl_Complex ToComplex(bool a) { return vexl_Complex(a ? 1.0 : 0.0, 0.0); }
   // Integer division of 0/1 by the count: true only for one element holding true.
   static bool Mean(bool sum, int n) { return (int(sum) / n) != 0; }
@@ -99,6 +103,7 @@ struct MatrixElement<float> {
   static bool Less(float a, float b) { return a < b; }
   static bool Equal(float a, float b) { return a == b; }
   static float FromDouble(double v) { return static_cast<float>(v); }
+  static double ToDouble(float a) { return a; }
   static vexl_Complex ToComplex(float a) { return vexl_Complex(a, 0.0); }
   static float Mean(float sum, int n) { return sum / static_cast<float>(n); }
   static float RemovedMean(float sum, int n) { return sum / static_cast<float>(n); }
@@ -118,6 +123,7 @@ struct MatrixElement<double> {
   static bool Less(double a, double b) { return a < b; }
   static bool Equal(double a, double b) { return a == b; }
   static double FromDouble(double v) { return v; }
+  static double ToDouble(double a) { return a; }
   static vexl_Complex ToComplex(double a) { return vexl_Complex(a, 0.0); }
   static double Mean(double sum, int n) { return sum / n; }
   static double RemovedMean(double sum, int n) { return sum / n; }
@@ -135,6 +141,8 @@ struct MatrixElement<vexl_Complex> {
   static bool Less(const T& a, const T& b) { return a < b; }  // by modulus
   static bool Equal(const T& a, const T& b) { return a == b; }  // both parts
   static T FromDouble(double v) { return T(v, 0.0); }
+  // The real part: kernel values are stored as (v, 0).
+  static double ToDouble(const T& a) { return a.re; }
   static T ToComplex(const T& a) { return a; }
   static T Mean(const T& sum, int n) { return T(sum.re / n, sum.im / n); }
   static T RemovedMean(const T& sum, int n) { return Mean(sum, n); }

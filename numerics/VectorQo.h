@@ -28,6 +28,22 @@ class VectorQo : public Matrix<T> {
   using Matrix<T>::SetSize;
   // SetSize(1, n).
   int SetSize(int n);
+
+  // 1-D convolution with the kernel's elements in row-major order (taps reversed,
+  // centre (K - 1) / 2), sums in T. Not circular: zero outside. Circular: the
+  // vector wraps around.
+  virtual VectorQo<T> Convolve(const Matrix<T>& kernel, bool circular) const;
+  // Index of the first largest element; -1 without elements.
+  virtual int ArgMax() const;
 };
+
+// Element-wise sum, shaped like `a`; b must be at least as large.
+VectorQo<int> operator+(const VectorQo<int>& a, const VectorQo<int>& b);
+// Every element divided / multiplied by d (no test for d = 0).
+VectorQo<double> operator/(const VectorQo<double>& v, double d);
+VectorQo<double> operator*(const VectorQo<double>& v, double d);
+// Index of the first largest element with the running maximum held as a float:
+// elements equal in single precision count as equal and the first wins. -1 when empty.
+int MaxIndex(const VectorQo<double>& v);
 
 #define SEGMENTER_VECTOR_TYPES(X) X(bool) X(unsigned char) X(short) X(int) X(float) X(double)

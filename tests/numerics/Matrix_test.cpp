@@ -255,26 +255,6 @@ TEST(MatrixSizingTest, IndexToRowCol) {
   EXPECT_EQ(col, 1);
 }
 
-TEST(VectorQoTest, ConstructionAndAssignment) {
-  VectorQo<double> v(4, 0.5);
-  EXPECT_EQ(v.rows, 1);
-  EXPECT_EQ(v.cols, 4);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], 0.5);
-  VectorQo<int> none(0);
-  EXPECT_EQ(none.rows, 1);
-  EXPECT_EQ(none.cols, 0);
-  EXPECT_EQ(none.data, nullptr);
-
-  VectorQo<double> copy(v);
-  VectorQo<double> assigned(2);
-  assigned = v;
-  v[0] = 9.0;
-  EXPECT_EQ(copy.cols, 4);
-  EXPECT_EQ(copy[0], 0.5);
-  EXPECT_EQ(assigned.cols, 4);
-  EXPECT_EQ(assigned[0], 0.5);
-}
-
 TEST(ConvertMatrixTest, RoundsToNearestFloatAndWidensExactly) {
   Matrix<double> d(1, 3);
   d[0] = 0.1;
