@@ -383,24 +383,27 @@ void SVDCMP(double** a, int m, int n, double* w, double** v) {
         if (std::fabs(w[nm]) + anorm == anorm) break;
       }
       if (cancel) {
-        // w[nm] is negligible: rv1[l] is cancelled by rotations.
+        // w[nm] is negligible: rv1[l] is cancelled by rotations. Each rotation also
+        // scales the element it leaves behind (rv1[i] *= c), and the sweep stops once
+        // the carried element is negligible; without that, rank-deficient inputs can
+        // come out with a wrong decomposition.
         c = 0.0;
         s = 1.0;
         for (int i = l; i <= k; ++i) {
           f = s * rv1[i];
-          if (std::fabs(f) + anorm != anorm) {
-            g = w[i];
-            h = Pythag(f, g);
-            w[i] = h;
-            h = 1.0 / h;
-            c = g * h;
-            s = -f * h;
-            for (int j = 1; j <= m; ++j) {
-              y = a[j][nm];
-              z = a[j][i];
-              a[j][nm] = y * c + z * s;
-              a[j][i] = z * c - y * s;
-            }
+          rv1[i] = c * rv1[i];
+          if (std::fabs(f) + anorm == anorm) break;
+          g = w[i];
+          h = Pythag(f, g);
+          w[i] = h;
+          h = 1.0 / h;
+          c = g * h;
+          s = -f * h;
+          for (int j = 1; j <= m; ++j) {
+            y = a[j][nm];
+            z = a[j][i];
+            a[j][nm] = y * c + z * s;
+            a[j][i] = z * c - y * s;
           }
         }
       }

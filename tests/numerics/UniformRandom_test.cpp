@@ -6,40 +6,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <cstdint>
 
+#include "RandomReference.h"
 #include "TestSupport.h"
-
-namespace {
-
-// An independent rendering of the published generator (minimal standard LCG with a
-// 32-entry Bays-Durham shuffle), written from its definition in Python.
-const char* kReferenceGenerator = R"PY(
-import sys
-import numpy as np
-M = 2147483647
-def lcg(s):
-    return (16807 * s) % M
-seed = 1
-table = [0] * 32
-for j in range(39, -1, -1):
-    seed = lcg(seed)
-    if j < 32:
-        table[j] = seed
-word = table[0]
-out = []
-for _ in range(int(sys.argv[1])):
-    seed = lcg(seed)
-    j = word // (1 + (M - 1) // 32)
-    word = table[j]
-    table[j] = seed
-    t = np.float32(word / M)
-    if float(t) > 1.0 - 1.2e-7:
-        t = np.float32(1.0 - 1.2e-7)
-    out.append(repr(float(t)))
-print("\n".join(out))
-)PY";
-
-}  // namespace
 
 TEST(UniformRandomTest, FreshSequenceStartsWithTheKnownValues) {
   ResetUniformRandomForTesting();
@@ -51,7 +21,9 @@ TEST(UniformRandomTest, FreshSequenceStartsWithTheKnownValues) {
 
 TEST(UniformRandomTest, FirstThousandDrawsMatchAnIndependentReference) {
   const int count = 1000;
-  ProcessResult py = RunPython(kReferenceGenerator, {std::to_string(count)});
+  std::string script = std::string(kPythonReferenceGenerator) +
+                       "import sys\nprint('\\n'.join(repr(draw()) for _ in range(int(sys.argv[1]))))\n";
+  ProcessResult py = RunPython(script, {std::to_string(count)});
   ASSERT_EQ(py.status, 0) << py.err;
   std::istringstream lines(py.out);
   ResetUniformRandomForTesting();
