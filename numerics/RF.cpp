@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <fstream>
-#include <limits>
 
+#include "numerics/RF_uniform.h"
 #include "platform/BinaryReader.h"
 #include "platform/BinaryWriter.h"
 #include "platform/Conversions.h"
@@ -12,10 +12,6 @@
 namespace {
 
 constexpr double kNoLog = -1e99;
-
-// A bin count computed in double: truncated toward zero; 0 for a count that is not a
-// finite number (a zero width over a non-empty range), so no grid is sized from it.
-int CountOf(double n) { return std::isfinite(n) ? TruncToInt32(n) : 0; }
 
 // Index from a quotient: NaN lies outside; everything else truncates toward zero.
 int IndexOf(double q) { return std::isnan(q) ? -1 : TruncToInt32(q); }
@@ -33,6 +29,8 @@ RF& RF::operator=(const RF& other) {
   random = other.random;
   return *this;
 }
+
+int RF::BinCountOf(double n) { return std::isfinite(n) ? TruncToInt32(n) : 0; }
 
 int RF::BinOf(double x) const {
   if (width == 0.0) return x == min ? 0 : -1;
@@ -56,7 +54,7 @@ void RF::SetFromVector(const VectorQo<float>& v) {
 void RF::Init(double lo, double hi, double w) {
   min = lo;
   width = w;
-  bins = hi == lo ? 1 : CountOf(std::floor((hi - lo) / w + 0.5) + 1.0);
+  bins = hi == lo ? 1 : BinCountOf(std::floor((hi - lo) / w + 0.5) + 1.0);
   if (bins > 0) {
     pdf.SetSize(bins);
     pdf.Fill(0.0);
@@ -147,7 +145,7 @@ void RF::BuildSamplingTable(bool fine) {
   } else {
     step = bins < 10000 ? 0.01 / bins : 0.1 / bins;
   }
-  int size = CountOf(1.0 + std::trunc(1.0 / step));
+  int size = BinCountOf(1.0 + std::trunc(1.0 / step));
   if (size < 0) size = 0;
   samplingTable.SetSize(size);
   samplingTable.Fill(0);
@@ -330,35 +328,4 @@ std::istream& RF::ReadBinary(std::istream& in) {
   min = lo;
   width = w;
   return in;
-}
-
-// ---------------------------------------------------------------- subclasses
-
-void RF_uniform::Init(double a, double b, double w) {
-  centre = (a + b) * 0.5;
-  spread = b - a;
-  width = w;
-  min = a;
-  bins = CountOf((b - a) / w + 1.0);
-  pdf.SetSize(bins > 0 ? bins : 0);
-  pdf.Fill(1.0);
-  BuildSamplingTable(false);
-}
-
-void RF_gaussian::Init(double m, double s, double w) {
-  mean = m;
-  sigma = s;
-  width = w;
-  bins = CountOf(6.0 * s / w + 1.0);
-  int half = (bins - 1) / 2;
-  min = m - w * half;
-  if (bins > 0) {
-    pdf.SetSize(bins);
-    const double scale = 1.0 / (s * std::sqrt(2.0 * M_PI));
-    for (int i = 0; i < bins; ++i) {
-      double d = i * w + min - m;
-      pdf[i] = std::exp(-(d * d) / (2.0 * s * s)) * scale;
-    }
-    BuildSamplingTable(false);
-  }
 }

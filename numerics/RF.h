@@ -11,13 +11,16 @@
 //
 // Random sequence: constructing an RF (or RF_uniform, RF_gaussian) takes exactly one
 // draw from the program-wide generator (its RandomUniform member); copying and
-// assigning take none. Draw takes one or two draws, DrawFromTable one.
+// assigning take none. Draw takes one or two draws, DrawFromTable one; SetFromSubset
+// constructs one RF_uniform and draws from it unless every bin is kept. Nothing else
+// draws.
 //
 // Derived members: cdf is filled only by BuildCdf and describes the masses as they
 // were then; samplingTable and step only by BuildSamplingTable (which SetFromVector
 // and the subclass Init call). Assignment copies everything but cdf.
 //
-// Invariant kept by every operation: when bins > 0, pdf holds exactly bins elements.
+// Invariant kept by every operation: bins never exceeds the number of masses held
+// (Init, LoadText and the subclass Init make them equal).
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -123,6 +126,9 @@ class RF {
   // The bin of x by the rule above; -1 stands for every index outside the grid's
   // non-negative range.
   int BinOf(double x) const;
+  // A bin count computed in double, truncated toward zero; 0 for a count that is not
+  // a finite number (a zero width over a non-empty range), so no grid is sized from it.
+  static int BinCountOf(double n);
 
   VectorQo<double> pdf;
   int bins = 0;
@@ -132,31 +138,4 @@ class RF {
   VectorQo<int32_t> samplingTable;
   double step = 1.0;
   RandomUniform random;  // takes the construction's draw
-};
-
-// Equally likely values a, a + width, ... up to b.
-class RF_uniform : public RF {
- public:
-  // Takes one draw (the RF's).
-  RF_uniform() = default;
-  // centre = (a + b) / 2, spread = b - a; min = a; bins = trunc((b - a) / width + 1)
-  // masses of 1, then BuildSamplingTable(false), which makes them 1 / bins.
-  void Init(double a, double b, double width) override;
-
-  double centre = 0.0;
-  double spread = 0.0;
-};
-
-// A Gaussian discretised on six sigma around its mean.
-class RF_gaussian : public RF {
- public:
-  // Takes one draw (the RF's).
-  RF_gaussian() = default;
-  // bins = trunc(6 sigma / width + 1); min = mean - width * ((bins - 1) / 2) with
-  // integer division, so an even count reaches one bin further above the mean;
-  // masses exp(-d^2 / (2 sigma^2)) / (sigma sqrt(2 pi)), then BuildSamplingTable(false).
-  void Init(double mean, double sigma, double width) override;
-
-  double mean = 0.0;
-  double sigma = 0.0;
 };

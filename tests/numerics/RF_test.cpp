@@ -1,4 +1,6 @@
 #include "numerics/RF.h"
+#include "numerics/RF_gaussian.h"
+#include "numerics/RF_uniform.h"
 
 #include <gtest/gtest.h>
 
@@ -467,4 +469,37 @@ TEST(RFTest, SetFromSubsetKeepsChosenBinsAndRedrawsTheOthers) {
     EXPECT_NEAR(drawn * 1000, std::round(drawn * 1000), 1e-6) << i;
     EXPECT_LE(drawn, 0.2 + 1e-12) << i;
   }
+}
+
+TEST(RFTest, SmoothConvolvesOnTheSameGridAndNormalises) {
+  VectorQo<double> kernel(3);
+  struct Case {
+    const char* name;
+    double taps[3];
+    std::vector<double> masses, smoothed;
+  } cases[] = {
+      {"symmetric", {0.25, 0.5, 0.25}, {0, 0, 4, 0, 0}, {0, 0.25, 0.5, 0.25, 0}},
+      // A true convolution: the first tap lands before the centre.
+      {"asymmetric", {0.25, 0.25, 0.5}, {0, 0, 4, 0, 0}, {0, 0.25, 0.25, 0.5, 0}},
+      // The border is zero, so mass that leaves the grid is lost before normalising.
+      {"at the border", {0.25, 0.5, 0.25}, {2, 0, 0}, {2.0 / 3, 1.0 / 3, 0}},
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < 3; ++i) kernel[i] = c.taps[i];
+    RF r = WithMasses(c.masses, 1.0, 0.5);
+    r.Smooth(kernel);
+    EXPECT_EQ(r.bins, static_cast<int>(c.masses.size())) << c.name;
+    EXPECT_EQ(r.min, 1.0) << c.name;
+    std::vector<double> got = Masses(r);
+    ASSERT_EQ(got.size(), c.smoothed.size()) << c.name;
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.smoothed[i], 1e-15) << c.name << " bin " << i;
+  }
+
+  // Masses read as a column (a record of n x 1) are smoothed down the column.
+  RF column = WithMasses({0, 4, 0});
+  column.pdf.SetSize(3, 1);
+  column.pdf[1] = 4.0;
+  for (int i = 0; i < 3; ++i) kernel[i] = 1.0;
+  column.Smooth(kernel);
+  EXPECT_EQ(Masses(column), (std::vector<double>{1.0 / 3, 1.0 / 3, 1.0 / 3}));
 }
