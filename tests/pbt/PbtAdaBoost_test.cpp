@@ -341,7 +341,7 @@ TEST(PbtAdaBoostTest, StopsWithoutACandidateBelowErrorOne) {
   EXPECT_NE(text.find("  i= 0  no weak classifier with an error below 1; training stops\n"), std::string::npos);
 }
 
-TEST(PbtAdaBoostTest, PerfectRoundLeavesNoWeightAndIsReported) {
+TEST(PbtAdaBoostTest, UpdateWeightsScalesTheCorrectSamplesAndNeverDividesByZero) {
   std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1, 2}, {3, 4}));
   set->calculateAllFeatures();
   PbtAdaBoost booster;
