@@ -2,16 +2,24 @@
 
 #include <memory>
 
+#include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtAndBoost.h"
+#include "pbt/PbtOrBoost.h"
+#include "pbt/PbtTreeWeak.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
   switch (code) {
     case kAdaWeak:
       return new PbtAdaWeak();
-    case kOrBoost:   // PbtOrBoost: not part of the library yet
-    case kAndBoost:  // PbtAndBoost: not part of the library yet
-    case kAdaBoost:  // PbtAdaBoost: not part of the library yet
-    case kTreeWeak:  // PbtTreeWeak: not part of the library yet
+    case kAdaBoost:
+      return new PbtAdaBoost();
+    case kOrBoost:
+      return new PbtOrBoost();
+    case kAndBoost:
+      return new PbtAndBoost();
+    case kTreeWeak:
+      return new PbtTreeWeak();
     default:
       return nullptr;
   }
