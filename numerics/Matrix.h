@@ -69,6 +69,7 @@ class Matrix {
   // Deep copy; resizes when the extents differ. Self-assignment does nothing.
   Matrix& operator=(const Matrix& other);
   Matrix& operator=(Matrix&& other) noexcept;
+  bool Inverse(Matrix& out) const;  // Matrix<double> only: numerics/LinearAlgebra.cpp
 
   // Release() through the virtual table; returns 0.
   virtual int Clear();

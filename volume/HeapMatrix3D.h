@@ -176,6 +176,8 @@ class HeapMatrix3D {
  private:
   void CopyElementsFrom(const HeapMatrix3D& other);
   bool ReadBody(std::istream& in, int d0, int d1, int d2, bool sliceRecords);
+  // Head (int16 or int32 extents), then the body; the three raw layouts.
+  std::istream& ReadLayout(std::istream& in, bool wideExtents, bool sliceRecords);
 
   T* data_ = nullptr;      // owned elements (a view: its margin slices only)
   T*** slices_ = nullptr;  // dim0 entries into rows_

@@ -1,0 +1,313 @@
+#include "pbt/PbtAdaWeak.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "pbt/PbtLog.h"
+#include "platform/Conversions.h"
+#include "platform/Fatal.h"
+
+namespace {
+
+template <class T>
+int ElementCount(const Matrix<T>& m) {
+  return m.data != nullptr ? m.rows * m.cols : 0;
+}
+
+double SumOf(const VectorQo<double>& v) {
+  double s = 0.0;
+  const int n = ElementCount(v);
+  for (int i = 0; i < n; ++i) s += v[i];
+  return s;
+}
+
+[[noreturn]] void Misuse(const std::string& message) { FatalExit(1, "PbtAdaWeak: " + message + "\n", stderr); }
+
+// The training contract: the feature row is cached for both classes and every
+// sample has a weight.
+void CheckTrainingSet(PbtSampleSet* set, int featureIndex) {
+  if (featureIndex < 0 || featureIndex >= set->numFeatures()) {
+    Misuse(FormatText("feature row %i is not among the set's %i features", featureIndex,
+                      set->numFeatures()));
+  }
+  if (set->getFeatureTable(true) == nullptr || set->getFeatureTable(false) == nullptr) {
+    Misuse("the sample set's features are not cached");
+  }
+  if (ElementCount(set->getWeights(true)) < set->numSamples(true) ||
+      ElementCount(set->getWeights(false)) < set->numSamples(false)) {
+    Misuse("the sample set has fewer weights than samples");
+  }
+}
+
+void CheckFlags(const Matrix<short>& flags, int count) {
+  if (ElementCount(flags) < count) Misuse(FormatText("%i cascade flags for %i samples", ElementCount(flags), count));
+}
+
+PbtAdaWeakParams* WeakParams(PbtClassifierParams* params) {
+  PbtAdaWeakParams* p = dynamic_cast<PbtAdaWeakParams*>(params);
+  if (p == nullptr) Misuse("training needs a PbtAdaWeakParams record");
+  return p;
+}
+
+void AllocateBins(std::vector<int8_t>& bins, int count) {
+  try {
+    bins.assign(static_cast<size_t>(count), -1);
+  } catch (const std::bad_alloc&) {
+    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
+  } catch (const std::length_error&) {
+    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
+  }
+}
+
+// The bin of a value: the integer part of (v - min) / width + 0.5; -1 for a value
+// that is not a number or falls outside the bins.
+int8_t BinIndex(float v, const RF& hist) {
+  const double q = (v - hist.min) / hist.width + 0.5;
+  if (std::isnan(q)) return -1;
+  const int32_t i = TruncToInt32(q);
+  if (i < 0 || i >= hist.bins || i > std::numeric_limits<int8_t>::max()) return -1;
+  return static_cast<int8_t>(i);
+}
+
+}  // namespace
+
+PbtAdaWeak& PbtAdaWeak::operator=(const PbtAdaWeak& other) {
+  if (this == &other) return *this;
+  fid = other.fid;
+  degenerate = other.degenerate;
+  polarity = other.polarity;
+  threshold = other.threshold;
+  alpha = other.alpha;
+  featureIndex = other.featureIndex;
+  prepared = 0;
+  return *this;
+}
+
+PbtClassifier* PbtAdaWeak::clone() const {
+  PbtAdaWeak* copy = new PbtAdaWeak();  // deliberate: two draws, as every stump construction
+  *copy = *this;
+  return copy;
+}
+
+PbtClassifier* PbtAdaWeak::create() const {
+  return new PbtAdaWeak();  // deliberate: two draws
+}
+
+void PbtAdaWeak::write(BinaryWriter& out) const {
+  fid.write(out);
+  out.u8(degenerate);
+  out.u8(polarity);
+  out.f32(threshold);
+  out.f32(alpha);
+}
+
+bool PbtAdaWeak::read(BinaryReader& in) {
+  if (!in.fits(kRecordSize, 1)) {
+    in.fail();
+    return false;
+  }
+  PbtFid f;
+  uint8_t deg = 0, pol = 0;
+  float thr = 0.0f, alp = 0.0f;
+  if (!f.read(in) || !in.u8(deg) || !in.u8(pol) || !in.f32(thr) || !in.f32(alp)) return false;
+  if (deg > 1 || pol > 1) {
+    in.fail();
+    return false;
+  }
+  fid = f;
+  degenerate = deg;
+  polarity = pol;
+  threshold = thr;
+  alpha = alp;
+  prepared = 0;
+  return true;
+}
+
+float PbtAdaWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
+  PbtAdaWeakParams* p = WeakParams(params);
+  featureIndex = p->featureIndex;
+  float meanPos = 0.0f, meanNeg = 0.0f, prior = 0.0f;
+  if (!searchThreshold(set, p, Form::kPlain, nullptr, nullptr, &meanPos, &meanNeg, &prior)) return 0.5f;
+  return computeWeight1(meanPos, meanNeg, prior);
+}
+
+float PbtAdaWeak::trainVariant1(PbtSampleSet* set, PbtAdaWeakParams* params,
+                                const Matrix<short>& posFlags, const Matrix<short>& negFlags) {
+  featureIndex = params->featureIndex;
+  float meanPos = 0.0f, meanNeg = 0.0f, prior = 0.0f;
+  if (!searchThreshold(set, params, Form::kOr, &posFlags, &negFlags, &meanPos, &meanNeg, &prior)) return 0.5f;
+  return computeWeight1(meanPos, meanNeg, prior);
+}
+
+float PbtAdaWeak::trainVariant2(PbtSampleSet* set, PbtAdaWeakParams* params,
+                                const Matrix<short>& posFlags, const Matrix<short>& negFlags) {
+  featureIndex = params->featureIndex;
+  float meanPos = 0.0f, meanNeg = 0.0f, prior = 0.0f;
+  if (!searchThreshold(set, params, Form::kAnd, &posFlags, &negFlags, &meanPos, &meanNeg, &prior)) return 0.5f;
+  return computeWeight2(meanPos, meanNeg, prior);
+}
+
+float PbtAdaWeak::classifyInSet(PbtSampleSet* set, int classFlag, int index) {
+  const bool positive = classFlag == 1;
+  float** table = set->getFeatureTable(positive);
+  if (table == nullptr || featureIndex < 0 || featureIndex >= set->numFeatures() || index < 0 ||
+      index >= set->numSamples(positive)) {
+    Misuse(FormatText("no cached value for feature row %i, sample %i", featureIndex, index));
+  }
+  return decide(table[featureIndex][index]);
+}
+
+float PbtAdaWeak::response(PbtSample* sample) { return decide(sample->getFeatureValue(fid)); }
+
+bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Form form,
+                                 const Matrix<short>* posFlags, const Matrix<short>* negFlags,
+                                 float* meanPos, float* meanNeg, float* prior) {
+  if (degenerate) return false;
+  CheckTrainingSet(set, featureIndex);
+  const int nPos = set->numSamples(true);
+  const int nNeg = set->numSamples(false);
+  if (form != Form::kPlain) {
+    CheckFlags(*posFlags, nPos);
+    CheckFlags(*negFlags, nNeg);
+  }
+  const VectorQo<double>& posW = set->getWeights(true);
+  const VectorQo<double>& negW = set->getWeights(false);
+  if (form == Form::kPlain) {
+    posShare = 1.0f;
+    negShare = 1.0f;
+  }
+  const double sp = SumOf(posW);
+  const double sn = SumOf(negW);
+  *prior = static_cast<float>(sp / (sp + sn));
+
+  // Bins computed for another number of samples cannot be this set's.
+  if (!prepared || posBins.size() != static_cast<size_t>(nPos) ||
+      negBins.size() != static_cast<size_t>(nNeg)) {
+    prepare(set, params);
+    if (degenerate) return false;
+  }
+
+  struct ClassPass {
+    RF& hist;
+    const std::vector<int8_t>& bins;
+    const VectorQo<double>& weights;
+    const Matrix<short>* flags;
+    float& share;
+  };
+  ClassPass passes[2] = {{posHist, posBins, posW, posFlags, posShare},
+                         {negHist, negBins, negW, negFlags, negShare}};
+  for (ClassPass& pass : passes) {
+    pass.hist.Fill(0.0);
+    double total = 0.0, shareSum = 0.0;
+    const int n = static_cast<int>(pass.bins.size());
+    for (int i = 0; i < n; ++i) {
+      const double w = pass.weights[i];
+      if (form != Form::kPlain) {
+        total += w;
+        const short flag = (*pass.flags)[i];
+        const bool decided = form == Form::kOr ? flag > 0 : flag <= 0;
+        if (decided) {
+          shareSum += w;
+          continue;
+        }
+      }
+      const int b = pass.bins[static_cast<size_t>(i)];
+      if (b >= 0 && b < pass.hist.bins) pass.hist.pdf[b] += w;
+    }
+    if (form != Form::kPlain) {
+      pass.share = total > 0.0 ? static_cast<float>(1.0 - shareSum / total) : static_cast<float>(shareSum);
+    }
+    pass.hist.Normalize();
+  }
+  *meanPos = static_cast<float>(posHist.Mean());
+  *meanNeg = static_cast<float>(negHist.Mean());
+  return true;
+}
+
+void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
+  const int nPos = set->numSamples(true);
+  const int nNeg = set->numSamples(false);
+  const float* posRow = set->getFeatureTable(true)[featureIndex];
+  const float* negRow = set->getFeatureTable(false)[featureIndex];
+  fid = params->fid;
+
+  // Values that are not numbers take no part in the range (and get no bin below).
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -std::numeric_limits<double>::infinity();
+  for (int i = 0; i < nPos; ++i) {
+    if (posRow[i] < lo) lo = posRow[i];
+    if (posRow[i] > hi) hi = posRow[i];
+  }
+  for (int i = 0; i < nNeg; ++i) {
+    if (negRow[i] < lo) lo = negRow[i];
+    if (negRow[i] > hi) hi = negRow[i];
+  }
+  if (!(lo < hi && lo > -1e99 && hi < 1e99)) {
+    degenerate = 1;
+    return;
+  }
+
+  const int n = params->numThresholds;
+  if (n < 1 || n > kMaxThresholds) {
+    Misuse(FormatText("numThresholds %i outside 1..%i", n, kMaxThresholds));
+  }
+  posHist.InitWithBins(lo, hi, n);
+  negHist.InitWithBins(lo, hi, n);
+
+  AllocateBins(posBins, nPos);
+  AllocateBins(negBins, nNeg);
+  for (int i = 0; i < nPos; ++i) posBins[static_cast<size_t>(i)] = BinIndex(posRow[i], posHist);
+  for (int i = 0; i < nNeg; ++i) negBins[static_cast<size_t>(i)] = BinIndex(negRow[i], posHist);
+  prepared = 1;
+}
+
+float PbtAdaWeak::computeWeight1(float meanPos, float meanNeg, float prior) {
+  return computeWeight(meanPos, meanNeg, prior, false);
+}
+
+float PbtAdaWeak::computeWeight2(float meanPos, float meanNeg, float prior) {
+  return computeWeight(meanPos, meanNeg, prior, true);
+}
+
+float PbtAdaWeak::computeWeight(float meanPos, float meanNeg, float c, bool andCost) {
+  const uint8_t initialPolarity = meanNeg < meanPos ? 1 : 0;
+  double bestCost = 1e10;
+  double bestErr = 1e10;
+  float bestThreshold = static_cast<float>(posHist.min);
+  uint8_t bestPolarity = initialPolarity;
+
+  // The scan runs in float, from the grid minimum up to min + bins x width.
+  const float width = static_cast<float>(posHist.width);
+  const float start = static_cast<float>(posHist.min);
+  const float end = start + static_cast<float>(posHist.bins) * width;
+  for (float t = start; t <= end;) {
+    const double fn = negHist.Cdf(t);
+    const double fp = posHist.Cdf(t);
+    double err = andCost ? c * (posShare * fp + 1 - posShare) + (1 - c) * negShare * (1 - fn)
+                         : c * posShare * fp + (1 - c) * ((1 - fn) * negShare + 1 - negShare);
+    if (initialPolarity == 0) err = 1 - err;
+    const float pen = static_cast<float>(0.1 * (c * posHist.Pdf(t) + (1 - c) * negHist.Pdf(t)));
+    if (err + pen < bestCost) {
+      bestCost = err + pen;
+      bestErr = err;
+      bestPolarity = initialPolarity;
+      bestThreshold = static_cast<float>(t + width / 2.1);
+    }
+    if ((1 - err) + pen < bestCost) {
+      bestCost = (1 - err) + pen;
+      bestErr = 1 - err;
+      bestPolarity = initialPolarity == 0 ? 1 : 0;
+      bestThreshold = static_cast<float>(t + width / 2.1);
+    }
+    // A step below the float resolution at t would never end the scan.
+    const float next = t + width;
+    if (!(next > t)) break;
+    t = next;
+  }
+  threshold = bestThreshold;
+  polarity = bestPolarity;
+  alpha = bestErr > 0 ? static_cast<float>(-std::log(bestErr / (1 - bestErr))) : static_cast<float>(std::log(10.0));
+  return static_cast<float>(bestErr);
+}

@@ -1,0 +1,49 @@
+#include "pbt/PbtClassifierFactory.h"
+
+#include <memory>
+
+#include "pbt/PbtAdaWeak.h"
+
+PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
+  switch (code) {
+    case kAdaWeak:
+      return new PbtAdaWeak();
+    case kOrBoost:   // PbtOrBoost: not part of the library yet
+    case kAndBoost:  // PbtAndBoost: not part of the library yet
+    case kAdaBoost:  // PbtAdaBoost: not part of the library yet
+    case kTreeWeak:  // PbtTreeWeak: not part of the library yet
+    default:
+      return nullptr;
+  }
+}
+
+PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
+  switch (code) {
+    case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
+    case kNodeRealBoost:     // PbtRealBoost: not part of the library yet
+    case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
+    case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
+    default:
+      return nullptr;
+  }
+}
+
+void PbtClassifierFactory::writeTypedMember(BinaryWriter& out, const PbtClassifier& member) {
+  out.u8(member.typeCode());
+  member.write(out);
+}
+
+PbtClassifier* PbtClassifierFactory::readTypedMember(BinaryReader& in) {
+  uint8_t code = 0;
+  if (!in.u8(code)) return nullptr;
+  std::unique_ptr<PbtClassifier> member(createForTypeCode(code));
+  if (!member) {
+    in.fail();
+    return nullptr;
+  }
+  if (!member->read(in)) {
+    in.fail();
+    return nullptr;
+  }
+  return member.release();
+}

@@ -1,0 +1,61 @@
+#pragma once
+// PbtSample: the abstract sample. It owns the feature pool (every PbtFid the sample
+// can compute, in enumeration order) and computes one feature at its current
+// position through the derived class (`computeFeature`).
+//
+// Cache mode: a sample set that has cached its features hands the shared sample out
+// in cache mode, pointing it at the cache table of the entry's class and at the
+// entry's column. Then getFeatureValue reads table[fid.poolIndex][column] and
+// computeFeature is not called. The table is owned by the sample set; the set
+// switches the sample back to compute mode when it frees the cache.
+#include <vector>
+
+#include "numerics/VectorQo.h"
+#include "pbt/PbtFid.h"
+
+class PbtSample {
+ public:
+  PbtSample() = default;
+  virtual ~PbtSample() = default;
+  PbtSample(const PbtSample&) = delete;
+  PbtSample& operator=(const PbtSample&) = delete;
+
+  // The value of one feature at the sample's current position.
+  virtual float computeFeature(const PbtFid& fid) = 0;
+
+  int numFeatures() const { return static_cast<int>(featurePool.size()); }
+
+  // Compute mode: computeFeature(fid). Cache mode: cacheTable[fid.poolIndex][cacheColumn],
+  // without a range check: callers use only features of the pool that the set numbered.
+  float getFeatureValue(const PbtFid& fid) {
+    if (!cached) return computeFeature(fid);
+    return cacheTable[fid.poolIndex][cacheColumn];
+  }
+
+  // Sizes `out` to the pool's size n and sets element i to getFeatureValue(pool[i]);
+  // returns n.
+  int computeFeatures(VectorQo<float>& out, const std::vector<PbtFid>& pool);
+  // computeFeatures(out, featurePool).
+  int computeAllFeatures(VectorQo<float>& out) { return computeFeatures(out, featurePool); }
+
+  // Switches to cache mode on `table` (rows by poolIndex) at column `column`.
+  void setCacheMode(float** table, int column) {
+    cached = 1;
+    cacheTable = table;
+    cacheColumn = column;
+  }
+  // Back to compute mode; the table is forgotten.
+  void clearCacheMode() {
+    cached = 0;
+    cacheTable = nullptr;
+  }
+  bool isCached() const { return cached != 0; }
+
+  // Every feature the sample can compute, in enumeration order.
+  std::vector<PbtFid> featurePool;
+
+ private:
+  unsigned char cached = 0;
+  float** cacheTable = nullptr;
+  int cacheColumn = 0;
+};

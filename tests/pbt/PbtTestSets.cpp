@@ -1,0 +1,82 @@
+#include "PbtTestSets.h"
+
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "pbt/PbtSampleSetParams.h"
+
+TableSample::TableSample(int numFeatures) {
+  for (int f = 0; f < numFeatures; ++f) {
+    PbtFid fid;
+    fid.kind = 'T';
+    fid.setDescription(("test feature " + std::to_string(f)).c_str());
+    fid.params[0] = f;
+    featurePool.push_back(fid);
+  }
+}
+
+float TableSample::computeFeature(const PbtFid& fid) {
+  ++computeCalls;
+  return (*row_)[static_cast<size_t>(fid.params[0])];
+}
+
+VectorSampleSet::VectorSampleSet(std::vector<std::vector<float>> pos, std::vector<std::vector<float>> neg)
+    : posValues(std::move(pos)), negValues(std::move(neg)) {
+  const size_t features = !posValues.empty() ? posValues[0].size() : negValues[0].size();
+  setSample(new TableSample(static_cast<int>(features)));
+  setOwnsSample(true);
+  PbtSampleSetParams params;
+  init(params);
+  initWeights(static_cast<int>(posValues.size()), static_cast<int>(negValues.size()), 0.5f);
+  buildOrder();
+}
+
+VectorSampleSet* VectorSampleSet::singleFeature(const std::vector<float>& pos, const std::vector<float>& neg) {
+  std::vector<std::vector<float>> p, n;
+  for (float v : pos) p.push_back({v});
+  for (float v : neg) n.push_back({v});
+  return new VectorSampleSet(std::move(p), std::move(n));
+}
+
+VectorSampleSet& VectorSampleSet::operator=(const VectorSampleSet& other) {
+  if (this == &other) return *this;
+  PbtSampleSet::operator=(other);
+  posValues = other.posValues;
+  negValues = other.negValues;
+  return *this;
+}
+
+PbtSampleSet* VectorSampleSet::clone() const {
+  VectorSampleSet* copy = new VectorSampleSet();
+  *copy = *this;
+  return copy;
+}
+
+PbtSample* VectorSampleSet::getSample(int index, bool positive) {
+  TableSample* s = tableSample();
+  s->setPosition(positive ? &posValues[static_cast<size_t>(index)] : &negValues[static_cast<size_t>(index)]);
+  return s;
+}
+
+void VectorSampleSet::filterByWeights(const VectorQo<double>& pos, const VectorQo<double>& neg) {
+  PbtSampleSet::filterByWeights(pos, neg);
+  auto keep = [](std::vector<std::vector<float>>& rows, const VectorQo<double>& factors) {
+    std::vector<std::vector<float>> kept;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (static_cast<int>(i) < factors.cols && factors[static_cast<int>(i)] > 0.0) kept.push_back(rows[i]);
+    }
+    rows.swap(kept);
+  };
+  keep(posValues, pos);
+  keep(negValues, neg);
+}
+
+float ValueClassifier::probability(PbtSample* sample) { return sample->getFeatureValue(sample->featurePool[0]); }
+
+std::string RecordBytes(const PbtClassifier& c) {
+  std::ostringstream out;
+  BinaryWriter w(out);
+  c.write(w);
+  return out.str();
+}
