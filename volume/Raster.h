@@ -7,14 +7,15 @@
 // Conventions of every operation below:
 //   - Loops run row-major, and an operation that changes the image in place sees its
 //     own earlier changes.
-//   - "Truncated" is rounded toward zero to a 32-bit integer (TruncToInt32); where a
-//     double result is stored into a byte pixel it is clamped to 0 .. 255 first, so
-//     interpolation overshoot never wraps around.
+//   - "Truncated" is rounded toward zero to a 32-bit integer (TruncToInt32). Window,
+//     Stretch, Resample, Rotate and MeanAlongPoints clamp a result to 0 .. 255 before
+//     storing it into a byte pixel, so it never wraps around; the smoothing filters
+//     store through ConvertMatrix (the low byte).
 //   - Operations that return an image create it afresh; the caller owns it.
 //   - Labels: pixel values used as labels index tables of 2000 entries, so they must
 //     lie in 0 .. 1999.
 //   - Out-of-image rectangles are clipped (see GetSubImage / PutSubImage); drawing
-//     never writes outside the image. Point lists must hold positions inside.
+//     never writes outside the image; points of a list outside the image are skipped.
 //
 // Files (ImageFiles.cpp): ReadPpm / WritePpm read and write the portable pixmap
 // family (layout in ImageFiles.h); SaveGreyImage writes 8-bit grey images through
@@ -105,6 +106,7 @@ class Raster : public Matrix<T> {
   virtual int KeepMainComponent(short minSize);
   // Renumbers the distinct values at or above `level` (float truncated) to 1, 2, ...
   // in increasing order; returns their number (0, and no change, when there is none).
+  // A byte image stores numbers above 255 as 255.
   virtual int RangeAtOrAbove(int level);
   // True when no edge neighbour but at least two diagonal neighbours equal the pixel;
   // false outside the image.
