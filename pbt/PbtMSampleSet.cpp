@@ -9,6 +9,8 @@
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
+#include "volume/ImageFiles.h"
+#include "volume/Raster.h"
 
 namespace {
 
@@ -86,8 +88,20 @@ void PbtMSampleSet::saveSamples(const char* folder) {
     std::string command = FormatText("mkdir       %s", FormatText("%s/%d", folder, c).c_str());
     RunFolderCommand(ToBackslashes(command));
   }
-  // The images of the samples would follow, one "sample%06i.tif" per drawn sample
-  // and class (sampleImageName); no sample class draws itself, so none is written.
+  // One image per sample that draws itself, numbered per class in entry order. A
+  // fresh image per sample, so one that draws nothing never repeats its predecessor.
+  std::vector<int> written(static_cast<size_t>(K), 0);
+  int c = 0, i = 0;
+  reset();
+  while (next(c, i)) {
+    if (c < 0 || c >= K) continue;
+    PbtSample* p = getSample(c, i);
+    if (p == nullptr) continue;
+    Raster<unsigned char> image;
+    p->renderImage(image);
+    if (image.rows < 1 || image.cols < 1) continue;
+    SaveGreyImage(image, sampleImageName(folder, c, written[static_cast<size_t>(c)]++).c_str(), 300);
+  }
 }
 
 void PbtMSampleSet::freeFeatures() {

@@ -79,9 +79,11 @@ class PbtMSampleSet {
   virtual void init(PbtSampleSetParams& params);
 
   // Creates "<folder>/<c>" for every class label c with the command
-  // "mkdir       <folder>\<c>" (slashes turned into backslashes). Nothing for a null
-  // folder. Sample images (named by sampleImageName) are not written: no sample
-  // class draws one yet.
+  // "mkdir       <folder>\<c>" (slashes turned into backslashes), then, for every
+  // entry in order, lets the entry's sample draw itself into a fresh 8-bit image
+  // (PbtSample::renderImage) and writes a non-empty one as a grey TIF at 300 dpi,
+  // named by sampleImageName with a per-class count of the images written. Nothing
+  // for a null folder. The samples of this system draw nothing.
   virtual void saveSamples(const char* folder);
 
   // Deletes the non-null sets of `out`, empties it, then appends one clone per label

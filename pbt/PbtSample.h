@@ -13,6 +13,9 @@
 #include "numerics/VectorQo.h"
 #include "pbt/PbtFid.h"
 
+template <class T>
+class Raster;
+
 class PbtSample {
  public:
   PbtSample() = default;
@@ -22,6 +25,9 @@ class PbtSample {
 
   // The value of one feature at the sample's current position.
   virtual float computeFeature(const PbtFid& fid) = 0;
+  // Draws the sample at its current position into an 8-bit image for the sample
+  // dumps; the base draws nothing and leaves the image as it is.
+  virtual void renderImage(Raster<unsigned char>&) {}
 
   int numFeatures() const { return static_cast<int>(featurePool.size()); }
 

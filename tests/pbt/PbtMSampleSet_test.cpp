@@ -9,6 +9,7 @@
 
 #include "PbtMTestSets.h"
 #include "platform/NativePath.h"
+#include "volume/Raster.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
@@ -238,13 +239,45 @@ TEST(PbtMSampleSetTest, ClearEmptiesTheClassesButKeepsMaskAndSavedWeights) {
   EXPECT_EQ(set->getSampleObject(), nullptr);
 }
 
-TEST(PbtMSampleSetTest, SaveSamplesCreatesOneFolderPerClass) {
+namespace {
+
+// A sample that draws a 2 x 3 image of its value when that value is odd.
+class DrawingSample : public TableSample {
+ public:
+  DrawingSample() : TableSample(1) {}
+  void renderImage(Raster<unsigned char>& image) override {
+    const float v = computeFeature(featurePool[0]);
+    if (static_cast<int>(v) % 2 == 0) return;
+    image.SetSize(2, 3);
+    image.Fill(static_cast<unsigned char>(v));
+  }
+};
+
+}  // namespace
+
+TEST(PbtMSampleSetTest, SaveSamplesCreatesClassFoldersAndWritesTheDrawnSamples) {
   ScopedMinClassSamples min(1);
-  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 0, 1}));
+  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 0, 4}));
   TempFolder tmp;
-  set->saveSamples(tmp.file("node").c_str());
-  for (const char* c : {"0", "1", "2"}) EXPECT_TRUE(PathExists(tmp.file("node/") + c)) << c;
-  EXPECT_FALSE(PathExists(tmp.file("node/3")));
+  // Samples that draw nothing: only the folders.
+  set->saveSamples(tmp.file("plain").c_str());
+  for (const char* c : {"0", "1", "2"}) EXPECT_TRUE(PathExists(tmp.file("plain/") + c)) << c;
+  EXPECT_FALSE(PathExists(tmp.file("plain/3")));
+  EXPECT_FALSE(PathExists(tmp.file("plain/0/sample000000.tif")));
   set->saveSamples(nullptr);
+
+  // Values 1, 201 and 203 draw; each class counts the images it writes.
+  set->setSample(new DrawingSample());
+  set->saveSamples(tmp.file("node").c_str());
+  EXPECT_TRUE(PathExists(tmp.file("node/0/sample000000.tif")));
+  EXPECT_FALSE(PathExists(tmp.file("node/0/sample000001.tif")));
+  EXPECT_TRUE(PathExists(tmp.file("node/2/sample000001.tif")));
+  EXPECT_FALSE(PathExists(tmp.file("node/2/sample000002.tif")));
+  const ProcessResult py = RunPython(
+      "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
+      "print(im.mode, im.size[0], im.size[1], im.getpixel((2, 1)))\n",
+      {tmp.file("node/2/sample000001.tif")});
+  ASSERT_EQ(py.status, 0) << py.err;
+  EXPECT_EQ(py.out, "L 3 2 203\n");
   EXPECT_EQ(PbtMSampleSet::sampleImageName("out/node", 2, 7), "out/node/2/sample000007.tif");
 }
