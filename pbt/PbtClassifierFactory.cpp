@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtRealBoost.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
   switch (code) {
@@ -20,7 +21,7 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
 PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
   switch (code) {
     case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
-    case kNodeRealBoost:     // PbtRealBoost: not part of the library yet
+    case kNodeRealBoost: return new PbtRealBoost();
     case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
     case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
     default:
