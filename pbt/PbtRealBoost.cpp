@@ -22,12 +22,9 @@ double Factor(double x) {
 
 }  // namespace
 
-PbtRealBoost::~PbtRealBoost() { clear(); }
-
 PbtRealBoost& PbtRealBoost::operator=(const PbtRealBoost& other) {
   if (this == &other) return *this;
-  clear();
-  for (PbtClassifier* m : other.members) members.push_back(m != nullptr ? m->clone() : nullptr);
+  copyBoosterFrom(other);
   threshold = other.threshold;
   return *this;
 }
@@ -36,11 +33,6 @@ PbtClassifier* PbtRealBoost::clone() const {
   PbtRealBoost* copy = new PbtRealBoost();
   *copy = *this;
   return copy;
-}
-
-void PbtRealBoost::clear() {
-  for (PbtClassifier* m : members) delete m;
-  members.clear();
 }
 
 void PbtRealBoost::write(BinaryWriter& out) const {
@@ -71,12 +63,6 @@ bool PbtRealBoost::read(BinaryReader& in) {
   for (std::unique_ptr<PbtClassifier>& m : loaded) members.push_back(m.release());
   threshold = thr;
   return true;
-}
-
-void PbtRealBoost::collectFeatures(std::vector<PbtFid>& out) const {
-  for (const PbtClassifier* m : members) {
-    if (m != nullptr) m->collectFeatures(out);
-  }
 }
 
 float PbtRealBoost::ensembleScore(PbtSample* sample) {

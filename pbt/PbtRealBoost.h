@@ -6,8 +6,8 @@
 // the samples by the exponential of that member's response. The threshold can be
 // moved afterwards so that a target false-negative or false-positive rate is met.
 //
-// Members: owned PbtClassifier pointers, each a PbtRealWeak, in training order (or
-// file order after reading); deleted by clear() and the destructor.
+// Members: the shared booster list (PbtBooster), each a PbtRealWeak, in training
+// order or file order after reading. The shared alphas and offset are not used.
 //
 // Random sequence: constructing a PbtRealBoost takes no draw. Each member it creates
 // takes three (PbtRealWeak): reading creates one per stored member, clone() one per
@@ -26,14 +26,12 @@
 // unchanged.
 #include <vector>
 
-#include "pbt/PbtClassifier.h"
+#include "pbt/PbtBooster.h"
 #include "pbt/PbtRealWeak.h"
 
-class PbtRealBoost : public PbtClassifier {
+class PbtRealBoost : public PbtBooster {
  public:
   PbtRealBoost() = default;
-  // clear().
-  ~PbtRealBoost() override;
   // clear(), then a clone of each member of the source in order; threshold copied.
   PbtRealBoost& operator=(const PbtRealBoost& other);
 
@@ -55,24 +53,18 @@ class PbtRealBoost : public PbtClassifier {
   void changeToHaveFalsePos(PbtSampleSet* set, float rate) override;
   // 1 / (1 + exp(-2 (F - threshold))), F = ensembleScore.
   float probability(PbtSample* sample) override;
-  void collectFeatures(std::vector<PbtFid>& out) const override;
   const char* getName() const override { return "RealBoost"; }
 
-  virtual int numWeak() const { return static_cast<int>(members.size()); }
   // The sum of the members' responses, accumulated in float from 0.
   virtual float ensembleScore(PbtSample* sample);
   // One reweighting after a round: each positive weight times exp(-h), each negative
   // weight times exp(h), h = weak's response to the sample's cached value of row
   // featureIndex; then filterByWeights renormalises.
   virtual void updateWeights(PbtSampleSet* set, PbtRealWeak& weak, int featureIndex);
-  // Deletes every non-null member in order and empties the list.
-  virtual void clear();
-
   // The rounds go on after a round whose best error lies in [0.005, 0.495]
   // (compared in float, so errors of exactly 0.005f and 0.495f go on).
   static bool keepsTraining(float bestError) { return bestError >= 0.005f && bestError <= 0.495f; }
 
-  std::vector<PbtClassifier*> members;
   float threshold = 0.0f;  // score at which the probability is 0.5
 
  private:
