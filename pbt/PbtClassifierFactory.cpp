@@ -4,6 +4,7 @@
 
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtMGentalBoost.h"
 #include "pbt/PbtRealBoost.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
@@ -23,8 +24,8 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
 PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
   switch (code) {
     case kNodeRealBoost: return new PbtRealBoost();
+    case kNodeMGentalBoost: return new PbtMGentalBoost();
     case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
-    case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
     case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
     default:
       return nullptr;
