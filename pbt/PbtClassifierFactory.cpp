@@ -2,15 +2,17 @@
 
 #include <memory>
 
+#include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
   switch (code) {
     case kAdaWeak:
       return new PbtAdaWeak();
+    case kAdaBoost:
+      return new PbtAdaBoost();
     case kOrBoost:   // PbtOrBoost: not part of the library yet
     case kAndBoost:  // PbtAndBoost: not part of the library yet
-    case kAdaBoost:  // PbtAdaBoost: not part of the library yet
     case kTreeWeak:  // PbtTreeWeak: not part of the library yet
     default:
       return nullptr;
