@@ -21,7 +21,8 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
 
 PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
   switch (code) {
-    case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
+    case kNodeAdaBoost:
+      return new PbtAdaBoost();
     case kNodeRealBoost:     // PbtRealBoost: not part of the library yet
     case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
     case kNodeMEcoc:         // PbtMEcoc: not part of the library yet

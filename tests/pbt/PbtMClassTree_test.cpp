@@ -10,6 +10,8 @@
 #include "PbtTestSets.h"
 #include "PbtTreeTestDoubles.h"
 #include "TestSupport.h"
+#include "pbt/PbtAdaBoost.h"
+#include "pbt/PbtClassifierFactory.h"
 #include "pbt/PbtFlags.h"
 
 namespace {
@@ -398,4 +400,57 @@ TEST(PbtMClassTreeTest, ConcurrentEvaluationMatchesSerial) {
   }
   for (auto& w : workers) w.join();
   for (int t = 0; t < threads; ++t) EXPECT_EQ(results[static_cast<size_t>(t)], serial) << "thread " << t;
+}
+
+TEST(PbtMClassTreeTest, TreeWithABoosterNodeRoundTrips) {
+  // A two-class booster on two features as the root's node classifier.
+  VectorSampleSet set({{1.0f, 0.2f}, {1.2f, 0.1f}, {0.9f, 0.4f}}, {{3.0f, 0.3f}, {2.8f, 0.2f}, {3.3f, 0.1f}});
+  TempFolder tmp;
+  PbtAdaBoostParams params;
+  params.numWeak = 2;
+  params.logName = tmp.file("log.txt");
+  PbtAdaBoost* booster = new PbtAdaBoost();
+  booster->train(&set, &params);
+
+  PbtMClassTree tree;
+  tree.nodeClassifierCode = PbtClassifierFactory::kNodeAdaBoost;
+  tree.nodeClassifier = booster;
+  tree.classPosterior = VectorQo<double>(3, 1.0 / 3);
+  for (const auto& p : std::vector<std::vector<double>>{{0.7, 0.2, 0.1}, {0.1, 0.3, 0.6}}) {
+    PbtMClassTree* leaf = new PbtMClassTree();
+    leaf->classPosterior.SetSize(3);
+    for (int i = 0; i < 3; ++i) leaf->classPosterior[i] = p[static_cast<size_t>(i)];
+    tree.children.push_back(leaf);
+  }
+  const std::string bytes = Bytes(tree);
+  const std::string file = tmp.file("clf");
+  ASSERT_TRUE(tree.save(file.c_str()));
+  PbtMClassTree loaded;
+  std::string error;
+  ASSERT_TRUE(loaded.load(file.c_str(), &error)) << error;
+  EXPECT_EQ(Bytes(loaded), bytes);
+  ASSERT_NE(dynamic_cast<PbtAdaBoost*>(loaded.nodeClassifier), nullptr);
+
+  for (uint8_t soft : {0, 1}) {
+    tree.setSoftDescent(soft);
+    loaded.setSoftDescent(soft);
+    for (const auto& row : std::vector<std::vector<float>>{{1.0f, 0.2f}, {3.1f, 0.2f}, {2.0f, 0.2f}}) {
+      const std::vector<double> want = Posterior(tree, row);
+      const std::vector<double> got = Posterior(loaded, row);
+      ASSERT_EQ(got.size(), 3u);
+      for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 1e-7) << "soft " << int(soft);
+    }
+  }
+  // Features of the booster's members, in member order.
+  std::vector<PbtFid> features;
+  loaded.collectFeatures(features);
+  EXPECT_EQ(features.size(), static_cast<size_t>(booster->numWeak()));
+
+  // The library's factory: an unknown code with a classifier does not load.
+  std::string forged = bytes;
+  forged[0] = 7;
+  WriteFileBytes(file, std::vector<uint8_t>(forged.begin(), forged.end()));
+  PbtMClassTree unknown;
+  EXPECT_FALSE(unknown.load(file.c_str(), &error));
+  EXPECT_EQ(error, "Truncated or corrupt classifier file: " + file);
 }
