@@ -33,6 +33,8 @@
 #include "platform/BinaryReader.h"
 #include "platform/BinaryWriter.h"
 
+class PbtMSampleSet;
+
 class PbtClassifier {
  public:
   PbtClassifier() = default;
@@ -94,4 +96,11 @@ class PbtClassifier {
   // the class counts. Accumulated in float; an empty class gives a non-finite rate.
   void evaluateError(PbtSampleSet* set, float* falsePos, float* falseNeg, float* total,
                      bool weighted);
+  // The same over every entry of a multi-class set, a class label being positive when
+  // its mask element is set (labels past the mask count as negative). Both modes:
+  // *total = the raw sum of misclassified weight (weighted) or count (counted);
+  // *falseNeg and *falsePos divided by the weight (or count) of the positive and the
+  // negative entries. Accumulated in float; an empty side gives a non-finite rate.
+  void evaluateErrorMulti(PbtMSampleSet* set, VectorQo<bool> mask, float* falsePos, float* falseNeg,
+                          float* total, bool weighted);
 };

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PbtMTestSets.h"
+#include "numerics/UniformRandom.h"
+#include "pbt/PbtMSampleSet.h"
+
+namespace {
+
+std::vector<int> Split(const PbtMSampleSet& set) {
+  std::vector<int> out;
+  for (int s = 0; s < set.classSplit.rows * set.classSplit.cols; ++s) out.push_back(set.classSplit[s]);
+  return out;
+}
+
+std::vector<int> Bytes(const VectorQo<unsigned char>& v) {
+  std::vector<int> out;
+  for (int s = 0; s < v.rows * v.cols; ++s) out.push_back(v[s]);
+  return out;
+}
+
+// Four classes of ten samples, two features. Feature 0 mixes the classes over 0..40;
+// feature 1 puts classes 0 and 2 at 0..10 and classes 1 and 3 at 30..40.
+MVectorSampleSet* SeparableSet() {
+  MVectorSampleSet::Rows rows(4);
+  for (int c = 0; c < 4; ++c) {
+    for (int i = 0; i < 10; ++i) {
+      const float low = static_cast<float>(i + c / 2);
+      rows[static_cast<size_t>(c)].push_back({static_cast<float>((i * 4 + c) % 41), c % 2 ? 30 + low : low});
+    }
+  }
+  return new MVectorSampleSet(rows);
+}
+
+}  // namespace
+
+TEST(PbtMSampleSetSplitTest, TwoActiveClassesOrOneVsRestGiveTheTrivialSplitWithoutFeatures) {
+  ScopedMinClassSamples min(2);
+  struct Case {
+    const char* name;
+    std::vector<std::vector<float>> values;
+    bool oneVsRest;
+    std::vector<int> expected;
+  };
+  const Case cases[] = {
+      {"two active of three", {{1, 2}, {3}, {4, 5, 6}}, false, {0, 1}},
+      {"one-vs-rest", {{1, 2}, {3, 4}, {5, 6}, {7, 8}}, true, {0, 1, 1, 1}},
+      {"one active", {{1, 2}, {3}}, false, {0}},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<MVectorSampleSet> set(MVectorSampleSet::singleFeature(c.values));
+    ResetUniformRandomForTesting();
+    set->chooseClassSplit(VectorQo<double>(static_cast<int>(c.values.size()), 1.0), c.oneVsRest);
+    EXPECT_EQ(Split(*set), c.expected) << c.name;
+    EXPECT_EQ(set->tableSample()->computeCalls, 0) << c.name;
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), 0) << c.name;
+  }
+}
+
+TEST(PbtMSampleSetSplitTest, HistogramsShareOneGridPerFeatureAndCountValues) {
+  ScopedMinClassSamples min(1);
+  MVectorSampleSet set({{{0, 7}, {2, 7}}, {{4, 7}, {2, 7}, {1, 7}}});
+  VectorQo<double> prior(2);
+  prior[0] = 0.3;
+  prior[1] = 0.7;
+  set.calculateAllFeatures();
+  ResetUniformRandomForTesting();
+  set.buildHistograms(prior);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 4);  // one RF per class and feature
+  const std::vector<PbtClassHistogram>& h = set.getHistograms();
+  ASSERT_EQ(h.size(), 2u);
+  EXPECT_EQ(h[1].mass, 0.7);
+  const RF& f0 = h[1].featureHist[0];
+  EXPECT_EQ(f0.bins, 21);
+  EXPECT_EQ(f0.min, 0.0);
+  EXPECT_EQ(f0.width, 0.2);
+  EXPECT_EQ(f0.Pdf(4.0), 1.0);
+  EXPECT_EQ(f0.Pdf(2.0), 1.0);
+  EXPECT_EQ(h[0].featureHist[0].Pdf(0.0), 1.0);
+  // A constant feature: one bin of width 0 holding every value.
+  const RF& f1 = h[0].featureHist[1];
+  EXPECT_EQ(f1.bins, 1);
+  EXPECT_EQ(f1.width, 0.0);
+  EXPECT_EQ(f1.Pdf(7.0), 2.0);
+  EXPECT_EQ(h[1].featureHist[1].Pdf(7.0), 3.0);
+  set.deleteHistograms();
+  EXPECT_TRUE(set.getHistograms().empty());
+}
+
+TEST(PbtMSampleSetSplitTest, BestSplitFindsTheFeatureThatSeparatesGroupsOfClasses) {
+  ScopedMinClassSamples min(1);
+  std::unique_ptr<MVectorSampleSet> set(SeparableSet());
+  const VectorQo<double> prior(4, 0.25);
+  set->calculateAllFeatures();
+  set->buildHistograms(prior);
+
+  double score1 = 0, below = 0, above = 0;
+  VectorQo<unsigned char> grouping;
+  const double t1 = set->bestSplit(1, &score1, &below, &above, &grouping);
+  EXPECT_EQ(Bytes(grouping), (std::vector<int>{0, 1, 0, 1}));
+  // The first threshold past the low group that no class's values touch: x = 12.
+  EXPECT_DOUBLE_EQ(t1, 12.0 + 2.0 / 2.1);
+  EXPECT_NEAR(score1, std::log(2.0), 1e-12);
+  EXPECT_DOUBLE_EQ(below, 0.5);
+  EXPECT_DOUBLE_EQ(above, 0.5);
+
+  double score0 = 0;
+  set->bestSplit(0, &score0, &below, &above, nullptr);
+  EXPECT_GT(score0, score1);
+
+  set->chooseClassSplit(prior, false);
+  EXPECT_EQ(Split(*set), (std::vector<int>{0, 1, 0, 1}));
+  EXPECT_FALSE(set->featuresAreCached());
+  EXPECT_TRUE(set->getHistograms().empty());
+}
+
+TEST(PbtMSampleSetSplitTest, AllClassesOnOneSideGetOneClassMovedOver) {
+  ScopedMinClassSamples min(1);
+  struct Case {
+    const char* name;
+    std::vector<std::vector<float>> values;
+    int expectedPositives;
+    double expectedScore;
+  };
+  const double ln3 = std::log(3.0);
+  const Case cases[] = {
+      // Constant feature: the one threshold is the value itself, every value lies
+      // above it, every class goes positive, one is moved back.
+      {"constant feature", {{5, 5}, {5, 5, 5}, {5}}, 2, ln3 + 0.25 + 0.65},
+      // Three quarters of every class below the best threshold: all negative, one moved.
+      {"mostly low", {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}}, 1, ln3 + 0.65},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<MVectorSampleSet> set(MVectorSampleSet::singleFeature(c.values));
+    const VectorQo<double> prior(3, 1.0 / 3);
+    set->calculateAllFeatures();
+    set->buildHistograms(prior);
+    double score = 0, below = 0, above = 0;
+    set->bestSplit(0, &score, &below, &above, nullptr);
+    EXPECT_NEAR(score, c.expectedScore, 1e-12) << c.name;
+
+    ResetUniformRandomForTesting();
+    set->chooseClassSplit(prior, false);
+    // 3 histograms, the split search's coin, the tie coin, the mover and its draw.
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), 7) << c.name;
+    int positives = 0;
+    for (int f : Split(*set)) positives += f;
+    EXPECT_EQ(positives, c.expectedPositives) << c.name;
+  }
+}
+
+TEST(PbtMSampleSetSplitTest, NoScorableStepLeavesADefinedLosingResult) {
+  ScopedMinClassSamples min(1);
+  std::unique_ptr<MVectorSampleSet> set(MVectorSampleSet::singleFeature({{1, 2}, {3, 4}, {5}}));
+  set->calculateAllFeatures();
+  set->buildHistograms(VectorQo<double>(3, 0.0));  // every class mass 0
+  double score = 0, below = -1, above = -1;
+  VectorQo<unsigned char> grouping(3, 7);
+  const double t = set->bestSplit(0, &score, &below, &above, &grouping);
+  EXPECT_EQ(score, 1e10);
+  EXPECT_EQ(t, 1.0);
+  EXPECT_EQ(below, 0.0);
+  EXPECT_EQ(above, 0.0);
+  EXPECT_EQ(Bytes(grouping), (std::vector<int>{0, 0, 0}));
+
+  // Without histograms for the feature: the same losing result and no draw.
+  ResetUniformRandomForTesting();
+  set->bestSplit(5, &score, &below, &above, &grouping);
+  EXPECT_EQ(score, 1e10);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+}
