@@ -23,9 +23,12 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
 
 PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
   switch (code) {
-    case kNodeRealBoost: return new PbtRealBoost();
-    case kNodeMGentalBoost: return new PbtMGentalBoost();
-    case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
+    case kNodeAdaBoost:
+      return new PbtAdaBoost();
+    case kNodeRealBoost:
+      return new PbtRealBoost();
+    case kNodeMGentalBoost:
+      return new PbtMGentalBoost();
     case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
     default:
       return nullptr;
