@@ -13,6 +13,8 @@
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtClassifierFactory.h"
 #include "pbt/PbtLog.h"
+#include "pbt/PbtMClassTree.h"
+#include "pbt/PbtRealBoost.h"
 
 namespace {
 
@@ -504,4 +506,70 @@ TEST(PbtMGentalBoostTest, ForgedRecordsDoNotRead) {
   ASSERT_TRUE(ReadRecord(reread, RecordBytes(empty)));
   EXPECT_EQ(reread.numClasses, 5);
   EXPECT_EQ(reread.numLabels, 7);
+}
+
+// A tree whose root holds a gentle booster (code 2, three branches) and whose first
+// child holds a Real AdaBoost (code 1, two branches) is saved, loaded and applied.
+TEST(PbtMGentalBoostTest, TreeWithGentleAndRealNodesRoundTrips) {
+  ScopedMinClassSamples minimum(2);
+  std::unique_ptr<MVectorSampleSet> set = TrainingSet();
+  TempFolder tmp;
+  PbtAdaBoostParams params;
+  params.numWeak = 3;
+  params.verbose = 0;
+  params.logName = tmp.file("log.txt");
+  PbtMGentalBoost* gentle = new PbtMGentalBoost();
+  gentle->trainMulti(*set, params);
+  // Labels 0 against 2 on feature 0 for the real booster.
+  VectorSampleSet pair({{0.5f}, {1.0f}, {4.5f}, {2.0f}}, {{3.5f}, {4.0f}, {1.0f}, {3.8f}});
+  PbtRealBoost* real = new PbtRealBoost();
+  real->train(&pair, &params);
+
+  auto leaf = [](std::vector<double> p) {
+    PbtMClassTree* node = new PbtMClassTree();
+    node->classPosterior.SetSize(4);
+    for (int i = 0; i < 4; ++i) node->classPosterior[i] = p[static_cast<size_t>(i)];
+    return node;
+  };
+  PbtMClassTree tree;
+  tree.nodeClassifierCode = PbtClassifierFactory::kNodeMGentalBoost;
+  tree.nodeClassifier = gentle;
+  tree.classPosterior = VectorQo<double>(4, 0.25);
+  PbtMClassTree* inner = leaf({0.5, 0.0, 0.5, 0.0});
+  inner->nodeClassifierCode = PbtClassifierFactory::kNodeRealBoost;
+  inner->nodeClassifier = real;
+  inner->children.push_back(leaf({0.1, 0.0, 0.9, 0.0}));
+  inner->children.push_back(leaf({0.8, 0.0, 0.2, 0.0}));
+  tree.children.push_back(inner);
+  tree.children.push_back(leaf({0.1, 0.0, 0.8, 0.1}));
+  tree.children.push_back(leaf({0.0, 0.0, 0.1, 0.9}));
+
+  const std::string bytes = RecordBytes(tree);
+  const std::string file = tmp.file("clf");
+  ASSERT_TRUE(tree.save(file.c_str()));
+  PbtMClassTree loaded;
+  std::string error;
+  ASSERT_TRUE(loaded.load(file.c_str(), &error)) << error;
+  EXPECT_EQ(RecordBytes(loaded), bytes);
+  ASSERT_NE(dynamic_cast<PbtMGentalBoost*>(loaded.nodeClassifier), nullptr);
+  ASSERT_NE(dynamic_cast<PbtRealBoost*>(loaded.children[0]->nodeClassifier), nullptr);
+
+  VectorQo<double> want, got;
+  for (uint8_t soft : {0, 1}) {
+    tree.setSoftDescent(soft);
+    loaded.setSoftDescent(soft);
+    for (size_t c = 0; c < set->rows.size(); ++c) {
+      for (int i = 0; i < static_cast<int>(set->rows[c].size()); ++i) {
+        PbtSample* s = set->getSample(static_cast<int>(c), i);
+        tree.treePosterior(want, s);
+        loaded.treePosterior(got, s);
+        ASSERT_EQ(got.cols, 4);
+        // Stored posteriors are float32.
+        for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], 1e-7) << "soft " << int(soft) << " class " << c;
+      }
+    }
+  }
+  std::vector<PbtFid> features;
+  loaded.collectFeatures(features);
+  EXPECT_EQ(features.size(), static_cast<size_t>(gentle->numWeak() + real->numWeak()));
 }
