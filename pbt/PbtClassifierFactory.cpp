@@ -5,7 +5,9 @@
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtAndBoost.h"
+#include "pbt/PbtMGentalBoost.h"
 #include "pbt/PbtOrBoost.h"
+#include "pbt/PbtRealBoost.h"
 #include "pbt/PbtTreeWeak.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
@@ -27,9 +29,12 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
 
 PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
   switch (code) {
-    case kNodeAdaBoost:      // PbtAdaBoost: not part of the library yet
-    case kNodeRealBoost:     // PbtRealBoost: not part of the library yet
-    case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
+    case kNodeAdaBoost:
+      return new PbtAdaBoost();
+    case kNodeRealBoost:
+      return new PbtRealBoost();
+    case kNodeMGentalBoost:
+      return new PbtMGentalBoost();
     case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
     default:
       return nullptr;
