@@ -8,9 +8,7 @@
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
-#include "platform/FolderCommands.h"
-#include "volume/ImageFiles.h"
-#include "volume/Raster.h"
+#include "pbt/PbtSampleDump.h"
 
 namespace {
 
@@ -84,12 +82,8 @@ std::string PbtMSampleSet::sampleImageName(const char* folder, int c, int k) {
 void PbtMSampleSet::saveSamples(const char* folder) {
   if (folder == nullptr) return;
   const int K = numLabels();
-  for (int c = 0; c < K; ++c) {
-    std::string command = FormatText("mkdir       %s", FormatText("%s/%d", folder, c).c_str());
-    RunFolderCommand(ToBackslashes(command));
-  }
-  // One image per sample that draws itself, numbered per class in entry order. A
-  // fresh image per sample, so one that draws nothing never repeats its predecessor.
+  for (int c = 0; c < K; ++c) MakeSampleFolder(FormatText("%s/%d", folder, c));
+  // One image per sample that draws itself, numbered per class in entry order.
   std::vector<int> written(static_cast<size_t>(K), 0);
   int c = 0, i = 0;
   reset();
@@ -97,10 +91,9 @@ void PbtMSampleSet::saveSamples(const char* folder) {
     if (c < 0 || c >= K) continue;
     PbtSample* p = getSample(c, i);
     if (p == nullptr) continue;
-    Raster<unsigned char> image;
-    p->renderImage(image);
-    if (image.rows < 1 || image.cols < 1) continue;
-    SaveGreyImage(image, sampleImageName(folder, c, written[static_cast<size_t>(c)]++).c_str(), 300);
+    if (DumpSampleImage(*p, sampleImageName(folder, c, written[static_cast<size_t>(c)]))) {
+      ++written[static_cast<size_t>(c)];
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "pbt/PbtLog.h"
+#include "pbt/PbtSampleDump.h"
 #include "platform/Fatal.h"
 
 namespace {
@@ -289,4 +290,23 @@ void PbtSampleSet::buildOrder() {
     entryPositive[e] = 1;
   }
   for (int j = 0; j < numNeg; ++j, ++e) entrySample[e] = j;
+}
+
+void PbtSampleSet::saveSamples(const char* folder) {
+  if (folder == nullptr) return;
+  const std::string posFolder = FormatText("%s/pos", folder);
+  const std::string negFolder = FormatText("%s/neg", folder);
+  MakeSampleFolder(negFolder);
+  MakeSampleFolder(posFolder);
+  int written[2] = {0, 0};
+  reset();
+  while (hasNext()) {
+    const bool positive = next();
+    PbtSample* s = current();
+    if (s == nullptr) continue;
+    int& count = written[positive ? 1 : 0];
+    if (DumpSampleImage(*s, FormatText("%s/sample%06i.tif", (positive ? posFolder : negFolder).c_str(), count))) {
+      ++count;
+    }
+  }
 }

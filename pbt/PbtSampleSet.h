@@ -76,6 +76,12 @@ class PbtSampleSet {
   virtual void setSample(PbtSample* s);
   // Orders the entries; nothing in the base.
   virtual void drawSamples() {}
+  // Creates "<folder>/neg" and "<folder>/pos" (the negative one first, with
+  // "mkdir       %s"), then, for every entry in order, lets its sample draw itself
+  // and writes each drawn image as "<class folder>/sample%06i.tif" (grey TIF, 300
+  // dpi), counted per class. Nothing for a null folder. The samples of this system
+  // draw nothing, so only the folders appear.
+  virtual void saveSamples(const char* folder);
 
   // Fills the cache (see above). When it cannot be allocated: "ERROR: out of memory
   // (calculateAllFeatures)" on the error stream and the program ends (status 1).

@@ -239,21 +239,6 @@ TEST(PbtMSampleSetTest, ClearEmptiesTheClassesButKeepsMaskAndSavedWeights) {
   EXPECT_EQ(set->getSampleObject(), nullptr);
 }
 
-namespace {
-
-// A sample that draws a 2 x 3 image of its value when that value is odd.
-class DrawingSample : public TableSample {
- public:
-  DrawingSample() : TableSample(1) {}
-  void renderImage(Raster<unsigned char>& image) override {
-    const float v = computeFeature(featurePool[0]);
-    if (static_cast<int>(v) % 2 == 0) return;
-    image.SetSize(2, 3);
-    image.Fill(static_cast<unsigned char>(v));
-  }
-};
-
-}  // namespace
 
 TEST(PbtMSampleSetTest, SaveSamplesCreatesClassFoldersAndWritesTheDrawnSamples) {
   ScopedMinClassSamples min(1);

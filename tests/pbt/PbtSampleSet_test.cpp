@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "PbtTestSets.h"
+#include "TestSupport.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -272,6 +274,31 @@ TEST(PbtSampleSetTest, EntriesAreWrittenAndReadAtTheCursor) {
   EXPECT_EQ(set->numEntries(), 0);
   set->reset();
   EXPECT_FALSE(set->hasNext());
+}
+
+TEST(PbtSampleSetTest, SaveSamplesCreatesBothFoldersAndWritesOnlyDrawnSamples) {
+  TempFolder tmp;
+  // Positives 1, 2, 3 and negatives 4, 5: the odd values draw.
+  std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1, 2, 3}, {4, 5}));
+  set->saveSamples(tmp.file("plain").c_str());  // the table sample draws nothing
+  EXPECT_TRUE(PathExists(tmp.file("plain/pos")));
+  EXPECT_TRUE(PathExists(tmp.file("plain/neg")));
+  EXPECT_FALSE(PathExists(tmp.file("plain/pos/sample000000.tif")));
+  set->saveSamples(nullptr);
+
+  set->setSample(new DrawingSample());
+  set->saveSamples(tmp.file("node").c_str());
+  EXPECT_TRUE(PathExists(tmp.file("node/pos/sample000000.tif")));
+  EXPECT_TRUE(PathExists(tmp.file("node/pos/sample000001.tif")));
+  EXPECT_FALSE(PathExists(tmp.file("node/pos/sample000002.tif")));
+  EXPECT_TRUE(PathExists(tmp.file("node/neg/sample000000.tif")));
+  EXPECT_FALSE(PathExists(tmp.file("node/neg/sample000001.tif")));
+  const ProcessResult py = RunPython(
+      "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
+      "print(im.mode, im.size[0], im.size[1], im.getpixel((0, 0)))\n",
+      {tmp.file("node/pos/sample000001.tif")});
+  ASSERT_EQ(py.status, 0) << py.err;
+  EXPECT_EQ(py.out, "L 3 2 3\n");  // the second drawn positive is the value 3
 }
 
 TEST(PbtSampleSetDeathTest, CacheAllocationFailureEndsTheRun) {

@@ -80,3 +80,10 @@ std::string RecordBytes(const PbtClassifier& c) {
   c.write(w);
   return out.str();
 }
+
+void DrawingSample::renderImage(Raster<unsigned char>& image) {
+  const float v = computeFeature(featurePool[0]);
+  if (static_cast<int>(v) % 2 == 0) return;
+  image.SetSize(2, 3);
+  image.Fill(static_cast<unsigned char>(v));
+}

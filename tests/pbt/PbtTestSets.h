@@ -19,6 +19,7 @@
 #include "pbt/PbtClassifier.h"
 #include "pbt/PbtSample.h"
 #include "pbt/PbtSampleSet.h"
+#include "volume/Raster.h"
 
 class TableSample : public PbtSample {
  public:
@@ -30,6 +31,14 @@ class TableSample : public PbtSample {
 
  private:
   const std::vector<float>* row_ = nullptr;
+};
+
+// A one-feature TableSample that draws a 2 x 3 image filled with its value when
+// that value is odd (the sample dumps write only drawn images).
+class DrawingSample : public TableSample {
+ public:
+  DrawingSample() : TableSample(1) {}
+  void renderImage(Raster<unsigned char>& image) override;
 };
 
 class VectorSampleSet : public PbtSampleSet {
