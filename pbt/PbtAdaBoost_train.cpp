@@ -7,6 +7,9 @@
 
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtAndBoost.h"
+#include "pbt/PbtOrBoost.h"
+#include "pbt/PbtTreeWeak.h"
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
 #include "platform/SystemInfo.h"
@@ -25,10 +28,15 @@ double SumOf(const VectorQo<double>& v) {
 // The candidates of every round, built once per training call.
 std::vector<std::unique_ptr<PbtClassifier>> BuildCandidates(const PbtAdaBoostParams& params, int nFeat) {
   std::vector<std::unique_ptr<PbtClassifier>> candidates;
+  if (params.treeDepth > 0) {
+    candidates.emplace_back(new PbtTreeWeak());  // no draw
+    return candidates;
+  }
   for (int i = 0; i < nFeat; ++i) {
     candidates.emplace_back(new PbtAdaWeak());  // deliberate: one stump per feature (two draws each)
   }
-  (void)params;
+  if (params.orLevels > 1) candidates.emplace_back(new PbtOrBoost());    // no draw
+  if (params.andLevels > 1) candidates.emplace_back(new PbtAndBoost());  // no draw
   return candidates;
 }
 

@@ -4,6 +4,9 @@
 
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtAndBoost.h"
+#include "pbt/PbtOrBoost.h"
+#include "pbt/PbtTreeWeak.h"
 
 PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
   switch (code) {
@@ -11,9 +14,12 @@ PbtClassifier* PbtClassifierFactory::createForTypeCode(int code) {
       return new PbtAdaWeak();
     case kAdaBoost:
       return new PbtAdaBoost();
-    case kOrBoost:   // PbtOrBoost: not part of the library yet
-    case kAndBoost:  // PbtAndBoost: not part of the library yet
-    case kTreeWeak:  // PbtTreeWeak: not part of the library yet
+    case kOrBoost:
+      return new PbtOrBoost();
+    case kAndBoost:
+      return new PbtAndBoost();
+    case kTreeWeak:
+      return new PbtTreeWeak();
     default:
       return nullptr;
   }

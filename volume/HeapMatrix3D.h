@@ -28,6 +28,8 @@
 
 template <class T>
 class Matrix;
+template <class T>
+class VectorQo;
 
 template <class T>
 class HeapMatrix3D {
@@ -122,6 +124,51 @@ class HeapMatrix3D {
   // a zero volume of the requested size.
   virtual void CropAround(HeapMatrix3D& out, int size0, int size1, int size2, int centre0, int centre1,
                           int centre2) const;
+
+  // ---- connected components (HeapMatrix3D_components.cpp) ----
+  // The volume is read as a label volume: a voxel's label is its value as an int
+  // (float and double truncated toward zero), and a component is a maximal set of
+  // voxels of exactly equal value joined through the six face neighbours. The
+  // per-label tables hold 2000 entries, so labels must lie in 0 .. 1999; a label
+  // outside that range (negative or 2000 and above) makes the operations answer 2001
+  // (AreLabelsConnected: true).
+  //
+  // Forest of ConnectedComponents, both volumes sized to this volume's extents:
+  //   link: at a non-root voxel the linear index (z*dim1 + y)*dim2 + x of a voxel
+  //         nearer its root; at a root -rank (-1 for a voxel never joined).
+  //   size: at a root the voxel count of its component, 0 elsewhere.
+  // Built in one raster scan with union by rank and no path compression: a join
+  // through (z-1) links straight to that neighbour's root and raises its rank to at
+  // least 2; joins through (y-1) and then (x-1) hang the root of lower rank under the
+  // other (on equal ranks the neighbour's root wins).
+
+  // The root of voxel (z, y, x) in `link` (links followed, never shortened). Reads
+  // only `link`, not this volume.
+  virtual void FindRoot(const HeapMatrix3D<int>& link, int z, int y, int x, int& rootZ, int& rootY,
+                        int& rootX) const;
+  // Builds the forest; returns the largest label, -1 when there is no voxel.
+  virtual int ConnectedComponents(HeapMatrix3D<int>& link, HeapMatrix3D<int>& size) const;
+  // Makes every label one component, in passes until a pass finds nothing to do: the
+  // largest component of each label keeps it (ties: the first root in scan order);
+  // any other component gets a new label above the largest one or, with mergeSmall
+  // and fewer than 1000 voxels, the label of the first face neighbour (around its
+  // root, else around its voxels in scan order) that lies in a kept component of
+  // another label; one without such a neighbour waits for a later pass. When
+  // newLabelSource is given it becomes 2000 entries of -1 and entry n receives the
+  // old label of the component that got the new label n (n < 2000).
+  // Returns the largest label of the final volume, or 2001 when a label lies outside
+  // 0 .. 1999 or a new label does not fit in T (a byte volume past 255); changes
+  // made before that stay. A pass that changes no voxel ends the passes, since
+  // repeating it would change nothing either.
+  virtual int MakeLabelsConnected(bool mergeSmall, VectorQo<short>* newLabelSource);
+  // Keeps the largest component of every label (ties: the first root in scan order)
+  // and, with keepTwo, the second largest of labels 7 and 8; every other voxel
+  // becomes 0. Returns ConnectedComponents' result, or 2001 (volume unchanged) when
+  // a label lies outside 0 .. 1999.
+  virtual int KeepLargestComponents(bool keepTwo);
+  // True when no label has two components (and when a label lies outside 0 .. 1999).
+  virtual bool AreLabelsConnected() const;
+
   virtual void AddConstant(T c);
   virtual void ClampBelow(T bound);
   virtual void ClampAbove(T bound);
@@ -129,6 +176,8 @@ class HeapMatrix3D {
  private:
   void CopyElementsFrom(const HeapMatrix3D& other);
   bool ReadBody(std::istream& in, int d0, int d1, int d2, bool sliceRecords);
+  // Head (int16 or int32 extents), then the body; the three raw layouts.
+  std::istream& ReadLayout(std::istream& in, bool wideExtents, bool sliceRecords);
 
   T* data_ = nullptr;      // owned elements (a view: its margin slices only)
   T*** slices_ = nullptr;  // dim0 entries into rows_

@@ -24,6 +24,21 @@
 #include "volume/HeapMatrix3D.h"
 #include "volume/VolumeFileNames.h"
 
+namespace {
+
+// Reads three extents; false when the stream holds fewer bytes.
+template <class Field>
+bool ReadExtents(std::istream& in, int (&d)[3]) {
+  BinaryReader reader(in);
+  Field f[3];
+  for (Field& v : f) reader.bytes(&v, sizeof v);
+  if (!reader.ok()) return false;
+  for (int i = 0; i < 3; ++i) d[i] = f[i];
+  return true;
+}
+
+}  // namespace
+
 template <class T>
 bool HeapMatrix3D<T>::ReadBody(std::istream& in, int d0, int d1, int d2, bool sliceRecords) {
   BinaryReader reader(in);
@@ -44,58 +59,33 @@ bool HeapMatrix3D<T>::ReadBody(std::istream& in, int d0, int d1, int d2, bool sl
   return true;
 }
 
-namespace {
-
-// Reads three extents; false when the stream holds fewer bytes.
-template <class Field>
-bool ReadExtents(std::istream& in, int (&d)[3]) {
-  BinaryReader reader(in);
-  Field f[3];
-  for (Field& v : f) reader.bytes(&v, sizeof v);
-  if (!reader.ok()) return false;
-  for (int i = 0; i < 3; ++i) d[i] = f[i];
-  return true;
-}
-
-}  // namespace
 
 template <class T>
-std::istream& HeapMatrix3D<T>::Read3dm(std::istream& in) {
+std::istream& HeapMatrix3D<T>::ReadLayout(std::istream& in, bool wideExtents, bool sliceRecords) {
   Release();
   int d[3];
-  if (!ReadExtents<int16_t>(in, d)) {
+  if (!(wideExtents ? ReadExtents<int32_t>(in, d) : ReadExtents<int16_t>(in, d))) {
     in.setstate(std::ios::failbit);
     return in;
   }
   if (d[0] < 1 || d[1] < 1 || d[2] < 1) return in;
-  if (!ReadBody(in, d[0], d[1], d[2], false)) in.setstate(std::ios::failbit);
+  if (!ReadBody(in, d[0], d[1], d[2], sliceRecords)) in.setstate(std::ios::failbit);
   return in;
+}
+
+template <class T>
+std::istream& HeapMatrix3D<T>::Read3dm(std::istream& in) {
+  return ReadLayout(in, false, false);
 }
 
 template <class T>
 std::istream& HeapMatrix3D<T>::ReadMx3(std::istream& in) {
-  Release();
-  int d[3];
-  if (!ReadExtents<int32_t>(in, d)) {
-    in.setstate(std::ios::failbit);
-    return in;
-  }
-  if (d[0] < 1 || d[1] < 1 || d[2] < 1) return in;
-  if (!ReadBody(in, d[0], d[1], d[2], true)) in.setstate(std::ios::failbit);
-  return in;
+  return ReadLayout(in, true, true);
 }
 
 template <class T>
 std::istream& HeapMatrix3D<T>::ReadRaw(std::istream& in) {
-  Release();
-  int d[3];
-  if (!ReadExtents<int32_t>(in, d)) {
-    in.setstate(std::ios::failbit);
-    return in;
-  }
-  if (d[0] < 1 || d[1] < 1 || d[2] < 1) return in;
-  if (!ReadBody(in, d[0], d[1], d[2], false)) in.setstate(std::ios::failbit);
-  return in;
+  return ReadLayout(in, true, false);
 }
 
 // The writers go row by row through the slice table, so views are written right too.
@@ -213,6 +203,7 @@ bool HeapMatrix3D<T>::SaveRaw(const std::string& name) const {
 // The file members are instantiated here; the rest of the class in HeapMatrix3D.cpp.
 #define SEGMENTER_INSTANTIATE_VOLUME_FILES(T)                                             \
   template bool HeapMatrix3D<T>::ReadBody(std::istream&, int, int, int, bool);            \
+  template std::istream& HeapMatrix3D<T>::ReadLayout(std::istream&, bool, bool);          \
   template std::istream& HeapMatrix3D<T>::Read3dm(std::istream&);                         \
   template std::istream& HeapMatrix3D<T>::ReadMx3(std::istream&);                         \
   template std::istream& HeapMatrix3D<T>::ReadRaw(std::istream&);                         \

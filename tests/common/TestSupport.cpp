@@ -143,3 +143,21 @@ std::string MaskTimes(const std::string& text) {
   }
   return out;
 }
+
+std::string MaskSourceLines(const std::string& text) {
+  const std::string source = "img/AnalyzeHeader.cpp: ";
+  std::string out;
+  size_t at = 0;
+  for (size_t hit; (hit = text.find(source, at)) != std::string::npos;) {
+    size_t end = hit + source.size();
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    if (text.compare(end, 2, ": ") != 0) {
+      out += text.substr(at, end - at);
+      at = end;
+      continue;
+    }
+    out += text.substr(at, hit - at) + "P: ";
+    at = end + 2;
+  }
+  return out + text.substr(at);
+}

@@ -43,3 +43,7 @@ ProcessResult RunPython(const std::string& script, const std::vector<std::string
 // Replaces every decimal number directly followed by "s" or "min" with "#", so
 // log lines that carry processor times can be compared as text.
 std::string MaskTimes(const std::string& text);
+
+// Replaces every "img/AnalyzeHeader.cpp: <line>: " prefix of the header layer's
+// messages with "P: ", so messages compare without their line numbers.
+std::string MaskSourceLines(const std::string& text);

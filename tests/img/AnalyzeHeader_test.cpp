@@ -47,24 +47,6 @@ AnalyzeRange Range(int glmin, int glmax) {
   return range;
 }
 
-// The messages of the header layer with the source prefix and its line number masked.
-std::string MaskLines(const std::string& text) {
-  const std::string source = "img/AnalyzeHeader.cpp: ";
-  std::string out;
-  size_t at = 0;
-  for (size_t hit; (hit = text.find(source, at)) != std::string::npos;) {
-    size_t end = hit + source.size();
-    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
-    if (text.compare(end, 2, ": ") != 0) {
-      out += text.substr(at, end - at);
-      at = end;
-      continue;
-    }
-    out += text.substr(at, hit - at) + "P: ";
-    at = end + 2;
-  }
-  return out + text.substr(at);
-}
 
 }  // namespace
 
@@ -145,7 +127,7 @@ TEST(AnalyzeHeaderTest, WriteHeaderReportsAFileItCannotCreate) {
   int status = write_header(dir.file("missing/h.hdr"), Info(16, 1, 1, 1), "", Range(0, 0));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, kAnalyzeCannotCreateHeader);
-  EXPECT_EQ(MaskLines(err), "P: cannot open file " + dir.file("missing/h.hdr") + " for output\n");
+  EXPECT_EQ(MaskSourceLines(err), "P: cannot open file " + dir.file("missing/h.hdr") + " for output\n");
 }
 
 TEST(AnalyzeHeaderTest, OpenHeaderReadsWhatWriteHeaderWrote) {
@@ -236,7 +218,7 @@ TEST(AnalyzeHeaderTest, OpenHeaderRejectsOrWarnsAboutDefects) {
     AnalyzeRange range;
     testing::internal::CaptureStderr();
     open_header(name, handle, info, range);
-    std::string err = MaskLines(testing::internal::GetCapturedStderr());
+    std::string err = MaskSourceLines(testing::internal::GetCapturedStderr());
     std::string expected = c.messages;
     for (size_t at; (at = expected.find("%s")) != std::string::npos;) expected.replace(at, 2, name);
     EXPECT_EQ(handle.status, c.status) << c.name;
@@ -259,5 +241,5 @@ TEST(AnalyzeHeaderTest, OpenHeaderReportsAMissingFile) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(handle.status, kAnalyzeTestOpenFailed);
   EXPECT_EQ(handle.header, nullptr);
-  EXPECT_EQ(MaskLines(err), "P: unable to open input file " + dir.file("none.hdr") + "\n");
+  EXPECT_EQ(MaskSourceLines(err), "P: unable to open input file " + dir.file("none.hdr") + "\n");
 }

@@ -12,6 +12,9 @@
 #include "TestSupport.h"
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtAdaWeak.h"
+#include "pbt/PbtAndBoost.h"
+#include "pbt/PbtOrBoost.h"
+#include "pbt/PbtTreeWeak.h"
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 
@@ -338,7 +341,7 @@ TEST(PbtAdaBoostTest, StopsWithoutACandidateBelowErrorOne) {
   EXPECT_NE(text.find("  i= 0  no weak classifier with an error below 1; training stops\n"), std::string::npos);
 }
 
-TEST(PbtAdaBoostTest, PerfectRoundLeavesNoWeightAndIsReported) {
+TEST(PbtAdaBoostTest, UpdateWeightsScalesTheCorrectSamplesAndNeverDividesByZero) {
   std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1, 2}, {3, 4}));
   set->calculateAllFeatures();
   PbtAdaBoost booster;
@@ -542,4 +545,97 @@ TEST(PbtAdaBoostTest, TrainingTakesOneStumpPairPerFeatureAndPerRound) {
   ASSERT_TRUE(ReadRecord(back, rec));
   std::unique_ptr<PbtClassifier> copy(back.clone());
   EXPECT_EQ(UniformRandomDrawCountForTesting(), 3 * 2 + 3 * 2);
+}
+
+TEST(PbtAdaBoostTest, CascadeCandidatesCompeteWithTheStumps) {
+  // Positives are high on feature 0 or on feature 1: no stump separates them, an OR
+  // of two stumps does. The AND candidate (one level: it rejects no positive) loses.
+  VectorSampleSet set({{0, 5}, {1, 6}, {5, 0}, {6, 1}}, {{0, 0}, {1, 1}, {0, 1}, {1, 0}});
+  TempFolder tmp;
+  PbtAdaBoostParams params = Rounds(3, tmp.file("log.txt"), true);
+  params.orLevels = 2;
+  params.andLevels = 2;
+  PbtAdaBoost booster;
+  ResetUniformRandomForTesting();
+  EXPECT_EQ(booster.train(&set, &params), 0.0f);
+  // Two stump candidates (4 draws); per round the OR candidate trains two stumps and
+  // keeps two clones (8), the AND candidate trains two and keeps one (6); the
+  // ensemble clones the chosen OR (4).
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 4 + 8 + 6 + 4);
+  ASSERT_EQ(booster.numWeak(), 1);
+  EXPECT_EQ(booster.members[0]->typeCode(), 2);
+  EXPECT_EQ(MaskTimes(ReadFileText(params.logName)),
+            "  Training AdaBoost with count:  pos=4  neg=4  (prep time=#s)\n"
+            "    or: i= 0  best=    0 e=0.250 test feature 0 (time=#s)\n"
+            "    or: i= 1  best=    1 e=0.000 test feature 1 (time=#s)\n"
+            "    and: i= 0  best=    0 e=0.250 test feature 0 (time=#s)\n"
+            "  i= 0  the weights sum to zero; left unnormalised\n"
+            "  i= 0  best=    2 e=0.000 OrBoost (time=#s)\n"
+            "  AdaBoost training error=0.000000  fp=0.000000  fn=0.000000 (time=#s)\n");
+  for (int i = 0; i < 4; ++i) EXPECT_GT(booster.probability(set.getSample(i, true)), 0.5f);
+  const std::string rec = RecordBytes(booster);
+  ASSERT_EQ(rec.size(), 8u + 1 + (8 + 2 * 153) + 4);
+  EXPECT_EQ(rec[8], 2);
+}
+
+TEST(PbtAdaBoostTest, TreeDepthMakesTheWeakTreeTheOnlyCandidate) {
+  // On feature 1 the positives lie between two groups of negatives.
+  VectorSampleSet set({{7, 2}, {7, 3}}, {{7, 0}, {7, 1}, {7, 4}, {7, 5}, {7, 6}});
+  PbtAdaBoostParams params = Rounds(2);
+  params.treeDepth = 2;
+  params.orLevels = 3;  // ignored beside a tree
+  PbtAdaBoost booster;
+  ResetUniformRandomForTesting();
+  const float error = booster.train(&set, &params);
+  // Each of the two rounds: the tree trains two stumps and keeps one at each of its
+  // three nodes (18 draws); the ensemble clones it (three stumps, 6 draws).
+  ASSERT_EQ(booster.numWeak(), 2);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2 * (18 + 6));
+  for (const PbtClassifier* m : booster.members) EXPECT_EQ(m->typeCode(), 5);
+  EXPECT_EQ(error, 0.0f);
+  const std::string rec = RecordBytes(booster);
+  EXPECT_EQ(rec.size(), 8u + 2 * (1 + 486 + 4));
+  EXPECT_EQ(rec[8], 5);
+}
+
+TEST(PbtAdaBoostTest, TypedRecordOfEveryMemberKindRewritesIdenticalBytes) {
+  auto stump = [](int feature, float threshold) { return Stump(feature, threshold, feature % 2); };
+  PbtOrBoost* disjunction = new PbtOrBoost();
+  disjunction->members = {stump(1, 0.5f), stump(2, 1.5f)};
+  PbtAndBoost* conjunction = new PbtAndBoost();
+  conjunction->members = {stump(3, 2.5f)};
+  conjunction->offset = 0.125f;
+  PbtAdaBoost* inner = new PbtAdaBoost();
+  inner->members = {stump(4, 3.5f)};
+  inner->alphas = {0.75f};
+  inner->offset = 0.375f;
+  PbtTreeWeak* tree = new PbtTreeWeak();
+  tree->root = stump(5, 4.5f);
+  tree->children = {new PbtTreeWeak(), new PbtTreeWeak()};
+  tree->children[1]->depth = 1;
+  tree->children[1]->root = stump(6, 5.5f);
+  PbtAdaBoost booster;
+  booster.members = {stump(0, -0.5f), disjunction, conjunction, inner, tree};
+  booster.alphas = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
+  booster.offset = 7.5f;
+
+  TypedFlag flag(1);
+  const std::string rec = RecordBytes(booster);
+  ASSERT_EQ(rec.size(), 8u + 5 * 5 + 153 + (8 + 2 * 153) + (8 + 153) + (8 + 158) + (162 + 9 + 162));
+  std::vector<int> codes;
+  size_t at = 8;
+  for (size_t sizes : {153u, 8u + 306, 8u + 153, 8u + 158, 162u + 9 + 162}) {
+    codes.push_back(rec[at]);
+    at += 1 + sizes + 4;
+  }
+  EXPECT_EQ(codes, (std::vector<int>{1, 2, 3, 4, 5}));
+
+  PbtAdaBoost back;
+  ASSERT_TRUE(ReadRecord(back, rec));
+  EXPECT_EQ(RecordBytes(back), rec);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(back.members[i]->typeCode(), i + 1);
+  std::vector<PbtFid> features;
+  back.collectFeatures(features);
+  ASSERT_EQ(features.size(), 7u);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(features[i].params[0], i);
 }

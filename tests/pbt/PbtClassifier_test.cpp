@@ -123,8 +123,8 @@ TEST(PbtClassifierFactoryTest, CodesCreateTheirClassesOrNothing) {
     bool node;
     bool created;
   } cases[] = {
-      {1, false, true},  {2, false, false}, {3, false, false}, {4, false, true},
-      {5, false, false}, {0, false, false}, {6, false, false}, {255, false, false},
+      {1, false, true},  {2, false, true},  {3, false, true},  {4, false, true},
+      {5, false, true},  {0, false, false}, {6, false, false}, {255, false, false},
       {0, true, false},  {1, true, false},  {2, true, false},  {3, true, false},
       {4, true, false},  {-1, true, false},
   };

@@ -1,0 +1,188 @@
+#include "pbt/PbtTreeWeak.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/Fatal.h"
+
+namespace {
+
+int ElementCount(const VectorQo<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
+
+double SumOf(const VectorQo<double>& v) {
+  double s = 0.0;
+  const int n = ElementCount(v);
+  for (int i = 0; i < n; ++i) s += v[i];
+  return s;
+}
+
+// Depth, presence byte and child count.
+constexpr int kNodeFrame = 4 + 1 + 4;
+
+}  // namespace
+
+PbtTreeWeak::~PbtTreeWeak() {
+  // Not virtual dispatch here: the derived parts are gone already.
+  PbtTreeWeak::clear();
+}
+
+PbtTreeWeak& PbtTreeWeak::operator=(const PbtTreeWeak& other) {
+  if (this == &other) return *this;
+  clear();
+  if (other.root == nullptr) return *this;
+  root = static_cast<PbtAdaWeak*>(other.root->clone());
+  children.assign(other.children.size(), nullptr);
+  for (size_t k = 0; k < other.children.size(); ++k) {
+    if (other.children[k] != nullptr) children[k] = static_cast<PbtTreeWeak*>(other.children[k]->clone());
+  }
+  depth = other.depth;
+  return *this;
+}
+
+PbtClassifier* PbtTreeWeak::clone() const {
+  PbtTreeWeak* copy = new PbtTreeWeak();
+  *copy = *this;
+  return copy;
+}
+
+void PbtTreeWeak::clear() {
+  delete root;
+  root = nullptr;
+  for (PbtTreeWeak* c : children) delete c;
+  children.clear();
+}
+
+void PbtTreeWeak::write(BinaryWriter& out) const {
+  out.i32(depth);
+  out.u8(root != nullptr ? 1 : 0);
+  if (root != nullptr) root->write(out);
+  out.i32(static_cast<int32_t>(children.size()));
+  for (const PbtTreeWeak* c : children) {
+    // A missing child is written as an empty node one level down.
+    if (c != nullptr) {
+      c->write(out);
+    } else {
+      out.i32(depth + 1);
+      out.u8(0);
+      out.i32(0);
+    }
+  }
+}
+
+bool PbtTreeWeak::read(BinaryReader& in) {
+  PbtTreeWeak node;
+  if (!node.readNode(in, 0)) {
+    in.fail();
+    return false;
+  }
+  clear();
+  depth = node.depth;
+  root = node.root;
+  children.swap(node.children);
+  node.root = nullptr;
+  return true;
+}
+
+bool PbtTreeWeak::readNode(BinaryReader& in, int level) {
+  uint8_t hasStump = 0;
+  if (level >= kMaxLevels || !in.fits(kNodeFrame, 1) || !in.i32(depth) || !in.u8(hasStump)) return false;
+  if (hasStump != 0) {
+    root = new PbtAdaWeak();  // deliberate: a stored stump (two draws)
+    if (!root->read(in)) return false;
+  }
+  int32_t count = 0;
+  if (!in.i32(count) || (count != 0 && count != 2)) return false;
+  for (int32_t k = 0; k < count; ++k) {
+    children.push_back(new PbtTreeWeak());
+    if (!children.back()->readNode(in, level + 1)) return false;
+  }
+  return true;
+}
+
+float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
+  PbtAdaWeakParams* p = dynamic_cast<PbtAdaWeakParams*>(params);
+  if (p == nullptr) FatalExit(1, "PbtTreeWeak: training needs a PbtAdaWeakParams record\n", stderr);
+  clear();
+
+  VectorQo<double>& posW = set->getWeights(true);
+  VectorQo<double>& negW = set->getWeights(false);
+  const VectorQo<double> savedPos = posW;
+  const VectorQo<double> savedNeg = negW;
+  const PbtSample* shared = set->getSampleObject();
+  const std::vector<PbtFid> pool = shared != nullptr ? shared->featurePool : std::vector<PbtFid>();
+  const int n = set->numFeatures();
+
+  PbtAdaWeakParams stumpParams;
+  static_cast<PbtClassifierParams&>(stumpParams) = *p;
+  stumpParams.numThresholds = 30;
+
+  std::vector<std::unique_ptr<PbtAdaWeak>> candidates;
+  float err = 1.0f;
+  int best = -1;
+  for (int i = 0; i < n; ++i) {
+    candidates.emplace_back(new PbtAdaWeak());  // deliberate: one stump per feature (two draws)
+    if (static_cast<size_t>(i) < pool.size()) stumpParams.fid = pool[static_cast<size_t>(i)];
+    stumpParams.featureIndex = i;
+    const float e = candidates.back()->train(set, &stumpParams);
+    if (e < err) {
+      err = e;
+      best = i;
+    }
+  }
+  // No stump below an error of 1.0: the node stays without one.
+  if (best < 0) return 1.0f;
+  root = static_cast<PbtAdaWeak*>(candidates[static_cast<size_t>(best)]->clone());  // deliberate: once, after the search
+  candidates.clear();
+
+  if (depth + 1 >= p->treeDepth || err <= 0) return err;
+
+  const int nPos = std::min(set->numSamples(true), ElementCount(posW));
+  const int nNeg = std::min(set->numSamples(false), ElementCount(negW));
+  children.assign(2, nullptr);
+  for (int k = 0; k < 2; ++k) {
+    children[static_cast<size_t>(k)] = new PbtTreeWeak();
+    // Side 0 keeps the samples the stump calls negative, side 1 the others.
+    for (int i = 0; i < nPos; ++i) {
+      const bool toSide1 = root->classifyInSet(set, 1, i) >= 0;
+      if (toSide1 != (k == 1)) posW[i] = 0.0;
+    }
+    for (int i = 0; i < nNeg; ++i) {
+      const bool toSide1 = root->classifyInSet(set, 0, i) >= 0;
+      if (toSide1 != (k == 1)) negW[i] = 0.0;
+    }
+    if (SumOf(posW) + SumOf(negW) > 0) {
+      children[static_cast<size_t>(k)]->depth = depth + 1;
+      children[static_cast<size_t>(k)]->train(set, p);
+    }
+    posW = savedPos;
+    negW = savedNeg;
+  }
+  return err;
+}
+
+float PbtTreeWeak::classifyInSet(PbtSampleSet* set, int classFlag, int index) {
+  if (root == nullptr) return 0.0f;
+  const float r = root->classifyInSet(set, classFlag, index);
+  if (children.size() < 2) return r >= 0 ? 1.0f : -1.0f;
+  const int side = r >= 0 ? 1 : 0;
+  PbtTreeWeak* child = children[static_cast<size_t>(side)];
+  if (child == nullptr || child->root == nullptr) return side == 1 ? 1.0f : -1.0f;
+  return child->classifyInSet(set, classFlag, index);
+}
+
+float PbtTreeWeak::probability(PbtSample* sample) {
+  if (root == nullptr) return 0.0f;
+  const float r = root->response(sample);
+  if (children.size() < 2) return r >= 0 ? 1.0f : 0.0f;
+  const int side = r >= 0 ? 1 : 0;
+  PbtTreeWeak* child = children[static_cast<size_t>(side)];
+  if (child == nullptr || child->root == nullptr) return side == 1 ? 1.0f : 0.0f;
+  return child->probability(sample);
+}
+
+void PbtTreeWeak::collectFeatures(std::vector<PbtFid>& out) const {
+  if (root != nullptr) root->collectFeatures(out);
+  for (const PbtTreeWeak* c : children) {
+    if (c != nullptr) c->collectFeatures(out);
+  }
+}

@@ -1,0 +1,250 @@
+#include "pbt/PbtTreeWeak.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "PbtTestSets.h"
+#include "numerics/UniformRandom.h"
+
+namespace {
+
+// Feature 0 is constant (its stump is degenerate and never best); on feature 1 the
+// positives lie between two groups of negatives, so one stump cannot separate them
+// and a tree of depth 2 can.
+VectorSampleSet* MiddleSet() {
+  return new VectorSampleSet({{7, 2}, {7, 3}}, {{7, 0}, {7, 1}, {7, 4}, {7, 5}, {7, 6}});
+}
+
+PbtAdaWeakParams Depth(int treeDepth) {
+  PbtAdaWeakParams p;
+  p.treeDepth = treeDepth;
+  return p;
+}
+
+bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
+  std::istringstream in(bytes);
+  BinaryReader r(in);
+  return c.read(r) && r.remaining() == 0;
+}
+
+// Every sample's probability and in-set decision against its class.
+void ExpectSeparates(PbtTreeWeak& tree, VectorSampleSet& set) {
+  for (int positive = 1; positive >= 0; --positive) {
+    for (int i = 0; i < set.numSamples(positive); ++i) {
+      EXPECT_EQ(tree.classifyInSet(&set, positive, i), positive ? 1.0f : -1.0f) << positive << " " << i;
+    }
+  }
+  set.freeFeatures();
+  for (int positive = 1; positive >= 0; --positive) {
+    for (int i = 0; i < set.numSamples(positive); ++i) {
+      EXPECT_EQ(tree.probability(set.getSample(i, positive)), positive ? 1.0f : 0.0f) << positive << " " << i;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(PbtTreeWeakTest, DepthTwoSeparatesWhatOneStumpCannot) {
+  std::unique_ptr<VectorSampleSet> set(MiddleSet());
+  set->calculateAllFeatures();
+  const VectorQo<double> before = set->getWeights(false);
+  PbtAdaWeakParams params = Depth(2);
+  PbtTreeWeak tree;
+  ResetUniformRandomForTesting();
+  const float err = tree.train(set.get(), &params);
+  // Root and both children each train two stumps and keep one clone.
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 3 * (2 * 2 + 2));
+  EXPECT_GT(err, 0.0f);
+  ASSERT_NE(tree.root, nullptr);
+  ASSERT_EQ(tree.children.size(), 2u);
+  for (PbtTreeWeak* child : tree.children) {
+    ASSERT_NE(child->root, nullptr);
+    EXPECT_EQ(child->depth, 1);
+    EXPECT_TRUE(child->children.empty());
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(set->getWeights(false)[i], before[i]);
+  std::vector<PbtFid> features;
+  tree.collectFeatures(features);
+  ASSERT_EQ(features.size(), 3u);
+  for (const PbtFid& f : features) EXPECT_EQ(f.params[0], 1);
+  ExpectSeparates(tree, *set);
+
+  // A clone copies the whole tree: three stumps, two draws each.
+  ResetUniformRandomForTesting();
+  std::unique_ptr<PbtClassifier> copy(tree.clone());
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 6);
+  EXPECT_EQ(RecordBytes(*copy), RecordBytes(tree));
+}
+
+TEST(PbtTreeWeakTest, LeavesWhereTheDepthOrAPerfectStumpEndsTheTree) {
+  struct Case {
+    const char* name;
+    std::vector<float> pos, neg;
+    int treeDepth;
+  } cases[] = {
+      {"depth 1", {2, 3}, {0, 1, 4, 5, 6}, 1},
+      {"perfect stump", {1, 2}, {3, 4}, 3},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature(c.pos, c.neg));
+    set->calculateAllFeatures();
+    PbtAdaWeakParams params = Depth(c.treeDepth);
+    PbtTreeWeak tree;
+    tree.train(set.get(), &params);
+    ASSERT_NE(tree.root, nullptr) << c.name;
+    EXPECT_TRUE(tree.children.empty()) << c.name;
+    // A single stump: probability by the sign of its response.
+    set->freeFeatures();
+    for (int positive = 1; positive >= 0; --positive) {
+      for (int i = 0; i < set->numSamples(positive); ++i) {
+        PbtSample* s = set->getSample(i, positive);
+        EXPECT_EQ(tree.probability(s), tree.root->response(s) >= 0 ? 1.0f : 0.0f) << c.name;
+      }
+    }
+  }
+}
+
+TEST(PbtTreeWeakTest, AnUnreachedSideStaysWithoutAStump) {
+  // Every value is below the degenerate stump's threshold -1: all samples go to side 1.
+  std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({-3, -3}, {-3}));
+  set->calculateAllFeatures();
+  PbtAdaWeakParams params = Depth(2);
+  PbtTreeWeak tree;
+  EXPECT_EQ(tree.train(set.get(), &params), 0.5f);
+  ASSERT_EQ(tree.children.size(), 2u);
+  EXPECT_EQ(tree.children[0]->root, nullptr);
+  EXPECT_NE(tree.children[1]->root, nullptr);
+  // A sample the stump sends to side 0 meets the empty child: 0.0.
+  std::unique_ptr<VectorSampleSet> other(VectorSampleSet::singleFeature({0}, {-3}));
+  EXPECT_EQ(tree.probability(other->getSample(0, true)), 0.0f);
+  // A sample sent to side 1 meets the child's (degenerate) stump, which votes for it.
+  EXPECT_EQ(tree.probability(other->getSample(0, false)), 1.0f);
+  other->calculateAllFeatures();
+  EXPECT_EQ(tree.classifyInSet(other.get(), 1, 0), -1.0f);
+
+  // Without a stump at all: probability and decision 0.0; posterior [1, 0].
+  PbtTreeWeak empty;
+  EXPECT_EQ(empty.probability(other->getSample(0, true)), 0.0f);
+  EXPECT_EQ(empty.classifyInSet(other.get(), 1, 0), 0.0f);
+  VectorQo<double> post;
+  empty.posterior(other->getSample(0, true), post);
+  EXPECT_EQ(post[0], 1.0);
+  EXPECT_EQ(post[1], 0.0);
+}
+
+TEST(PbtTreeWeakTest, PosteriorFollowsTheProbability) {
+  std::unique_ptr<VectorSampleSet> set(MiddleSet());
+  set->calculateAllFeatures();
+  PbtAdaWeakParams params = Depth(2);
+  PbtTreeWeak tree;
+  tree.train(set.get(), &params);
+  set->freeFeatures();
+  for (int positive = 1; positive >= 0; --positive) {
+    VectorQo<double> post;
+    tree.posterior(set->getSample(0, positive), post);
+    ASSERT_EQ(post.cols, 2);
+    EXPECT_EQ(post[1], positive ? 1.0 : 0.0);
+    EXPECT_EQ(post[0], positive ? 0.0 : 1.0);
+  }
+}
+
+TEST(PbtTreeWeakTest, RetrainingReplacesTheTreeAndAnEmptyPoolLeavesNoStump) {
+  std::unique_ptr<VectorSampleSet> set(MiddleSet());
+  set->calculateAllFeatures();
+  PbtAdaWeakParams params = Depth(2);
+  PbtTreeWeak tree;
+  tree.train(set.get(), &params);
+  const std::string first = RecordBytes(tree);
+  tree.train(set.get(), &params);  // the first tree is released (the leak checker watches)
+  EXPECT_EQ(RecordBytes(tree), first);
+
+  VectorSampleSet noFeatures({{}}, {{}});
+  noFeatures.calculateAllFeatures();
+  EXPECT_EQ(tree.train(&noFeatures, &params), 1.0f);
+  EXPECT_EQ(tree.root, nullptr);
+  EXPECT_TRUE(tree.children.empty());
+}
+
+TEST(PbtTreeWeakTest, RecordSizesAndRoundTrip) {
+  PbtTreeWeak empty;
+  EXPECT_EQ(RecordBytes(empty), std::string("\0\0\0\0\0\0\0\0\0", 9));
+
+  std::unique_ptr<VectorSampleSet> single(VectorSampleSet::singleFeature({2, 3}, {0, 1, 4, 5, 6}));
+  single->calculateAllFeatures();
+  PbtAdaWeakParams one = Depth(1);
+  PbtTreeWeak stump;
+  stump.train(single.get(), &one);
+  EXPECT_EQ(RecordBytes(stump).size(), 162u);
+
+  std::unique_ptr<VectorSampleSet> set(MiddleSet());
+  set->calculateAllFeatures();
+  PbtAdaWeakParams two = Depth(2);
+  PbtTreeWeak tree;
+  tree.train(set.get(), &two);
+  const std::string rec = RecordBytes(tree);
+  ASSERT_EQ(rec.size(), 486u);
+  EXPECT_EQ(rec[4], 1);  // has stump
+  int32_t count;
+  std::memcpy(&count, &rec[158], 4);
+  EXPECT_EQ(count, 2);
+
+  PbtTreeWeak back;
+  ASSERT_TRUE(ReadRecord(back, rec));
+  EXPECT_EQ(RecordBytes(back), rec);
+  EXPECT_EQ(back.children[1]->depth, 1);
+  ExpectSeparates(tree, *set);
+  set->freeFeatures();
+  for (int i = 0; i < 5; ++i) {
+    PbtSample* s = set->getSample(i, false);
+    EXPECT_EQ(back.probability(s), tree.probability(s));
+  }
+  EXPECT_STREQ(back.getName(), "WeakTree");
+  EXPECT_EQ(back.typeCode(), 5);
+}
+
+TEST(PbtTreeWeakTest, CorruptRecordsDoNotRead) {
+  PbtTreeWeak good;
+  good.root = new PbtAdaWeak();
+  good.children = {new PbtTreeWeak(), new PbtTreeWeak()};
+  const std::string rec = RecordBytes(good);
+  ASSERT_EQ(rec.size(), 162u + 2 * 9);
+  auto withCount = [&](int32_t n) {
+    std::string r = rec;
+    std::memcpy(&r[158], &n, 4);
+    return r;
+  };
+  // A tree whose first children nest kMaxLevels + 1 levels deep.
+  const std::string leaf(9, '\0');
+  const std::string fork("\0\0\0\0\0\2\0\0\0", 9);
+  std::string chain = leaf;
+  for (int i = 0; i < PbtTreeWeak::kMaxLevels; ++i) chain = fork + chain + leaf;
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty", ""},
+      {"short frame", rec.substr(0, 7)},
+      {"truncated stump", rec.substr(0, 100)},
+      {"truncated child", rec.substr(0, rec.size() - 3)},
+      {"one child", withCount(1)},
+      {"three children", withCount(3)},
+      {"negative count", withCount(-2)},
+      {"nested too deep", chain},
+  };
+  for (const Case& c : cases) {
+    PbtTreeWeak t;
+    t.depth = 4;
+    std::istringstream in(c.bytes);
+    BinaryReader r(in);
+    EXPECT_FALSE(t.read(r)) << c.name;
+    EXPECT_FALSE(r.ok()) << c.name;
+    EXPECT_EQ(t.depth, 4) << c.name;
+    EXPECT_EQ(t.root, nullptr) << c.name;
+  }
+  // One level less reads.
+  PbtTreeWeak deep;
+  EXPECT_TRUE(ReadRecord(deep, chain.substr(9, chain.size() - 18)));
+}
