@@ -5,6 +5,7 @@
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtAndBoost.h"
+#include "pbt/PbtMEcoc.h"
 #include "pbt/PbtOrBoost.h"
 #include "pbt/PbtTreeWeak.h"
 
@@ -31,7 +32,9 @@ PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
       return new PbtAdaBoost();
     case kNodeRealBoost:     // PbtRealBoost: not part of the library yet
     case kNodeMGentalBoost:  // PbtMGentalBoost: not part of the library yet
-    case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
+      return nullptr;
+    case kNodeMEcoc:
+      return new PbtMEcoc();
     default:
       return nullptr;
   }

@@ -50,7 +50,8 @@
 // A reader rejects (returns false, the tree unchanged): a record that does not fit in
 // the bytes left; a has-classifier byte with a code for which there is no classifier
 // (outside 0..3, or a learner the library does not hold) or whose record does not
-// read; a posterior with rows other than 0 or 1, a negative extent, or another
+// read; an output code (PbtMEcoc) whose class index names a code row outside its
+// classes; a posterior with rows other than 0 or 1, a negative extent, or another
 // element count than the posteriors of the other nodes; a negative child count or one
 // above kMaxSlots; and a node deeper than kMaxLevels levels.
 #include <cstdint>

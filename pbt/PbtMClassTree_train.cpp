@@ -7,7 +7,8 @@
 //   - resampleSize: resampleToSizes on the node's capped copy;
 //   - a two-class node: chooseClassSplit, resampleFrom, the booster's training;
 //     a multi-class node: the output code's trainColumns;
-//   then the children. Nothing else here constructs a distribution or draws.
+//   then the children. nodeStatistics, which training does not call, constructs
+//   K + 1 distributions (one draw each); nothing else here draws.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "pbt/PbtMClassTree.h"
+#include "pbt/PbtMEcoc.h"
 #include "pbt/PbtMSampleSet.h"
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
@@ -147,12 +149,6 @@ void LogClassLines(const std::string& log, const PbtMSampleSet* set, const Vecto
   }
 }
 
-// The multi-class node classifier: one booster per code column of the output code.
-void TrainMultiClassNode(PbtClassifier* classifier, PbtMSampleSet* set, PbtSampleSet* twoClassSet,
-                         PbtAdaBoostParams* learner, int numToTrain) {
-  (void)classifier, (void)set, (void)twoClassSet, (void)learner, (void)numToTrain;
-}
-
 }  // namespace
 
 float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params) {
@@ -231,7 +227,11 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
     const bool twoClassNode = capped->numClasses() == 2 || params->depth < params->deepestDepth - 1;
     const int code = twoClassNode ? PbtClassifierFactory::kNodeAdaBoost : PbtClassifierFactory::kNodeMEcoc;
     std::unique_ptr<PbtClassifier> classifier(createNodeClassifier(code));
-    if (classifier == nullptr || learner == nullptr) {
+    if (learner == nullptr) {
+      WriteLog(log, FormatText("No booster parameters (time=%.3f).\n", SecondsSince(t0)));
+      return impurity;
+    }
+    if (classifier == nullptr) {
       WriteLog(log, FormatText("No node classifier for code %d (time=%.3f).\n", code, SecondsSince(t0)));
       return impurity;
     }
@@ -252,7 +252,9 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
       twoClassSet->balanceWeights(0.5f);
       classifier->train(twoClassSet, learner);
     } else {
-      TrainMultiClassNode(classifier.get(), capped.get(), twoClassSet, learner, params->numToTrain);
+      // One booster per code column of the output code.
+      PbtMEcoc* ecoc = dynamic_cast<PbtMEcoc*>(classifier.get());
+      if (ecoc != nullptr) ecoc->trainColumns(capped.get(), twoClassSet, learner, params->numToTrain);
     }
     nodeClassifierCode = code;
     nodeClassifier = classifier.release();
@@ -285,7 +287,12 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
     ToBackslashes(childParams.topPath);
     childParams.path.push_back(i);
     PbtMClassTree*& child = children[static_cast<size_t>(i)];
-    if (child == nullptr) child = static_cast<PbtMClassTree*>(create());
+    if (child == nullptr) {
+      std::unique_ptr<PbtClassifier> made(create());
+      child = dynamic_cast<PbtMClassTree*>(made.get());
+      if (child == nullptr) continue;
+      made.release();
+    }
     childParams.nodeName = FormatText("%s\\%d_%d", childParams.nodeName.c_str(), i, n - 1);
     ToBackslashes(childParams.nodeName);
     child->trainNode(part.get(), twoClassSet, &childParams);

@@ -16,6 +16,7 @@
 #include "pbt/PbtClassifierFactory.h"
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtMClassTree.h"
+#include "pbt/PbtMEcoc.h"
 #include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "platform/SystemInfo.h"
@@ -140,6 +141,15 @@ class RedrawingSet : public MVectorSampleSet {
   std::shared_ptr<Record> record;
 };
 
+// A node classifier whose branch probabilities are the sample's two features.
+class PosteriorOfFeatures : public ValueClassifier {
+ public:
+  void posterior(PbtSample* sample, VectorQo<double>& out) override {
+    out.SetSize(2);
+    for (int i = 0; i < 2; ++i) out[i] = sample->getFeatureValue(sample->featurePool[static_cast<size_t>(i)]);
+  }
+};
+
 }  // namespace
 
 TEST(PbtMClassTreeTrainTest, SixBlobsTrainSaveAndReloadReproducibly) {
@@ -153,7 +163,7 @@ TEST(PbtMClassTreeTrainTest, SixBlobsTrainSaveAndReloadReproducibly) {
     const std::string folder = tmp.file("run" + std::to_string(run));
     MVectorSampleSet set(blobs);
     VectorSampleSet twoClass;
-    TrainSetup setup(folder);
+    TrainSetup setup(folder, 2);  // boosters at the root, output codes below
     PbtMClassTree tree;
     testing::internal::CaptureStdout();
     EXPECT_EQ(tree.trainTree(&set, &twoClass, &setup.tree), 0.0f);
@@ -193,6 +203,19 @@ TEST(PbtMClassTreeTrainTest, SixBlobsTrainSaveAndReloadReproducibly) {
     int levels = 0, nodes = 0, leaves = 0;
     tree.levelStatistics(&levels, &nodes, &leaves);
     EXPECT_GE(leaves, 6);
+    // Both kinds of node classifier took part: boosters above, output codes at the last level.
+    int codes[4] = {0, 0, 0, 0};
+    std::vector<const PbtMClassTree*> stack = {&tree};
+    while (!stack.empty()) {
+      const PbtMClassTree* node = stack.back();
+      stack.pop_back();
+      if (node->nodeClassifier != nullptr) ++codes[node->nodeClassifierCode & 3];
+      for (const PbtMClassTree* child : node->children) {
+        if (child != nullptr) stack.push_back(child);
+      }
+    }
+    EXPECT_GT(codes[0], 0);
+    EXPECT_GT(codes[3], 0);
   }
   EXPECT_EQ(files[0], files[1]);
   std::printf("six blobs: %lld draws, %zu bytes\n", draws, files[0].size());
@@ -259,6 +282,52 @@ TEST(PbtMClassTreeTrainTest, TwoClassNodesNameTheirChildrenAndUseTheBooster) {
   }
   // Children of one class stop; their class lines follow the stop line.
   EXPECT_EQ(tree.children[1]->nodeClassifier, nullptr);
+}
+
+TEST(PbtMClassTreeTrainTest, LastLevelWithMoreThanTwoClassesUsesAnOutputCode) {
+  ScopedMinClassSamples minimum(10);
+  TempFolder tmp;
+  const std::string folder = tmp.file("out");
+  const MVectorSampleSet::Rows blobs = Blobs(3, 30);
+  MVectorSampleSet set(blobs);
+  VectorSampleSet twoClass;
+  TrainSetup setup(folder, 1);
+  PbtMClassTree tree;
+  testing::internal::CaptureStdout();
+  tree.trainTree(&set, &twoClass, &setup.tree);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(tree.nodeClassifierCode, 3);
+  PbtMEcoc* ecoc = dynamic_cast<PbtMEcoc*>(tree.nodeClassifier);
+  ASSERT_NE(ecoc, nullptr);
+  // One branch per codeword; every child stops at the depth limit.
+  EXPECT_EQ(tree.children.size(), ecoc->codewords.size());
+  EXPECT_EQ(Log(folder).find("Pseudo positive"), std::string::npos);
+
+  // The versioned output-code record carries the class index; a forged one does not load.
+  struct Version {
+    explicit Version(int v) : saved(gClassifierVersion) { gClassifierVersion = v; }
+    ~Version() { gClassifierVersion = saved; }
+    int saved;
+  } version(1);
+  const std::string file = tmp.file("clf1");
+  ASSERT_TRUE(tree.save(file.c_str()));
+  PbtMClassTree loaded;
+  std::string error;
+  ASSERT_TRUE(loaded.load(file.c_str(), &error)) << error;
+  tree.setSoftDescent(1);
+  loaded.setSoftDescent(1);
+  for (const auto& cls : blobs) {
+    for (const auto& row : cls) EXPECT_EQ(TreePosterior(loaded, row), TreePosterior(tree, row));
+  }
+  const std::string ecocBytes = RecordBytes(*ecoc);
+  std::vector<uint8_t> bytes = ReadFileBytes(file);
+  const size_t lastIndex = 5 + ecocBytes.size() - 4;  // after the code and the has-classifier byte
+  bytes[lastIndex] = 99;
+  WriteFileBytes(file, bytes);
+  PbtMClassTree forged;
+  EXPECT_FALSE(forged.load(file.c_str(), &error));
+  EXPECT_EQ(error, "Truncated or corrupt classifier file: " + file);
+  EXPECT_EQ(forged.nodeClassifier, nullptr);
 }
 
 TEST(PbtMClassTreeTrainTest, StopTestTable) {
@@ -346,9 +415,34 @@ TEST(PbtMClassTreeTrainTest, ImpurityOfANodeThatStopsForWantOfClasses) {
     PbtClassTreeParams params;
     params.deepestDepth = 3;
     params.logName = tmp.file("log.txt");
+    params.topPath = tmp.file("top");
+    params.samplesToSave = 3;  // the node dumps its samples into one folder per class
     PbtMClassTree tree;
     EXPECT_FLOAT_EQ(tree.trainNode(&set, &twoClass, &params), c.impurity);
     EXPECT_EQ(tree.nodeClassifier, nullptr);
+    EXPECT_TRUE(PathExists(tmp.file("top/0")));
+    EXPECT_TRUE(PathExists(tmp.file("top/1")));
+  }
+}
+
+TEST(PbtMClassTreeTrainTest, NodeStatisticsCompareClassAndBranchEntropy) {
+  ScopedMinClassSamples minimum(1);
+  struct Case {
+    const char* name;
+    MVectorSampleSet::Rows rows;  // features 0 and 1 are the branch probabilities
+    double split, branch, ratio;
+  } cases[] = {
+      {"pure branches", {{{0.9f, 0.1f}, {0.8f, 0.2f}}, {{0.1f, 0.9f}, {0.3f, 0.7f}}}, 0.0, 1.0, 0.0},
+      {"one branch takes all", {{{0.9f, 0.1f}, {0.8f, 0.2f}}, {{0.7f, 0.3f}, {0.6f, 0.4f}}}, 1.0, 0.0, 100.0},
+  };
+  for (const Case& c : cases) {
+    MVectorSampleSet set(c.rows);
+    PbtMClassTree tree;
+    tree.nodeClassifier = new PosteriorOfFeatures();
+    double split = -1, branch = -1;
+    EXPECT_NEAR(tree.nodeStatistics(&set, &split, &branch), c.ratio, 1e-12) << c.name;
+    EXPECT_NEAR(split, c.split, 1e-12) << c.name;
+    EXPECT_NEAR(branch, c.branch, 1e-12) << c.name;
   }
 }
 
