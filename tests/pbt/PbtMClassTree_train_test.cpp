@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "PbtMTestSets.h"
@@ -200,6 +201,24 @@ TEST(PbtMClassTreeTrainTest, SixBlobsTrainSaveAndReloadReproducibly) {
       }
     }
     EXPECT_GE(correct, total * 95 / 100);
+
+    // Boosters and output codes evaluate from several threads at once as they do alone.
+    std::vector<std::vector<double>> serial;
+    for (const auto& cls : blobs) {
+      for (const auto& row : cls) serial.push_back(TreePosterior(loaded, row));
+    }
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> workers;
+    for (size_t t = 0; t < mismatches.size(); ++t) {
+      workers.emplace_back([&, t] {
+        size_t k = 0;
+        for (const auto& cls : blobs) {
+          for (const auto& row : cls) mismatches[t] += TreePosterior(loaded, row) != serial[k++] ? 1 : 0;
+        }
+      });
+    }
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
     int levels = 0, nodes = 0, leaves = 0;
     tree.levelStatistics(&levels, &nodes, &leaves);
     EXPECT_GE(leaves, 6);
