@@ -5,6 +5,7 @@
 #include "pbt/PbtAdaBoost.h"
 #include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtAndBoost.h"
+#include "pbt/PbtMEcoc.h"
 #include "pbt/PbtMGentalBoost.h"
 #include "pbt/PbtOrBoost.h"
 #include "pbt/PbtRealBoost.h"
@@ -35,7 +36,8 @@ PbtClassifier* PbtClassifierFactory::createNodeClassifier(int code) {
       return new PbtRealBoost();
     case kNodeMGentalBoost:
       return new PbtMGentalBoost();
-    case kNodeMEcoc:         // PbtMEcoc: not part of the library yet
+    case kNodeMEcoc:
+      return new PbtMEcoc();
     default:
       return nullptr;
   }

@@ -5,6 +5,7 @@
 
 #include "pbt/PbtClassifierFactory.h"
 #include "pbt/PbtFlags.h"
+#include "pbt/PbtMEcoc.h"
 
 namespace {
 
@@ -16,6 +17,19 @@ int ElementCount(const VectorQo<double>& v) {
 PbtMClassTree* ChildAt(const std::vector<PbtMClassTree*>& children, int b) {
   if (b < 0 || b >= static_cast<int>(children.size())) return nullptr;
   return children[static_cast<size_t>(b)];
+}
+
+// An output code maps every class position to one of its numClasses code rows; a
+// stored class index outside them is a damaged record.
+bool ClassIndexInRange(const PbtClassifier* classifier) {
+  const PbtMEcoc* ecoc = dynamic_cast<const PbtMEcoc*>(classifier);
+  if (ecoc == nullptr) return true;
+  const int m = ecoc->numClasses;
+  const VectorQo<int>& index = ecoc->classIndex;
+  for (int i = 0; index.data != nullptr && i < index.rows * index.cols; ++i) {
+    if (index[i] < 0 || index[i] >= m) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -223,6 +237,7 @@ bool PbtMClassTree::readNode(BinaryReader& in, bool currentLayout, int level, in
   if (hasClassifier != 0) {
     classifier.reset(createNodeClassifier(code));
     if (!classifier || !classifier->read(in)) return false;
+    if (!ClassIndexInRange(classifier.get())) return false;
   }
 
   VectorQo<double> posterior;

@@ -50,7 +50,8 @@
 // A reader rejects (returns false, the tree unchanged): a record that does not fit in
 // the bytes left; a has-classifier byte with a code for which there is no classifier
 // (outside 0..3, or a learner the library does not hold) or whose record does not
-// read; a posterior with rows other than 0 or 1, a negative extent, or another
+// read; an output code (PbtMEcoc) whose class index names a code row outside its
+// classes; a posterior with rows other than 0 or 1, a negative extent, or another
 // element count than the posteriors of the other nodes; a negative child count or one
 // above kMaxSlots; and a node deeper than kMaxLevels levels.
 #include <cstdint>
@@ -136,8 +137,12 @@ class PbtMClassTree : public PbtTreeClassifier {
   // the node folders under "top" and the classifier file "clf". twoClassSet is the
   // working set of the two-class node classifiers. params->learnerParams must point
   // to a PbtAdaBoostParams. Returns 0.0; returns -1.0 after printing one line on the
-  // error stream when the output folder is empty (nothing is removed or written) or
-  // the finished tree cannot be saved.
+  // error stream when the output folder is empty or learnerParams is not a booster
+  // record (then nothing is removed, trained or written), or when the finished tree
+  // cannot be saved. A set without samples of class 0 is initialised through
+  // params->sampleSetParams; without that record the run ends ("ERROR:  No data,
+  // stopping.", status 1). Sets sampleSetParams->classifier to this tree and leaves
+  // sampleSetParams->outFolder as the caller had it.
   float trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params);
   // Trains this node and its subtree on `set`: 0.0 when the node stops at once, its
   // impurity when it stops later, 0.3 after training its children.

@@ -125,7 +125,7 @@ TEST(PbtClassifierFactoryTest, CodesCreateTheirClassesOrNothing) {
   } cases[] = {
       {1, false, true},  {2, false, true},  {3, false, true},  {4, false, true},
       {5, false, true},  {0, false, false}, {6, false, false}, {255, false, false},
-      {0, true, true},   {1, true, true},   {2, true, true},   {3, true, false},
+      {0, true, true},   {1, true, true},   {2, true, true},   {3, true, true},
       {4, true, false},  {-1, true, false},
   };
   for (const Case& c : cases) {
