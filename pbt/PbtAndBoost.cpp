@@ -79,13 +79,16 @@ void PbtAndBoost::updateWeights(PbtSampleSet* set, const PbtAdaWeak& stump, int 
   }
 }
 
-float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
+void PbtAndBoost::trainStumpCascade(PbtBooster& booster, PbtSampleSet* set, PbtClassifierParams* params,
+                                    const char* className, const char* tag, const VectorQo<short>& posFlags,
+                                    const std::function<float(PbtAdaWeak&, PbtAdaWeakParams*)>& trainStump,
+                                    const std::function<void(const PbtAdaWeak&, int)>& accept) {
   PbtAdaWeakParams* p = dynamic_cast<PbtAdaWeakParams*>(params);
-  if (p == nullptr) FatalExit(1, "PbtAndBoost: training needs a PbtAdaWeakParams record\n", stderr);
+  if (p == nullptr) FatalExit(1, FormatText("%s: training needs a PbtAdaWeakParams record\n", className), stderr);
   if (set->getFeatureTable(true) == nullptr || set->getFeatureTable(false) == nullptr) {
-    FatalExit(1, "PbtAndBoost: the sample set's features are not cached\n", stderr);
+    FatalExit(1, FormatText("%s: the sample set's features are not cached\n", className), stderr);
   }
-  clear();
+  booster.clear();
   const PbtSample* shared = set->getSampleObject();
   const std::vector<PbtFid> pool = shared != nullptr ? shared->featurePool : std::vector<PbtFid>();
   const int nFeat = set->numFeatures();
@@ -101,9 +104,6 @@ float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
   weak.treeDepth = 0;
 
   const int nPos = set->numSamples(true);
-  VectorQo<short> posFlags(nPos, 1);
-  VectorQo<short> negFlags(set->numSamples(false), 1);
-
   float prevErr = 1.0f;
   int prevBest = -1;
   for (int r = 0; r < p->numMembers; ++r) {
@@ -113,7 +113,7 @@ float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     for (int i = 0; i < nFeat; ++i) {
       weak.featureIndex = i;
       if (static_cast<size_t>(i) < pool.size()) weak.fid = pool[static_cast<size_t>(i)];
-      const float e = candidates[static_cast<size_t>(i)]->trainVariant2(set, &weak, posFlags, negFlags);
+      const float e = trainStump(*candidates[static_cast<size_t>(i)], &weak);
       if (e < bestErr) {
         best = i;
         bestErr = e;
@@ -123,10 +123,10 @@ float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     if (best == prevBest || !(bestErr < prevErr)) break;
     prevErr = bestErr;
     const PbtAdaWeak& chosen = *candidates[static_cast<size_t>(best)];
-    updateWeights(set, chosen, best, posFlags, negFlags);
-    members.push_back(chosen.clone());  // deliberate: one clone per kept level
+    accept(chosen, best);
+    booster.members.push_back(chosen.clone());  // deliberate: one clone per kept level
     if (p->verbose) {
-      WriteLog(p->logName, FormatText("    and: i=%2d  best=%5d e=%.3f %s (time=%.3fs)\n", r, best, bestErr,
+      WriteLog(p->logName, FormatText("    %s: i=%2d  best=%5d e=%.3f %s (time=%.3fs)\n", tag, r, best, bestErr,
                                       chosen.getName(), (ProcessorMillis() - t) / 1000.0));
     }
     // The sum is kept in an int: a 16-bit sum wraps from 32768 positives on.
@@ -135,7 +135,15 @@ float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     if (accepted == nPos) break;
     prevBest = best;
   }
+}
 
+float PbtAndBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
+  VectorQo<short> posFlags(set->numSamples(true), 1);
+  VectorQo<short> negFlags(set->numSamples(false), 1);
+  trainStumpCascade(
+      *this, set, params, "PbtAndBoost", "and", posFlags,
+      [&](PbtAdaWeak& stump, PbtAdaWeakParams* weak) { return stump.trainVariant2(set, weak, posFlags, negFlags); },
+      [&](const PbtAdaWeak& stump, int index) { updateWeights(set, stump, index, posFlags, negFlags); });
   float falsePos = 0.0f, falseNeg = 0.0f, total = 0.0f;
   evaluateError(set, &falsePos, &falseNeg, &total, true);
   return total;

@@ -22,6 +22,7 @@
 // negative n and an n that cannot fit in the bytes left (the object is then
 // unchanged). A cascade of three stumps is 8 + 3 x 153 = 467 bytes.
 #include <cstdint>
+#include <functional>
 
 #include "numerics/VectorQo.h"
 #include "pbt/PbtAdaWeak.h"
@@ -65,4 +66,16 @@ class PbtAndBoost : public PbtBooster {
   // The cascade record of a booster whose members are stumps (also PbtOrBoost's).
   static void writeStumpRecord(BinaryWriter& out, const PbtBooster& booster);
   static bool readStumpRecord(BinaryReader& in, PbtBooster& booster);
+
+  // The greedy level loop of both cascades (also PbtOrBoost's). Checks that params is
+  // a PbtAdaWeakParams and that the features are cached (the fatal messages name
+  // `className`), clears the booster and constructs one stump per feature (two draws
+  // each). Each level trains every stump through trainStump and picks the first with
+  // the lowest error; it stops as train() describes, else hands the pick to accept
+  // (which updates the flags), adds a clone of it (two draws) and logs a line tagged
+  // `tag`. Stops after a level once the entries of posFlags sum to their count.
+  static void trainStumpCascade(PbtBooster& booster, PbtSampleSet* set, PbtClassifierParams* params,
+                                const char* className, const char* tag, const VectorQo<short>& posFlags,
+                                const std::function<float(PbtAdaWeak&, PbtAdaWeakParams*)>& trainStump,
+                                const std::function<void(const PbtAdaWeak&, int)>& accept);
 };
