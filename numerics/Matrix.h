@@ -216,6 +216,12 @@ class Matrix {
   void CopyElementsFrom(const Matrix& other);
 };
 
+// The number of elements in m's block: rows * cols, 0 for a matrix without a block.
+template <class T>
+inline int ElementCount(const Matrix<T>& m) {
+  return (m.rows < 1 || m.cols < 1 || m.data == nullptr) ? 0 : m.rows * m.cols;
+}
+
 // a(r, c) - b(r, c) over a's extents; b must be at least as large as a.
 template <class T>
 Matrix<T> operator-(const Matrix<T>& a, const Matrix<T>& b);

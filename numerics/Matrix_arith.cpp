@@ -5,15 +5,6 @@
 #include "numerics/Matrix.h"
 #include "numerics/MatrixElement.h"
 
-namespace {
-
-template <class T>
-int Count(const Matrix<T>& m) {
-  return (m.rows < 1 || m.cols < 1 || m.data == nullptr) ? 0 : m.rows * m.cols;
-}
-
-}  // namespace
-
 template <class T>
 void Matrix<T>::SetIdentity() {
   using E = MatrixElement<T>;
@@ -30,7 +21,7 @@ void Matrix<T>::SetZero() {
 
 template <class T>
 T Matrix<T>::Min() const {
-  int n = Count(*this);
+  int n = ElementCount(*this);
   if (n < 1) return T();
   T best = data[0];
   for (int i = 1; i < n; ++i) {
@@ -41,7 +32,7 @@ T Matrix<T>::Min() const {
 
 template <class T>
 T Matrix<T>::Max() const {
-  int n = Count(*this);
+  int n = ElementCount(*this);
   if (n < 1) return T();
   T best = data[0];
   for (int i = 1; i < n; ++i) {
@@ -52,7 +43,7 @@ T Matrix<T>::Max() const {
 
 template <class T>
 void Matrix<T>::MinMax(T* min, T* max) const {
-  int n = Count(*this);
+  int n = ElementCount(*this);
   if (n < 1) return;
   *min = data[0];
   *max = data[0];
@@ -65,7 +56,7 @@ void Matrix<T>::MinMax(T* min, T* max) const {
 template <class T>
 T Matrix<T>::Sum() const {
   T sum = T();
-  int n = Count(*this);
+  int n = ElementCount(*this);
   for (int i = 0; i < n; ++i) sum = MatrixElement<T>::Add(sum, data[i]);
   return sum;
 }
@@ -74,14 +65,14 @@ template <class T>
 T Matrix<T>::SumOfSquares() const {
   using E = MatrixElement<T>;
   T sum = T();
-  int n = Count(*this);
+  int n = ElementCount(*this);
   for (int i = 0; i < n; ++i) sum = E::Add(sum, E::Mul(data[i], data[i]));
   return sum;
 }
 
 template <class T>
 T Matrix<T>::Mean() const {
-  int n = Count(*this);
+  int n = ElementCount(*this);
   if (n < 1) return T();
   return MatrixElement<T>::Mean(Sum(), n);
 }
@@ -91,7 +82,7 @@ Matrix<T> Matrix<T>::Abs() const {
   using E = MatrixElement<T>;
   Matrix<T> result;
   result.SetSize(rows, cols);
-  int n = Count(*this);
+  int n = ElementCount(*this);
   for (int i = 0; i < n; ++i) {
     const T& v = data[i];
     result.data[i] = E::Less(v, T()) ? E::Sub(T(), v) : v;
@@ -124,7 +115,7 @@ Matrix<T> Matrix<T>::Convolve2D(const Matrix<T>& kernel) const {
   Matrix<T> result;
   result.SetSize(rows, cols);
   result.SetZero();
-  if (Count(*this) < 1 || Count(kernel) < 1) return result;
+  if (ElementCount(*this) < 1 || ElementCount(kernel) < 1) return result;
   const int kR = kernel.rows;
   const int kC = kernel.cols;
   const int cr = (kR - 1) / 2;
@@ -150,7 +141,7 @@ Matrix<T> Matrix<T>::Convolve2D(const Matrix<T>& kernel) const {
 template <class T>
 void Matrix<T>::RemoveMean() {
   using E = MatrixElement<T>;
-  int n = Count(*this);
+  int n = ElementCount(*this);
   T sum = Sum();
   if (n < 1 || E::IsZero(sum)) return;
   T mean = E::RemovedMean(sum, n);
@@ -162,7 +153,7 @@ void Matrix<T>::NormalizeSum() {
   using E = MatrixElement<T>;
   T sum = Sum();
   if (E::IsZero(sum)) return;
-  int n = Count(*this);
+  int n = ElementCount(*this);
   for (int i = 0; i < n; ++i) data[i] = E::Div(data[i], sum);
 }
 
@@ -180,7 +171,7 @@ template <class T>
 Matrix<T> Matrix<T>::Transpose() const {
   Matrix<T> result;
   result.SetSize(cols, rows);
-  if (Count(*this) < 1) return result;
+  if (ElementCount(*this) < 1) return result;
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < cols; ++c) result.rowTable[c][r] = rowTable[r][c];
   }
@@ -196,14 +187,14 @@ Matrix<T> Matrix<T>::operator/(const T& divisor) const {
       E::IsZero(divisor)) {
     return result;
   }
-  int n = Count(result);
+  int n = ElementCount(result);
   for (int i = 0; i < n; ++i) result.data[i] = E::Scale(result.data[i], divisor);
   return result;
 }
 
 template <class T>
 Matrix<T>& Matrix<T>::operator*=(Matrix<T> other) {
-  int n = Count(*this);
+  int n = ElementCount(*this);
   for (int i = 0; i < n; ++i) data[i] = MatrixElement<T>::Mul(data[i], other.data[i]);
   return *this;
 }
@@ -212,7 +203,7 @@ template <class T>
 Matrix<T> operator-(const Matrix<T>& a, const Matrix<T>& b) {
   Matrix<T> result;
   result.SetSize(a.rows, a.cols);
-  if (Count(a) < 1) return result;
+  if (ElementCount(a) < 1) return result;
   for (int r = 0; r < a.rows; ++r) {
     for (int c = 0; c < a.cols; ++c) {
       result.rowTable[r][c] = MatrixElement<T>::Sub(a.rowTable[r][c], b.rowTable[r][c]);

@@ -4,15 +4,6 @@
 
 #include "numerics/MatrixElement.h"
 
-namespace {
-
-template <class T>
-int Count(const Matrix<T>& m) {
-  return (m.rows < 1 || m.cols < 1 || m.data == nullptr) ? 0 : m.rows * m.cols;
-}
-
-}  // namespace
-
 template <class T>
 VectorQo<T>::VectorQo(int n) {
   SetSize(n);
@@ -33,7 +24,7 @@ template <class T>
 VectorQo<T>& VectorQo<T>::operator=(const VectorQo& other) {
   if (&other == this) return *this;
   Matrix<T>::SetSize(other.rows, other.cols);
-  const int n = Count(other);
+  const int n = ElementCount(other);
   for (int i = 0; i < n; ++i) this->data[i] = other.data[i];
   return *this;
 }
@@ -49,8 +40,8 @@ VectorQo<T> VectorQo<T>::Convolve(const Matrix<T>& kernel, bool circular) const 
   VectorQo<T> result;
   result.SetSize(this->rows, this->cols);
   result.SetZero();
-  const int n = Count(*this);
-  const int taps = Count(kernel);
+  const int n = ElementCount(*this);
+  const int taps = ElementCount(kernel);
   const int c0 = (taps - 1) / 2;
   const T* v = this->data;
   for (int i = 0; i < n; ++i) {
@@ -73,7 +64,7 @@ VectorQo<T> VectorQo<T>::Convolve(const Matrix<T>& kernel, bool circular) const 
 
 template <class T>
 int VectorQo<T>::ArgMax() const {
-  const int n = Count(*this);
+  const int n = ElementCount(*this);
   if (n < 1) return -1;
   int best = 0;
   for (int i = 1; i < n; ++i) {
@@ -85,27 +76,27 @@ int VectorQo<T>::ArgMax() const {
 VectorQo<int> operator+(const VectorQo<int>& a, const VectorQo<int>& b) {
   VectorQo<int> result;
   result.SetSize(a.rows, a.cols);
-  const int n = Count(a);
+  const int n = ElementCount(a);
   for (int i = 0; i < n; ++i) result.data[i] = a.data[i] + b.data[i];  // wraps (-fwrapv)
   return result;
 }
 
 VectorQo<double> operator/(const VectorQo<double>& v, double d) {
   VectorQo<double> result(v);
-  const int n = Count(result);
+  const int n = ElementCount(result);
   for (int i = 0; i < n; ++i) result.data[i] = result.data[i] / d;
   return result;
 }
 
 VectorQo<double> operator*(const VectorQo<double>& v, double d) {
   VectorQo<double> result(v);
-  const int n = Count(result);
+  const int n = ElementCount(result);
   for (int i = 0; i < n; ++i) result.data[i] = result.data[i] * d;
   return result;
 }
 
 int MaxIndex(const VectorQo<double>& v) {
-  const int n = Count(v);
+  const int n = ElementCount(v);
   if (n < 1) return -1;
   // The running maximum is a float: elements equal in single precision tie, and
   // the first of them wins.

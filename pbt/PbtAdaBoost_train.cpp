@@ -16,15 +16,6 @@
 
 namespace {
 
-int ElementCount(const VectorQo<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 // The candidates of every round, built once per training call.
 std::vector<std::unique_ptr<PbtClassifier>> BuildCandidates(const PbtAdaBoostParams& params, int nFeat) {
   std::vector<std::unique_ptr<PbtClassifier>> candidates;
@@ -125,7 +116,7 @@ bool PbtAdaBoost::updateWeights(PbtSampleSet* set, PbtClassifier* weak, int /*in
   for (int i = 0; i < nNeg; ++i) {
     if (weak->classifyInSet(set, 0, i) < 0.0f) nw[i] *= beta;
   }
-  if (!(SumOf(pw) + SumOf(nw) > 0.0)) return false;
+  if (!(pw.Sum() + nw.Sum() > 0.0)) return false;
   set->normalizeWeights();
   return true;
 }

@@ -11,18 +11,6 @@
 
 namespace {
 
-template <class T>
-int ElementCount(const Matrix<T>& m) {
-  return m.data != nullptr ? m.rows * m.cols : 0;
-}
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 [[noreturn]] void Misuse(const std::string& message) { FatalExit(1, "PbtAdaWeak: " + message + "\n", stderr); }
 
 // The training contract: the feature row is cached for both classes and every
@@ -178,8 +166,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     posShare = 1.0f;
     negShare = 1.0f;
   }
-  const double sp = SumOf(posW);
-  const double sn = SumOf(negW);
+  const double sp = posW.Sum();
+  const double sn = negW.Sum();
   *prior = static_cast<float>(sp / (sp + sn));
 
   // Bins computed for another number of samples cannot be this set's.

@@ -9,10 +9,6 @@
 
 namespace {
 
-int ElementCount(const VectorQo<double>& v) {
-  return v.data != nullptr ? v.rows * v.cols : 0;
-}
-
 // The child in slot `b`, or null for a null slot and for a branch without a slot.
 PbtMClassTree* ChildAt(const std::vector<PbtMClassTree*>& children, int b) {
   if (b < 0 || b >= static_cast<int>(children.size())) return nullptr;

@@ -10,19 +10,6 @@
 #include "platform/Fatal.h"
 #include "pbt/PbtSampleDump.h"
 
-namespace {
-
-int ElementCount(const Matrix<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
-}  // namespace
-
 PbtMSampleSet::~PbtMSampleSet() {
   // Not virtual dispatch here: the derived parts are gone already.
   PbtMSampleSet::clear(true);
@@ -229,7 +216,7 @@ PbtSample* PbtMSampleSet::current() {
 
 void PbtMSampleSet::normalizeWeights() {
   double total = 0.0;
-  for (const VectorQo<double>& w : weights) total += SumOf(w);
+  for (const VectorQo<double>& w : weights) total += w.Sum();
   if (!(total > 0.0)) return;
   for (VectorQo<double>& w : weights) {
     const int n = ElementCount(w);
@@ -240,7 +227,7 @@ void PbtMSampleSet::normalizeWeights() {
 void PbtMSampleSet::classWeightMasses(VectorQo<double>& out) const {
   const int K = numLabels();
   out.SetSize(K);
-  for (int c = 0; c < K; ++c) out[c] = SumOf(weights[static_cast<size_t>(c)]);
+  for (int c = 0; c < K; ++c) out[c] = weights[static_cast<size_t>(c)].Sum();
   out.NormalizeSum();
 }
 
@@ -256,7 +243,7 @@ void PbtMSampleSet::setClassTotals(const VectorQo<double>& target) {
   if (target.rows * target.cols < K) outOfRange("setClassTotals", "class", target.rows * target.cols, K);
   for (int c = 0; c < K; ++c) {
     VectorQo<double>& w = weights[static_cast<size_t>(c)];
-    const float s = static_cast<float>(SumOf(w));
+    const float s = static_cast<float>(w.Sum());
     if (s > 0.0f) w = scaledCopy(w, target[c] / s);
   }
 }

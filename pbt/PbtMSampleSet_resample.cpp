@@ -13,15 +13,6 @@
 
 namespace {
 
-int ElementCount(const Matrix<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 // The factor of sample i of class c; a missing factor is 0.
 double FactorOf(const std::vector<VectorQo<double>>& sel, int c, int i) {
   if (c < 0 || static_cast<size_t>(c) >= sel.size()) return 0.0;
@@ -244,7 +235,7 @@ void PbtMSampleSet::resampleFrom(PbtSampleSet* target, int maxPositives, int max
     }
   }
 
-  const double sum = SumOf(posWeights) + SumOf(negWeights);
+  const double sum = posWeights.Sum() + negWeights.Sum();
   if (sum > 0.0) {
     for (int k = 0; k < nP; ++k) posWeights[k] /= sum;
     for (int k = 0; k < nN; ++k) negWeights[k] /= sum;

@@ -14,15 +14,6 @@ namespace {
 
 [[noreturn]] void Misuse(const std::string& message) { FatalExit(1, "PbtRealWeak: " + message + "\n", stderr); }
 
-int ElementCount(const VectorQo<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 // The training contract: the feature row is cached for both classes and every
 // sample has a weight.
 void CheckTrainingSet(PbtSampleSet* set, int featureIndex) {
@@ -131,8 +122,8 @@ void PbtRealWeak::trainHistogram(PbtSampleSet* set, PbtRealWeakParams* q, float*
   const int nNeg = set->numSamples(false);
   const VectorQo<double>& posW = set->getWeights(true);
   const VectorQo<double>& negW = set->getWeights(false);
-  const double sp = SumOf(posW);
-  const double sn = SumOf(negW);
+  const double sp = posW.Sum();
+  const double sn = negW.Sum();
   // Without any weight there is no class share to estimate: even odds.
   *c = sp + sn > 0.0 ? static_cast<float>(sp / (sp + sn)) : 0.5f;
 

@@ -11,15 +11,6 @@
 
 namespace {
 
-int ElementCount(const Matrix<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 void CheckCount(const char* operation, const char* name, int value) {
   if (value < 0) {
     FatalExit(1, FormatText("PbtSampleSet::%s: negative %s %i\n", operation, name, value), stderr);
@@ -108,8 +99,8 @@ void PbtSampleSet::init(PbtSampleSetParams& params) {
 }
 
 void PbtSampleSet::filterByWeights(const VectorQo<double>& pos, const VectorQo<double>& neg) {
-  const float oldPosSum = static_cast<float>(SumOf(posWeights));
-  const float oldNegSum = static_cast<float>(SumOf(negWeights));
+  const float oldPosSum = static_cast<float>(posWeights.Sum());
+  const float oldNegSum = static_cast<float>(negWeights.Sum());
 
   std::vector<int> posMap, negMap;
   const int P = Renumber(pos, numPos, posMap);
@@ -135,8 +126,8 @@ void PbtSampleSet::filterByWeights(const VectorQo<double>& pos, const VectorQo<d
     if (N != numNeg) CompactColumns(negRows, negFeatures, negMap, N);
   }
 
-  posMass = oldPosSum > 0.0f ? SumOf(newPos) / oldPosSum * posMass : 0.0;
-  negMass = oldNegSum > 0.0f ? SumOf(newNeg) / oldNegSum * negMass : 0.0;
+  posMass = oldPosSum > 0.0f ? newPos.Sum() / oldPosSum * posMass : 0.0;
+  negMass = oldNegSum > 0.0f ? newNeg.Sum() / oldNegSum * negMass : 0.0;
   posWeights = std::move(newPos);
   negWeights = std::move(newNeg);
   entrySample.swap(newSample);
@@ -225,11 +216,11 @@ void PbtSampleSet::clear() {
   negWeights.Clear();
 }
 
-float PbtSampleSet::weightSum() { return static_cast<float>(SumOf(posWeights)); }
+float PbtSampleSet::weightSum() { return static_cast<float>(posWeights.Sum()); }
 
 void PbtSampleSet::balanceWeights(float f) {
-  const float sp = static_cast<float>(SumOf(posWeights));
-  const float sn = static_cast<float>(SumOf(negWeights));
+  const float sp = static_cast<float>(posWeights.Sum());
+  const float sn = static_cast<float>(negWeights.Sum());
   if (sp > 0.0f && sn > 0.0f) {
     const float posFactor = f / sp;
     const float negFactor = (1 - f) / sn;
@@ -259,7 +250,7 @@ void PbtSampleSet::allocate(int features, int positives, int negatives) {
 
 void PbtSampleSet::normalizeWeights() {
   // The total is taken as float, as the weights' stored sums are.
-  const float t = static_cast<float>(SumOf(posWeights) + SumOf(negWeights));
+  const float t = static_cast<float>(posWeights.Sum() + negWeights.Sum());
   if (!(t > 0.0f)) return;  // all-zero (or invalid) weights are left as they are
   const int nn = ElementCount(negWeights);
   for (int i = 0; i < nn; ++i) negWeights[i] /= t;

@@ -7,15 +7,6 @@
 
 namespace {
 
-int ElementCount(const VectorQo<double>& v) { return v.data != nullptr ? v.rows * v.cols : 0; }
-
-double SumOf(const VectorQo<double>& v) {
-  double s = 0.0;
-  const int n = ElementCount(v);
-  for (int i = 0; i < n; ++i) s += v[i];
-  return s;
-}
-
 // Depth, presence byte and child count.
 constexpr int kNodeFrame = 4 + 1 + 4;
 
@@ -150,7 +141,7 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
       const bool toSide1 = root->classifyInSet(set, 0, i) >= 0;
       if (toSide1 != (k == 1)) negW[i] = 0.0;
     }
-    if (SumOf(posW) + SumOf(negW) > 0) {
+    if (posW.Sum() + negW.Sum() > 0) {
       children[static_cast<size_t>(k)]->depth = depth + 1;
       children[static_cast<size_t>(k)]->train(set, p);
     }
