@@ -2,32 +2,14 @@
 
 #include <cmath>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
 #include "pbt/PbtLog.h"
-#include "platform/Conversions.h"
+#include "pbt/PbtWeakTraining.h"
 #include "platform/Fatal.h"
 
 namespace {
 
 [[noreturn]] void Misuse(const std::string& message) { FatalExit(1, "PbtAdaWeak: " + message + "\n", stderr); }
-
-// The training contract: the feature row is cached for both classes and every
-// sample has a weight.
-void CheckTrainingSet(PbtSampleSet* set, int featureIndex) {
-  if (featureIndex < 0 || featureIndex >= set->numFeatures()) {
-    Misuse(FormatText("feature row %i is not among the set's %i features", featureIndex,
-                      set->numFeatures()));
-  }
-  if (set->getFeatureTable(true) == nullptr || set->getFeatureTable(false) == nullptr) {
-    Misuse("the sample set's features are not cached");
-  }
-  if (ElementCount(set->getWeights(true)) < set->numSamples(true) ||
-      ElementCount(set->getWeights(false)) < set->numSamples(false)) {
-    Misuse("the sample set has fewer weights than samples");
-  }
-}
 
 void CheckFlags(const Matrix<short>& flags, int count) {
   if (ElementCount(flags) < count) Misuse(FormatText("%i cascade flags for %i samples", ElementCount(flags), count));
@@ -37,26 +19,6 @@ PbtAdaWeakParams* WeakParams(PbtClassifierParams* params) {
   PbtAdaWeakParams* p = dynamic_cast<PbtAdaWeakParams*>(params);
   if (p == nullptr) Misuse("training needs a PbtAdaWeakParams record");
   return p;
-}
-
-void AllocateBins(std::vector<int8_t>& bins, int count) {
-  try {
-    bins.assign(static_cast<size_t>(count), -1);
-  } catch (const std::bad_alloc&) {
-    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
-  } catch (const std::length_error&) {
-    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
-  }
-}
-
-// The bin of a value: the integer part of (v - min) / width + 0.5; -1 for a value
-// that is not a number or falls outside the bins.
-int8_t BinIndex(float v, const RF& hist) {
-  const double q = (v - hist.min) / hist.width + 0.5;
-  if (std::isnan(q)) return -1;
-  const int32_t i = TruncToInt32(q);
-  if (i < 0 || i >= hist.bins || i > std::numeric_limits<int8_t>::max()) return -1;
-  return static_cast<int8_t>(i);
 }
 
 }  // namespace
@@ -153,7 +115,7 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
                                  const Matrix<short>* posFlags, const Matrix<short>* negFlags,
                                  float* meanPos, float* meanNeg, float* prior) {
   if (degenerate) return false;
-  CheckTrainingSet(set, featureIndex);
+  CheckWeakTrainingSet("PbtAdaWeak", set, featureIndex);
   const int nPos = set->numSamples(true);
   const int nNeg = set->numSamples(false);
   if (form != Form::kPlain) {
@@ -244,10 +206,8 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   posHist.InitWithBins(lo, hi, n);
   negHist.InitWithBins(lo, hi, n);
 
-  AllocateBins(posBins, nPos);
-  AllocateBins(negBins, nNeg);
-  for (int i = 0; i < nPos; ++i) posBins[static_cast<size_t>(i)] = BinIndex(posRow[i], posHist);
-  for (int i = 0; i < nNeg; ++i) negBins[static_cast<size_t>(i)] = BinIndex(negRow[i], posHist);
+  BinValues(posBins, posRow, nPos, posHist);
+  BinValues(negBins, negRow, nNeg, posHist);
   prepared = 1;
 }
 

@@ -2,52 +2,15 @@
 
 #include <cmath>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
 #include "pbt/PbtLog.h"
 #include "pbt/PbtRfRecord.h"
-#include "platform/Conversions.h"
+#include "pbt/PbtWeakTraining.h"
 #include "platform/Fatal.h"
 
 namespace {
 
 [[noreturn]] void Misuse(const std::string& message) { FatalExit(1, "PbtRealWeak: " + message + "\n", stderr); }
-
-// The training contract: the feature row is cached for both classes and every
-// sample has a weight.
-void CheckTrainingSet(PbtSampleSet* set, int featureIndex) {
-  if (featureIndex < 0 || featureIndex >= set->numFeatures()) {
-    Misuse(FormatText("feature row %i is not among the set's %i features", featureIndex, set->numFeatures()));
-  }
-  if (set->getFeatureTable(true) == nullptr || set->getFeatureTable(false) == nullptr) {
-    Misuse("the sample set's features are not cached");
-  }
-  if (ElementCount(set->getWeights(true)) < set->numSamples(true) ||
-      ElementCount(set->getWeights(false)) < set->numSamples(false)) {
-    Misuse("the sample set has fewer weights than samples");
-  }
-}
-
-void AllocateBins(std::vector<int8_t>& bins, int count) {
-  try {
-    bins.assign(static_cast<size_t>(count), -1);
-  } catch (const std::bad_alloc&) {
-    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
-  } catch (const std::length_error&) {
-    FatalExit(1, "ERROR: out of mem (WeakClf)\n", stderr);
-  }
-}
-
-// The integer part of (v - min) / width + 0.5; -1 for a value that is not a number
-// or falls outside the bins.
-int8_t BinIndex(float v, const RF& hist) {
-  const double q = (v - hist.min) / hist.width + 0.5;
-  if (std::isnan(q)) return -1;
-  const int32_t i = TruncToInt32(q);
-  if (i < 0 || i >= hist.bins || i > std::numeric_limits<int8_t>::max()) return -1;
-  return static_cast<int8_t>(i);
-}
 
 // Clears and refills a histogram with the weights of the binned samples, normalised
 // to sum 1 (left at 0 when the weights sum to 0).
@@ -117,7 +80,7 @@ float PbtRealWeak::response(PbtSample* sample) { return responseForValue(sample-
 
 void PbtRealWeak::trainHistogram(PbtSampleSet* set, PbtRealWeakParams* q, float* a, float* b, float* c) {
   if (invalid) return;
-  CheckTrainingSet(set, q->featureIndex);
+  CheckWeakTrainingSet("PbtRealWeak", set, q->featureIndex);
   const int nPos = set->numSamples(true);
   const int nNeg = set->numSamples(false);
   const VectorQo<double>& posW = set->getWeights(true);
@@ -164,10 +127,8 @@ void PbtRealWeak::trainHistogram(PbtSampleSet* set, PbtRealWeakParams* q, float*
       return;
     }
 
-    AllocateBins(posBins, nPos);
-    AllocateBins(negBins, nNeg);
-    for (int i = 0; i < nPos; ++i) posBins[static_cast<size_t>(i)] = BinIndex(posRow[i], posHist);
-    for (int i = 0; i < nNeg; ++i) negBins[static_cast<size_t>(i)] = BinIndex(negRow[i], negHist);
+    BinValues(posBins, posRow, nPos, posHist);
+    BinValues(negBins, negRow, nNeg, negHist);
     binned = 1;
   }
 

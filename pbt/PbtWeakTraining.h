@@ -1,0 +1,17 @@
+#pragma once
+// Training steps shared by the two-class histogram learners (PbtAdaWeak, PbtRealWeak).
+#include <cstdint>
+#include <vector>
+
+#include "numerics/RF.h"
+#include "pbt/PbtSampleSet.h"
+
+// The training contract: row featureIndex is among the set's features, the features
+// are cached for both classes and every sample has a weight. A breach ends the run
+// (status 1) with "<learner>: <what is wrong>\n" on the error stream.
+void CheckWeakTrainingSet(const char* learner, PbtSampleSet* set, int featureIndex);
+
+// bins := the bin of each of the `count` values on hist's grid: the integer part of
+// (v - min) / width + 0.5, -1 for a value that is not a number or falls outside the
+// bins. A failed allocation ends the run with "ERROR: out of mem (WeakClf)\n".
+void BinValues(std::vector<int8_t>& bins, const float* values, int count, const RF& hist);
