@@ -1,7 +1,6 @@
 #include "pbt/PbtAdaWeak.h"
 
 #include <cmath>
-#include <limits>
 
 #include "pbt/PbtLog.h"
 #include "pbt/PbtWeakTraining.h"
@@ -184,16 +183,8 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   fid = params->fid;
 
   // Values that are not numbers take no part in the range (and get no bin below).
-  double lo = std::numeric_limits<double>::infinity();
-  double hi = -std::numeric_limits<double>::infinity();
-  for (int i = 0; i < nPos; ++i) {
-    if (posRow[i] < lo) lo = posRow[i];
-    if (posRow[i] > hi) hi = posRow[i];
-  }
-  for (int i = 0; i < nNeg; ++i) {
-    if (negRow[i] < lo) lo = negRow[i];
-    if (negRow[i] > hi) hi = negRow[i];
-  }
+  float lo = 0.0f, hi = 0.0f;
+  ValueRange(posRow, nPos, negRow, nNeg, &lo, &hi);
   if (!(lo < hi && lo > -1e99 && hi < 1e99)) {
     degenerate = 1;
     return;

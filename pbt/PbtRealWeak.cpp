@@ -1,7 +1,6 @@
 #include "pbt/PbtRealWeak.h"
 
 #include <cmath>
-#include <limits>
 
 #include "pbt/PbtLog.h"
 #include "pbt/PbtRfRecord.h"
@@ -97,16 +96,8 @@ void PbtRealWeak::trainHistogram(PbtSampleSet* set, PbtRealWeakParams* q, float*
     fid = q->fid;
 
     // Values that are not numbers take no part in the range (and get no bin below).
-    float lo = std::numeric_limits<float>::infinity();
-    float hi = -std::numeric_limits<float>::infinity();
-    for (int i = 0; i < nPos; ++i) {
-      if (posRow[i] < lo) lo = posRow[i];
-      if (posRow[i] > hi) hi = posRow[i];
-    }
-    for (int i = 0; i < nNeg; ++i) {
-      if (negRow[i] < lo) lo = negRow[i];
-      if (negRow[i] > hi) hi = negRow[i];
-    }
+    float lo = 0.0f, hi = 0.0f;
+    ValueRange(posRow, nPos, negRow, nNeg, &lo, &hi);
     if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) {
       invalid = 1;
       return;

@@ -38,6 +38,19 @@ void CheckWeakTrainingSet(const char* learner, PbtSampleSet* set, int featureInd
   }
 }
 
+void ValueRange(const float* posRow, int nPos, const float* negRow, int nNeg, float* lo, float* hi) {
+  *lo = std::numeric_limits<float>::infinity();
+  *hi = -std::numeric_limits<float>::infinity();
+  for (int i = 0; i < nPos; ++i) {
+    if (posRow[i] < *lo) *lo = posRow[i];
+    if (posRow[i] > *hi) *hi = posRow[i];
+  }
+  for (int i = 0; i < nNeg; ++i) {
+    if (negRow[i] < *lo) *lo = negRow[i];
+    if (negRow[i] > *hi) *hi = negRow[i];
+  }
+}
+
 void BinValues(std::vector<int8_t>& bins, const float* values, int count, const RF& hist) {
   try {
     bins.assign(static_cast<size_t>(count), -1);

@@ -11,6 +11,11 @@
 // (status 1) with "<learner>: <what is wrong>\n" on the error stream.
 void CheckWeakTrainingSet(const char* learner, PbtSampleSet* set, int featureIndex);
 
+// *lo, *hi := the smallest and largest of the nPos values of posRow and the nNeg
+// values of negRow. Values that are not numbers take no part (no value at all gives
+// +infinity, -infinity).
+void ValueRange(const float* posRow, int nPos, const float* negRow, int nNeg, float* lo, float* hi);
+
 // bins := the bin of each of the `count` values on hist's grid: the integer part of
 // (v - min) / width + 0.5, -1 for a value that is not a number or falls outside the
 // bins. A failed allocation ends the run with "ERROR: out of mem (WeakClf)\n".
