@@ -50,16 +50,7 @@ int PbtMSampleSet::slotOrFail(const char* operation, int c) const {
 }
 
 void PbtMSampleSet::init(PbtSampleSetParams& params) {
-  nFeatures = sample != nullptr ? sample->numFeatures() : 0;
-  if (sample != nullptr) {
-    for (size_t i = 0; i < sample->featurePool.size(); ++i) {
-      sample->featurePool[i].poolIndex = static_cast<int32_t>(i);
-    }
-  }
-  // Composed apart from `text`: the record's description may be this set's text source.
-  std::string t = params.describe();
-  AppendFormat(t, " numFeatures=%i\n", nFeatures);
-  text = t;
+  text = InitSampleSet(params, sample, &nFeatures);
 }
 
 std::string PbtMSampleSet::sampleImageName(const char* folder, int c, int k) {

@@ -86,16 +86,7 @@ PbtSampleSet& PbtSampleSet::operator=(const PbtSampleSet& other) {
 }
 
 void PbtSampleSet::init(PbtSampleSetParams& params) {
-  nFeatures = sample != nullptr ? sample->numFeatures() : 0;
-  if (sample != nullptr) {
-    for (size_t i = 0; i < sample->featurePool.size(); ++i) {
-      sample->featurePool[i].poolIndex = static_cast<int32_t>(i);
-    }
-  }
-  // Composed apart from `text`: the record's description may be this set's text source.
-  std::string t = params.describe();
-  AppendFormat(t, " numFeatures=%i\n", nFeatures);
-  text = t;
+  text = InitSampleSet(params, sample, &nFeatures);
 }
 
 void PbtSampleSet::filterByWeights(const VectorQo<double>& pos, const VectorQo<double>& neg) {

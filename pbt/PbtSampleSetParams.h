@@ -8,6 +8,7 @@
 #include "numerics/VectorQo.h"
 
 class PbtClassifier;
+class PbtSample;
 
 class PbtSampleSetParams {
  public:
@@ -30,3 +31,9 @@ class PbtSampleSetParams {
  protected:
   std::string text = "SampleSet Parameters\n";
 };
+
+// The init step both sample sets share: numbers the feature pool of `sample` (each
+// fid's poolIndex := its position; nothing for a null sample), sets *nFeatures to the
+// pool's size (0 without a sample) and returns the set's text: the record's
+// description followed by " numFeatures=<n>\n".
+std::string InitSampleSet(PbtSampleSetParams& params, PbtSample* sample, int* nFeatures);
