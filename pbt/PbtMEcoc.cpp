@@ -177,38 +177,31 @@ int PbtMEcoc::decodeProduct(PbtSample* sample, VectorQo<double>& d) {
   return d.ArgMax();
 }
 
-int PbtMEcoc::decodeHamming(PbtSample* sample, VectorQo<double>& d) {
+int PbtMEcoc::decodeByLoss(PbtSample* sample, VectorQo<double>& d, double (*loss)(double q, double c)) {
   const VectorQo<double> q = boosterProbabilities(sample);
   const int M = static_cast<int>(codewords.size());
   const int n = q.rows * q.cols;
   d.SetSize(M);
   for (int t = 0; t < M; ++t) {
     double s = 0.0;
-    for (int j = 0; j < n; ++j) {
-      const double h = q[j] >= 0.5 ? 1.0 : -1.0;  // NaN: -1
-      const double c = codeBit(codewords[static_cast<size_t>(t)], j) ? 1.0 : -1.0;
-      s += 0.5 * (1 - c * h);
-    }
+    for (int j = 0; j < n; ++j) s += loss(q[j], codeBit(codewords[static_cast<size_t>(t)], j) ? 1.0 : -1.0);
     d[t] = -s;
   }
   return d.ArgMax();
 }
 
+int PbtMEcoc::decodeHamming(PbtSample* sample, VectorQo<double>& d) {
+  return decodeByLoss(sample, d, [](double q, double c) {
+    const double h = q >= 0.5 ? 1.0 : -1.0;  // NaN: -1
+    return 0.5 * (1 - c * h);
+  });
+}
+
 int PbtMEcoc::decodeExpLoss(PbtSample* sample, VectorQo<double>& d) {
-  const VectorQo<double> q = boosterProbabilities(sample);
-  const int M = static_cast<int>(codewords.size());
-  const int n = q.rows * q.cols;
-  d.SetSize(M);
-  for (int t = 0; t < M; ++t) {
-    double s = 0.0;
-    for (int j = 0; j < n; ++j) {
-      const double m = 2 * q[j] - 1;
-      const double c = codeBit(codewords[static_cast<size_t>(t)], j) ? 1.0 : -1.0;
-      s += std::exp(-c * m);
-    }
-    d[t] = -s;
-  }
-  return d.ArgMax();
+  return decodeByLoss(sample, d, [](double q, double c) {
+    const double m = 2 * q - 1;
+    return std::exp(-c * m);
+  });
 }
 
 void PbtMEcoc::posterior(PbtSample* sample, VectorQo<double>& out) {

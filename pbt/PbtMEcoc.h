@@ -174,4 +174,8 @@ class PbtMEcoc : public PbtClassifier {
   int codeBit(int codeword, int j) const;
   // Probabilities of every booster for the sample.
   VectorQo<double> boosterProbabilities(PbtSample* sample);
+  // The Hamming and exponential-loss decoders: d[t] := minus the sum over the bits j
+  // of loss(q[j], c), with q the booster probabilities and c = +1 / -1 the bit of
+  // codeword t; returns d.ArgMax().
+  int decodeByLoss(PbtSample* sample, VectorQo<double>& d, double (*loss)(double q, double c));
 };
