@@ -12,6 +12,7 @@
 
 #include "numerics/VectorQo.h"
 #include "platform/Conversions.h"
+#include "volume/ComponentForest.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace {
@@ -45,31 +46,6 @@ int LargestStorableLabel() {
   } else {
     return std::numeric_limits<int>::max();
   }
-}
-
-int RootOf(const int* link, int index) {
-  while (link[index] >= 0) index = link[index];
-  return index;
-}
-
-// Hangs the lower-ranked of the two roots under the other; on equal ranks `current`
-// goes under `other`. Returns the root that remains.
-int Join(int* link, int* size, int current, int other) {
-  if (other == current) return current;
-  const int rankCurrent = -link[current];
-  const int rankOther = -link[other];
-  if (rankCurrent > rankOther) {
-    link[other] = current;
-    link[current] = -std::max(rankCurrent, rankOther + 1);
-    size[current] += size[other];
-    size[other] = 0;
-    return current;
-  }
-  link[current] = other;
-  link[other] = -std::max(rankOther, rankCurrent + 1);
-  size[other] += size[current];
-  size[current] = 0;
-  return other;
 }
 
 // Position of a linear index in a volume of the given row and slice widths.
@@ -136,14 +112,11 @@ int HeapMatrix3D<T>::ConnectedComponents(HeapMatrix3D<int>& link, HeapMatrix3D<i
         }
         int root = index;
         if (z > 0 && slices_[z - 1][y][x] == v) {
-          root = RootOf(L, index - plane);
-          L[index] = root;
-          L[root] = -std::max(-L[root], 2);
-          S[index] = 0;
-          S[root] += 1;
+          root = ComponentRoot(L, index - plane);
+          AttachToComponent(L, S, index, root);
         }
-        if (y > 0 && slices_[z][y - 1][x] == v) root = Join(L, S, root, RootOf(L, index - dim2_));
-        if (x > 0 && slices_[z][y][x - 1] == v) root = Join(L, S, root, RootOf(L, index - 1));
+        if (y > 0 && slices_[z][y - 1][x] == v) root = JoinComponents(L, S, root, ComponentRoot(L, index - dim2_));
+        if (x > 0 && slices_[z][y][x - 1] == v) root = JoinComponents(L, S, root, ComponentRoot(L, index - 1));
       }
   if constexpr (std::is_floating_point_v<T>) largest = LabelOf(largestValue);
   return largest;
@@ -185,7 +158,7 @@ int HeapMatrix3D<T>::KeepLargestComponents(bool keepTwo) {
   for (int z = 0; z < dim0_; ++z)
     for (int y = 0; y < dim1_; ++y)
       for (int x = 0; x < dim2_; ++x, ++index)
-        if (mark[RootOf(L, index)] != kKept) slices_[z][y][x] = T(0);
+        if (mark[ComponentRoot(L, index)] != kKept) slices_[z][y][x] = T(0);
   return result;
 }
 
@@ -236,7 +209,7 @@ int HeapMatrix3D<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* newLa
         if (!IsInside(nz, ny, nx)) continue;
         const T neighbour = slices_[nz][ny][nx];
         if (neighbour == rootValue) continue;
-        if (mark[RootOf(L, (nz * dim1_ + ny) * dim2_ + nx)] != kKept) continue;
+        if (mark[ComponentRoot(L, (nz * dim1_ + ny) * dim2_ + nx)] != kKept) continue;
         mark[root] = LabelOf(neighbour);
         return true;
       }
@@ -247,7 +220,7 @@ int HeapMatrix3D<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* newLa
     for (int z = 0; z < dim0_; ++z)
       for (int y = 0; y < dim1_; ++y)
         for (int x = 0; x < dim2_; ++x, ++index) {
-          const int root = RootOf(L, index);
+          const int root = ComponentRoot(L, index);
           if (mark[root] == kUndecided) {
             stable = false;
             if (!mergeSmall || S[root] >= kSmallComponent) {
@@ -258,7 +231,7 @@ int HeapMatrix3D<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* newLa
             } else if (!takeNeighbour(root, root)) {
               // Around every voxel of the component, in scan order.
               for (int w = 0; w < count; ++w)
-                if (RootOf(L, w) == root && takeNeighbour(w, root)) break;
+                if (ComponentRoot(L, w) == root && takeNeighbour(w, root)) break;
             }
           }
           if (mark[root] >= 0) {

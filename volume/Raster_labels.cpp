@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Conversions.h"
+#include "volume/ComponentForest.h"
 #include "volume/Raster.h"
 #include "volume/RasterPixels.h"
 
@@ -39,31 +40,6 @@ T LabelPixel(int label) {
   } else {
     return static_cast<T>(label);
   }
-}
-
-int RootOf(const int* link, int index) {
-  while (link[index] >= 0) index = link[index];
-  return index;
-}
-
-// Hangs the lower-ranked of two roots under the other; on equal ranks `current` goes
-// under `other`. Returns the remaining root.
-int Join(int* link, int* size, int current, int other) {
-  if (other == current) return current;
-  const int rankCurrent = -link[current];
-  const int rankOther = -link[other];
-  if (rankCurrent > rankOther) {
-    link[other] = current;
-    link[current] = -std::max(rankCurrent, rankOther + 1);
-    size[current] += size[other];
-    size[other] = 0;
-    return current;
-  }
-  link[current] = other;
-  link[other] = -std::max(rankOther, rankCurrent + 1);
-  size[other] += size[current];
-  size[current] = 0;
-  return other;
 }
 
 }  // namespace
@@ -116,13 +92,10 @@ int Raster<T>::ConnectedComponents(Matrix<int>& link, Matrix<int>& size) const {
       if (v > result) result = PixelLabel(v);
       int root = index;
       if (r >= 1 && rowTable[r - 1][c] == v) {
-        root = RootOf(L, index - cols);
-        L[index] = root;
-        L[root] = -std::max(-L[root], 2);
-        S[index] = 0;
-        S[root] += 1;
+        root = ComponentRoot(L, index - cols);
+        AttachToComponent(L, S, index, root);
       }
-      if (c >= 1 && rowTable[r][c - 1] == v) root = Join(L, S, root, RootOf(L, index - 1));
+      if (c >= 1 && rowTable[r][c - 1] == v) root = JoinComponents(L, S, root, ComponentRoot(L, index - 1));
     }
   return result;
 }
@@ -201,7 +174,7 @@ int Raster<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* labelMap) {
         const int nr = r + kEdgeDr[k], nc = c + kEdgeDc[k];
         if (nr < 0 || nr >= rows || nc < 0 || nc >= cols) continue;
         const int n = nr * cols + nc;
-        if (data[n] == data[root] || label[RootOf(L, n)] != kKept) continue;
+        if (data[n] == data[root] || label[ComponentRoot(L, n)] != kKept) continue;
         label[root] = PixelLabel(data[n]);
         return true;
       }
@@ -209,7 +182,7 @@ int Raster<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* labelMap) {
     };
 
     for (int i = 0; i < count; ++i) {
-      const int root = RootOf(L, i);
+      const int root = ComponentRoot(L, i);
       if (label[root] == kUndecided) {
         stable = false;
         if (!mergeSmall || S[root] >= kSmallComponent) {
@@ -219,7 +192,7 @@ int Raster<T>::MakeLabelsConnected(bool mergeSmall, VectorQo<short>* labelMap) {
           if (labelMap && InTable(last)) (*labelMap)[last] = LowShort(PixelLabel(data[root]));
         } else if (!takeNeighbour(root, root)) {
           for (int w = 0; w < count; ++w)
-            if (RootOf(L, w) == root && takeNeighbour(w, root)) break;
+            if (ComponentRoot(L, w) == root && takeNeighbour(w, root)) break;
         }
       }
       if (label[root] >= 0) {
@@ -248,7 +221,7 @@ int Raster<T>::KeepMainComponent(short minSize) {
   int positive = 0;
   for (int i = 0; i < count; ++i) {
     if (!(data[i] > T(0))) continue;
-    const int root = RootOf(L, i);
+    const int root = ComponentRoot(L, i);
     if (rootNumber[root] == 0) rootNumber[root] = ++components;
     number[i] = rootNumber[root];
     ++positive;
