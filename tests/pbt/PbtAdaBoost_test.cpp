@@ -183,12 +183,6 @@ struct TypedFlag {
   int saved;
 };
 
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r) && r.remaining() == 0;
-}
-
 PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity) {
   PbtAdaWeak* s = new PbtAdaWeak();
   s->fid.params[0] = feature;
@@ -450,7 +444,7 @@ TEST(PbtAdaBoostTest, RecordsRoundTripInBothLayouts) {
       EXPECT_EQ(rec[8], 1);
     }
     PbtAdaBoost back;
-    ASSERT_TRUE(ReadRecord(back, rec)) << typed;
+    ASSERT_TRUE(ReadWholeRecord(back, rec)) << typed;
     EXPECT_EQ(RecordBytes(back), rec);
     EXPECT_EQ(back.alphas, booster.alphas);
     EXPECT_EQ(back.offset, booster.offset);
@@ -527,7 +521,7 @@ TEST(PbtAdaBoostTest, CorruptRecordsDoNotRead) {
   }
   // One level less nests fine.
   PbtAdaBoost ok;
-  EXPECT_TRUE(ReadRecord(ok, nested.substr(9, nested.size() - 13)));
+  EXPECT_TRUE(ReadWholeRecord(ok, nested.substr(9, nested.size() - 13)));
 }
 
 TEST(PbtAdaBoostTest, TrainingTakesOneStumpPairPerFeatureAndPerRound) {
@@ -542,7 +536,7 @@ TEST(PbtAdaBoostTest, TrainingTakesOneStumpPairPerFeatureAndPerRound) {
   const std::string rec = RecordBytes(booster);
   ResetUniformRandomForTesting();
   PbtAdaBoost back;
-  ASSERT_TRUE(ReadRecord(back, rec));
+  ASSERT_TRUE(ReadWholeRecord(back, rec));
   std::unique_ptr<PbtClassifier> copy(back.clone());
   EXPECT_EQ(UniformRandomDrawCountForTesting(), 3 * 2 + 3 * 2);
 }
@@ -631,7 +625,7 @@ TEST(PbtAdaBoostTest, TypedRecordOfEveryMemberKindRewritesIdenticalBytes) {
   EXPECT_EQ(codes, (std::vector<int>{1, 2, 3, 4, 5}));
 
   PbtAdaBoost back;
-  ASSERT_TRUE(ReadRecord(back, rec));
+  ASSERT_TRUE(ReadWholeRecord(back, rec));
   EXPECT_EQ(RecordBytes(back), rec);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(back.members[i]->typeCode(), i + 1);
   std::vector<PbtFid> features;

@@ -18,12 +18,6 @@
 
 namespace {
 
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r);
-}
-
 // Four labels, label 1 too small to be active (with a minimum of 2 samples): three
 // active classes on two overlapping features and a constant one; the last sample of
 // label 3 equals the first of label 0, so some error remains. Uneven weights.

@@ -4,19 +4,12 @@
 
 #include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "PbtMTestSets.h"
 #include "PbtTestSets.h"
 #include "numerics/UniformRandom.h"
 
 namespace {
-
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r);
-}
 
 // A learner whose function k has the table values[k] on the grid 0, 1, 2, ...
 std::unique_ptr<PbtMGentalWeak> Learner(const std::vector<std::vector<double>>& values) {

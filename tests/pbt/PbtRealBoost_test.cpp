@@ -15,12 +15,6 @@
 
 namespace {
 
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r);
-}
-
 // Three features: 0 separates the classes with some overlap, 1 is noise, 2 is
 // constant (its learner is invalid). The last positive equals a negative, so some
 // error remains. Uneven starting weights.

@@ -26,12 +26,6 @@ struct Fixture {
   PbtRealWeakParams params;
 };
 
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r);
-}
-
 const double kStrongPos = 0.5 * std::log(0.95 / 0.05);
 
 }  // namespace

@@ -81,6 +81,18 @@ std::string RecordBytes(const PbtClassifier& c) {
   return out.str();
 }
 
+bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
+  std::istringstream in(bytes);
+  BinaryReader r(in);
+  return c.read(r);
+}
+
+bool ReadWholeRecord(PbtClassifier& c, const std::string& bytes) {
+  std::istringstream in(bytes);
+  BinaryReader r(in);
+  return c.read(r) && r.remaining() == 0;
+}
+
 void DrawingSample::renderImage(Raster<unsigned char>& image) {
   const float v = computeFeature(featurePool[0]);
   if (static_cast<int>(v) % 2 == 0) return;

@@ -76,3 +76,7 @@ class ValueClassifier : public PbtClassifier {
 
 // The bytes a classifier writes.
 std::string RecordBytes(const PbtClassifier& c);
+// c.read on the bytes: its result.
+bool ReadRecord(PbtClassifier& c, const std::string& bytes);
+// c.read on the bytes: true when it succeeds and leaves none of them unread.
+bool ReadWholeRecord(PbtClassifier& c, const std::string& bytes);

@@ -24,12 +24,6 @@ PbtAdaWeakParams Depth(int treeDepth) {
   return p;
 }
 
-bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
-  std::istringstream in(bytes);
-  BinaryReader r(in);
-  return c.read(r) && r.remaining() == 0;
-}
-
 // Every sample's probability and in-set decision against its class.
 void ExpectSeparates(PbtTreeWeak& tree, VectorSampleSet& set) {
   for (int positive = 1; positive >= 0; --positive) {
@@ -192,7 +186,7 @@ TEST(PbtTreeWeakTest, RecordSizesAndRoundTrip) {
   EXPECT_EQ(count, 2);
 
   PbtTreeWeak back;
-  ASSERT_TRUE(ReadRecord(back, rec));
+  ASSERT_TRUE(ReadWholeRecord(back, rec));
   EXPECT_EQ(RecordBytes(back), rec);
   EXPECT_EQ(back.children[1]->depth, 1);
   ExpectSeparates(tree, *set);
@@ -246,5 +240,5 @@ TEST(PbtTreeWeakTest, CorruptRecordsDoNotRead) {
   }
   // One level less reads.
   PbtTreeWeak deep;
-  EXPECT_TRUE(ReadRecord(deep, chain.substr(9, chain.size() - 18)));
+  EXPECT_TRUE(ReadWholeRecord(deep, chain.substr(9, chain.size() - 18)));
 }
