@@ -183,15 +183,6 @@ struct TypedFlag {
   int saved;
 };
 
-PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity) {
-  PbtAdaWeak* s = new PbtAdaWeak();
-  s->fid.params[0] = feature;
-  s->fid.poolIndex = feature;
-  s->threshold = threshold;
-  s->polarity = polarity;
-  return s;
-}
-
 }  // namespace
 
 TEST(PbtAdaBoostTest, ThreeRoundsMatchAnIndependentReimplementation) {
@@ -340,7 +331,6 @@ TEST(PbtAdaBoostTest, UpdateWeightsScalesTheCorrectSamplesAndNeverDividesByZero)
   set->calculateAllFeatures();
   PbtAdaBoost booster;
   std::unique_ptr<PbtAdaWeak> stump(Stump(0, 2.5f, 0));
-  stump->featureIndex = 0;
   // Error 0: beta 0, every correctly classified weight becomes 0; nothing divides.
   EXPECT_FALSE(booster.updateWeights(set.get(), stump.get(), 0, 0.0f));
   EXPECT_EQ(set->getWeights(true)[0], 0.0);

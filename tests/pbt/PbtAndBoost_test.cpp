@@ -12,27 +12,10 @@
 
 namespace {
 
-PbtAdaWeakParams Levels(int numMembers, const std::string& logName = std::string()) {
-  PbtAdaWeakParams p;
-  p.numMembers = numMembers;
-  p.logName = logName;
-  return p;
-}
-
 // Level 0 (feature 1 <= t) rejects the last positive and four negatives; level 1
 // (feature 0 >= t) rejects the remaining negative.
 VectorSampleSet* TwoLevelSet() {
   return new VectorSampleSet({{1, 1}, {1, 1}, {1, 2}, {2, 1}, {1, 9}}, {{1, 9}, {2, 9}, {1, 8}, {2, 8}, {-7, 1}});
-}
-
-PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity) {
-  PbtAdaWeak* s = new PbtAdaWeak();
-  s->fid.params[0] = feature;
-  s->fid.poolIndex = feature;
-  s->featureIndex = feature;
-  s->threshold = threshold;
-  s->polarity = polarity;
-  return s;
 }
 
 }  // namespace
@@ -42,7 +25,7 @@ TEST(PbtAndBoostTest, GreedyLevelsFormAConjunction) {
   set->calculateAllFeatures();
   const VectorQo<double> before = set->getWeights(true);
   TempFolder tmp;
-  PbtAdaWeakParams params = Levels(5, tmp.file("log.txt"));
+  PbtAdaWeakParams params = CascadeParams(5, tmp.file("log.txt"));
   PbtAndBoost cascade;
   ResetUniformRandomForTesting();
   const float error = cascade.train(set.get(), &params);
@@ -96,7 +79,7 @@ TEST(PbtAndBoostTest, LevelsStopEarly) {
   for (const Case& c : cases) {
     std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature(c.pos, c.neg));
     set->calculateAllFeatures();
-    PbtAdaWeakParams params = Levels(c.numMembers);
+    PbtAdaWeakParams params = CascadeParams(c.numMembers);
     params.verbose = 0;
     PbtAndBoost cascade;
     const float error = cascade.train(set.get(), &params);

@@ -12,13 +12,6 @@
 
 namespace {
 
-PbtAdaWeakParams Rounds(int numMembers, const std::string& logName = std::string()) {
-  PbtAdaWeakParams p;
-  p.numMembers = numMembers;
-  p.logName = logName;
-  return p;
-}
-
 // Positives are high on feature 0 or on feature 1; negatives are low on both.
 VectorSampleSet* EitherSet() {
   return new VectorSampleSet({{0, 5}, {1, 6}, {5, 0}, {6, 1}}, {{0, 0}, {1, 1}, {0, 1}, {1, 0}});
@@ -31,7 +24,7 @@ TEST(PbtOrBoostTest, GreedyRoundsFormADisjunction) {
   set->calculateAllFeatures();
   const VectorQo<double> before = set->getWeights(false);
   TempFolder tmp;
-  PbtAdaWeakParams params = Rounds(5, tmp.file("log.txt"));
+  PbtAdaWeakParams params = CascadeParams(5, tmp.file("log.txt"));
   PbtOrBoost disjunction;
   ResetUniformRandomForTesting();
   EXPECT_EQ(disjunction.train(set.get(), &params), 0.0f);
@@ -77,7 +70,7 @@ TEST(PbtOrBoostTest, RoundsStopEarly) {
   for (const Case& c : cases) {
     std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature(c.pos, c.neg));
     set->calculateAllFeatures();
-    PbtAdaWeakParams params = Rounds(c.numMembers);
+    PbtAdaWeakParams params = CascadeParams(c.numMembers);
     params.verbose = 0;
     PbtOrBoost disjunction;
     EXPECT_FLOAT_EQ(disjunction.train(set.get(), &params), c.error) << c.name;
@@ -95,7 +88,7 @@ TEST(PbtOrBoostTest, RoundsStopEarly) {
 TEST(PbtOrBoostTest, RecordIsTheCascadeRecord) {
   std::unique_ptr<VectorSampleSet> set(EitherSet());
   set->calculateAllFeatures();
-  PbtAdaWeakParams params = Rounds(5);
+  PbtAdaWeakParams params = CascadeParams(5);
   params.verbose = 0;
   PbtOrBoost disjunction;
   disjunction.train(set.get(), &params);

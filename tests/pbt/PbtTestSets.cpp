@@ -81,6 +81,23 @@ std::string RecordBytes(const PbtClassifier& c) {
   return out.str();
 }
 
+PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity) {
+  PbtAdaWeak* s = new PbtAdaWeak();
+  s->fid.params[0] = feature;
+  s->fid.poolIndex = feature;
+  s->featureIndex = feature;
+  s->threshold = threshold;
+  s->polarity = polarity;
+  return s;
+}
+
+PbtAdaWeakParams CascadeParams(int numMembers, const std::string& logName) {
+  PbtAdaWeakParams p;
+  p.numMembers = numMembers;
+  p.logName = logName;
+  return p;
+}
+
 bool ReadRecord(PbtClassifier& c, const std::string& bytes) {
   std::istringstream in(bytes);
   BinaryReader r(in);

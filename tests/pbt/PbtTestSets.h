@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtClassifier.h"
+#include "pbt/PbtClassifierParams.h"
 #include "pbt/PbtSample.h"
 #include "pbt/PbtSampleSet.h"
 #include "volume/Raster.h"
@@ -73,6 +75,12 @@ class ValueClassifier : public PbtClassifier {
   float probability(PbtSample* sample) override;
   void collectFeatures(std::vector<PbtFid>&) const override {}
 };
+
+// A stump on test feature `feature` (fid, pool index and cache row), deciding by
+// threshold and polarity. Takes two draws.
+PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity);
+// Cascade training parameters: numMembers levels, the log to logName.
+PbtAdaWeakParams CascadeParams(int numMembers, const std::string& logName = std::string());
 
 // The bytes a classifier writes.
 std::string RecordBytes(const PbtClassifier& c);
