@@ -33,6 +33,19 @@ std::unique_ptr<MVectorSampleSet> ThreeClassSet() {
       MVectorSampleSet::singleFeature({{0.0f, 0.5f, 1.0f}, {5.0f}, {4.5f, 5.0f, 5.5f}, {9.0f, 9.5f, 10.0f}}));
 }
 
+// ThreeClassSet with its features cached (classes need two samples to be active)
+// and training parameters for its feature.
+struct CachedThreeClassSet {
+  CachedThreeClassSet() {
+    set->calculateAllFeatures();
+    q.featureIndex = 0;
+    q.fid = set->tableSample()->featurePool[0];
+  }
+  ScopedMinClassSamples minimum{2};
+  std::unique_ptr<MVectorSampleSet> set = ThreeClassSet();
+  PbtMGentalWeakParams q;
+};
+
 }  // namespace
 
 TEST(PbtMGentalWeakTest, ClassResponseIsCentredOnTheMean) {
@@ -79,15 +92,10 @@ TEST(PbtMGentalWeakTest, BestClassTakesTheFirstOfEqualValues) {
 }
 
 TEST(PbtMGentalWeakTest, TrainingFitsOneFunctionPerActiveClass) {
-  ScopedMinClassSamples minimum(2);
-  std::unique_ptr<MVectorSampleSet> set = ThreeClassSet();
-  set->calculateAllFeatures();
-  PbtMGentalWeakParams q;
-  q.featureIndex = 0;
-  q.fid = set->tableSample()->featurePool[0];
+  CachedThreeClassSet f;
   PbtMGentalWeak weak;
   // The classes do not overlap: no error.
-  EXPECT_EQ(weak.trainMulti(*set, q), 0.0f);
+  EXPECT_EQ(weak.trainMulti(*f.set, f.q), 0.0f);
   EXPECT_STREQ(weak.getName(), "test feature 0");
   ASSERT_EQ(weak.functions.size(), 3u);
   const int labels[3] = {0, 2, 3};
@@ -121,22 +129,18 @@ TEST(PbtMGentalWeakTest, TrainingFitsOneFunctionPerActiveClass) {
   PbtMGentalWeak other;
   // Bin of 5: class 0 has 2 x 1/4, class 1 2 x 1/2: it favours class 1; class 0's sample
   // there (weight 1/4) is the error.
-  EXPECT_EQ(other.trainMulti(*mixed, q), 0.25f);
+  EXPECT_EQ(other.trainMulti(*mixed, f.q), 0.25f);
 }
 
 TEST(PbtMGentalWeakTest, ConstructionAndFunctionsTakeTheirDraws) {
-  ScopedMinClassSamples minimum(2);
-  std::unique_ptr<MVectorSampleSet> set = ThreeClassSet();
-  set->calculateAllFeatures();
-  PbtMGentalWeakParams q;
-  q.featureIndex = 0;
+  CachedThreeClassSet f;
   auto draws = [] { return UniformRandomDrawCountForTesting(); };
   ResetUniformRandomForTesting();
   PbtMGentalWeak weak;
   EXPECT_EQ(draws(), 2);
-  weak.trainMulti(*set, q);
+  weak.trainMulti(*f.set, f.q);
   EXPECT_EQ(draws(), 2 + 3);  // one function per active class
-  weak.trainMulti(*set, q);
+  weak.trainMulti(*f.set, f.q);
   EXPECT_EQ(draws(), 5);  // retraining keeps them
   std::unique_ptr<PbtClassifier> copy(weak.clone());
   EXPECT_EQ(draws(), 5 + 2 + 3);
@@ -149,14 +153,9 @@ TEST(PbtMGentalWeakTest, ConstructionAndFunctionsTakeTheirDraws) {
 }
 
 TEST(PbtMGentalWeakTest, RecordRoundTripsByteForByte) {
-  ScopedMinClassSamples minimum(2);
-  std::unique_ptr<MVectorSampleSet> set = ThreeClassSet();
-  set->calculateAllFeatures();
-  PbtMGentalWeakParams q;
-  q.featureIndex = 0;
-  q.fid = set->tableSample()->featurePool[0];
+  CachedThreeClassSet f;
   PbtMGentalWeak weak;
-  weak.trainMulti(*set, q);
+  weak.trainMulti(*f.set, f.q);
   const std::string rec = RecordBytes(weak);
   // fid, count, then per function slot, label and a 35-bin table.
   ASSERT_EQ(rec.size(), 143u + 4 + 3 * (4 + 28 + 8 * 35));
