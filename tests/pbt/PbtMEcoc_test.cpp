@@ -81,19 +81,6 @@ MVectorSampleSet* IndicatorSet(int K, int n) {
   return new MVectorSampleSet(rows);
 }
 
-// Four classes of ten samples: feature 0 mixes them, feature 1 puts classes 0 and 2
-// low and classes 1 and 3 high.
-MVectorSampleSet* TwoGroupSet() {
-  MVectorSampleSet::Rows rows(4);
-  for (int c = 0; c < 4; ++c) {
-    for (int i = 0; i < 10; ++i) {
-      const float low = static_cast<float>(i + c / 2);
-      rows[static_cast<size_t>(c)].push_back({static_cast<float>((i * 4 + c) % 41), c % 2 ? 30 + low : low});
-    }
-  }
-  return new MVectorSampleSet(rows);
-}
-
 PbtAdaBoostParams CodeParams(int mode, int codeBits, const std::string& log) {
   PbtAdaBoostParams p;
   p.codingMode = mode;

@@ -23,19 +23,6 @@ std::vector<int> Bytes(const VectorQo<unsigned char>& v) {
   return out;
 }
 
-// Four classes of ten samples, two features. Feature 0 mixes the classes over 0..40;
-// feature 1 puts classes 0 and 2 at 0..10 and classes 1 and 3 at 30..40.
-MVectorSampleSet* SeparableSet() {
-  MVectorSampleSet::Rows rows(4);
-  for (int c = 0; c < 4; ++c) {
-    for (int i = 0; i < 10; ++i) {
-      const float low = static_cast<float>(i + c / 2);
-      rows[static_cast<size_t>(c)].push_back({static_cast<float>((i * 4 + c) % 41), c % 2 ? 30 + low : low});
-    }
-  }
-  return new MVectorSampleSet(rows);
-}
-
 }  // namespace
 
 TEST(PbtMSampleSetSplitTest, TwoActiveClassesOrOneVsRestGiveTheTrivialSplitWithoutFeatures) {
@@ -93,7 +80,7 @@ TEST(PbtMSampleSetSplitTest, HistogramsShareOneGridPerFeatureAndCountValues) {
 
 TEST(PbtMSampleSetSplitTest, BestSplitFindsTheFeatureThatSeparatesGroupsOfClasses) {
   ScopedMinClassSamples min(1);
-  std::unique_ptr<MVectorSampleSet> set(SeparableSet());
+  std::unique_ptr<MVectorSampleSet> set(TwoGroupSet());
   const VectorQo<double> prior(4, 0.25);
   set->calculateAllFeatures();
   set->buildHistograms(prior);

@@ -87,3 +87,14 @@ void MVectorSampleSet::resampleFrom(PbtSampleSet* target, int maxPositives, int 
     vs->setCurrentEntry(static_cast<int>(list.size()) - 1, positive ? 1 : 0);
   }
 }
+
+MVectorSampleSet* TwoGroupSet() {
+  MVectorSampleSet::Rows rows(4);
+  for (int c = 0; c < 4; ++c) {
+    for (int i = 0; i < 10; ++i) {
+      const float low = static_cast<float>(i + c / 2);
+      rows[static_cast<size_t>(c)].push_back({static_cast<float>((i * 4 + c) % 41), c % 2 ? 30 + low : low});
+    }
+  }
+  return new MVectorSampleSet(rows);
+}

@@ -48,3 +48,7 @@ class MVectorSampleSet : public PbtMSampleSet {
 
   Rows rows;
 };
+
+// Four classes of ten samples, two features. Feature 0 mixes the classes over 0..40;
+// feature 1 puts classes 0 and 2 at 0..10 and classes 1 and 3 at 30..40.
+MVectorSampleSet* TwoGroupSet();
