@@ -168,14 +168,6 @@ for row in pos + neg:
     print("p %.9g" % f32(1.0 / (1.0 + math.exp(float(d) * 2 * -2.0))))
 )PY";
 
-PbtAdaBoostParams Rounds(int numWeak, const std::string& logName = std::string(), bool verbose = false) {
-  PbtAdaBoostParams p;
-  p.numWeak = numWeak;
-  p.logName = logName;
-  p.verbose = verbose ? 1 : 0;
-  return p;
-}
-
 // Typed and legacy records read with the flag set for the duration of a scope.
 struct TypedFlag {
   explicit TypedFlag(int value) : saved(gTypedClassifierFiles) { gTypedClassifierFiles = value; }
@@ -190,7 +182,7 @@ TEST(PbtAdaBoostTest, ThreeRoundsMatchAnIndependentReimplementation) {
   const VectorQo<double> posBefore = set.getWeights(true);
   const VectorQo<double> negBefore = set.getWeights(false);
   PbtAdaBoost booster;
-  PbtAdaBoostParams params = Rounds(3);
+  PbtAdaBoostParams params = BoostParams(3);
   TempFolder tmp;
   params.logName = tmp.file("log.txt");
   const float error = booster.train(&set, &params);
@@ -247,7 +239,7 @@ TEST(PbtAdaBoostTest, TrainingLogLines) {
   VectorSampleSet set(kToyPos, kToyNeg);
   TempFolder tmp;
   const std::string log = tmp.file("log.txt");
-  PbtAdaBoostParams params = Rounds(3, log, true);
+  PbtAdaBoostParams params = BoostParams(3, log, true);
   PbtAdaBoost booster;
   booster.train(&set, &params);
   EXPECT_EQ(MaskTimes(ReadFileText(log)),
@@ -286,7 +278,7 @@ TEST(PbtAdaBoostTest, RoundsStopAtTheirLimits) {
   };
   for (const Case& c : cases) {
     std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature(c.pos, c.neg));
-    PbtAdaBoostParams params = Rounds(c.numWeak);
+    PbtAdaBoostParams params = BoostParams(c.numWeak);
     PbtAdaBoost booster;
     booster.train(set.get(), &params);
     EXPECT_EQ(booster.numWeak(), c.members) << c.name;
@@ -308,7 +300,7 @@ TEST(PbtAdaBoostTest, StopsWithoutACandidateBelowErrorOne) {
   TempFolder tmp;
   const std::string log = tmp.file("log.txt");
   VectorSampleSet noFeatures({{}}, {{}});
-  PbtAdaBoostParams params = Rounds(3, log, true);
+  PbtAdaBoostParams params = BoostParams(3, log, true);
   PbtAdaBoost booster;
   booster.train(&noFeatures, &params);
   EXPECT_EQ(booster.numWeak(), 0);
@@ -352,7 +344,7 @@ TEST(PbtAdaBoostTest, UpdateWeightsScalesTheCorrectSamplesAndNeverDividesByZero)
 TEST(PbtAdaBoostTest, EqualErrorsKeepTheEarlierCandidate) {
   // Features 0 and 1 split equally well; feature 0 is chosen.
   VectorSampleSet set({{1, 1}, {2, 2}}, {{3, 3}, {4, 4}});
-  PbtAdaBoostParams params = Rounds(1);
+  PbtAdaBoostParams params = BoostParams(1);
   PbtAdaBoost booster;
   booster.train(&set, &params);
   ASSERT_EQ(booster.numWeak(), 1);
@@ -418,7 +410,7 @@ TEST(PbtAdaBoostTest, ThresholdChangesPlaceTheOffsetOnTheScoreGrid) {
 
 TEST(PbtAdaBoostTest, RecordsRoundTripInBothLayouts) {
   VectorSampleSet set(kToyPos, kToyNeg);
-  PbtAdaBoostParams params = Rounds(3);
+  PbtAdaBoostParams params = BoostParams(3);
   PbtAdaBoost booster;
   booster.train(&set, &params);
 
@@ -516,7 +508,7 @@ TEST(PbtAdaBoostTest, CorruptRecordsDoNotRead) {
 
 TEST(PbtAdaBoostTest, TrainingTakesOneStumpPairPerFeatureAndPerRound) {
   VectorSampleSet set(kToyPos, kToyNeg);
-  PbtAdaBoostParams params = Rounds(3);
+  PbtAdaBoostParams params = BoostParams(3);
   PbtAdaBoost booster;
   ResetUniformRandomForTesting();
   booster.train(&set, &params);
@@ -536,7 +528,7 @@ TEST(PbtAdaBoostTest, CascadeCandidatesCompeteWithTheStumps) {
   // of two stumps does. The AND candidate (one level: it rejects no positive) loses.
   VectorSampleSet set({{0, 5}, {1, 6}, {5, 0}, {6, 1}}, {{0, 0}, {1, 1}, {0, 1}, {1, 0}});
   TempFolder tmp;
-  PbtAdaBoostParams params = Rounds(3, tmp.file("log.txt"), true);
+  PbtAdaBoostParams params = BoostParams(3, tmp.file("log.txt"), true);
   params.orLevels = 2;
   params.andLevels = 2;
   PbtAdaBoost booster;
@@ -565,7 +557,7 @@ TEST(PbtAdaBoostTest, CascadeCandidatesCompeteWithTheStumps) {
 TEST(PbtAdaBoostTest, TreeDepthMakesTheWeakTreeTheOnlyCandidate) {
   // On feature 1 the positives lie between two groups of negatives.
   VectorSampleSet set({{7, 2}, {7, 3}}, {{7, 0}, {7, 1}, {7, 4}, {7, 5}, {7, 6}});
-  PbtAdaBoostParams params = Rounds(2);
+  PbtAdaBoostParams params = BoostParams(2);
   params.treeDepth = 2;
   params.orLevels = 3;  // ignored beside a tree
   PbtAdaBoost booster;

@@ -276,11 +276,8 @@ TEST(PbtMGentalBoostTest, TrainingMatchesAnIndependentReimplementation) {
 
   ResetUniformRandomForTesting();
   PbtMGentalBoost boost;
-  PbtAdaBoostParams params;
-  params.numWeak = 5;
-  params.verbose = 0;
   TempFolder tmp;
-  params.logName = tmp.file("log.txt");
+  PbtAdaBoostParams params = BoostParams(5, tmp.file("log.txt"));
   const double error = boost.trainMulti(*set, params);
   // Draws: two per candidate (three features), one per class and candidate as the
   // candidates first train, two plus one per class per member kept.
@@ -376,11 +373,8 @@ TEST(PbtMGentalBoostTest, RoundsStopAtASmallError) {
   for (const Case& c : cases) EXPECT_EQ(PbtMGentalBoost::keepsTraining(c.error), c.goesOn) << c.error;
 
   ScopedMinClassSamples minimum(1);
-  PbtAdaBoostParams params;
-  params.numWeak = 4;
-  params.verbose = 0;
   TempFolder tmp;
-  params.logName = tmp.file("log.txt");
+  PbtAdaBoostParams params = BoostParams(4, tmp.file("log.txt"));
   // Separate classes: the first round has no error and is the last.
   std::unique_ptr<MVectorSampleSet> separate(MVectorSampleSet::singleFeature({{0, 1}, {5, 6}, {9, 10}}));
   PbtMGentalBoost boost;
@@ -400,11 +394,8 @@ TEST(PbtMGentalBoostTest, RecordRoundTripsByteForByte) {
   ScopedMinClassSamples minimum(2);
   std::unique_ptr<MVectorSampleSet> set = TrainingSet();
   PbtMGentalBoost boost;
-  PbtAdaBoostParams params;
-  params.numWeak = 3;
-  params.verbose = 0;
   TempFolder tmp;
-  params.logName = tmp.file("log.txt");
+  PbtAdaBoostParams params = BoostParams(3, tmp.file("log.txt"));
   boost.trainMulti(*set, params);
   boost.offset = 0.5f;
   const std::string rec = RecordBytes(boost);
@@ -508,10 +499,7 @@ TEST(PbtMGentalBoostTest, TreeWithGentleAndRealNodesRoundTrips) {
   ScopedMinClassSamples minimum(2);
   std::unique_ptr<MVectorSampleSet> set = TrainingSet();
   TempFolder tmp;
-  PbtAdaBoostParams params;
-  params.numWeak = 3;
-  params.verbose = 0;
-  params.logName = tmp.file("log.txt");
+  PbtAdaBoostParams params = BoostParams(3, tmp.file("log.txt"));
   PbtMGentalBoost* gentle = new PbtMGentalBoost();
   gentle->trainMulti(*set, params);
   // Labels 0 against 2 on feature 0 for the real booster.

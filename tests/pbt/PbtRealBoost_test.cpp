@@ -265,11 +265,8 @@ TEST(PbtRealBoostTest, TrainingMatchesAnIndependentReimplementation) {
 
   ResetUniformRandomForTesting();
   PbtRealBoost boost;
-  PbtAdaBoostParams params;
-  params.numWeak = 4;
-  params.verbose = 0;
   TempFolder tmp;
-  params.logName = tmp.file("log.txt");
+  PbtAdaBoostParams params = BoostParams(4, tmp.file("log.txt"));
   const float error = boost.train(set.get(), &params);
 
   std::istringstream lines(py.out);
@@ -350,9 +347,7 @@ TEST(PbtRealBoostTest, RoundsStopOutsideTheUsefulErrorRange) {
                {0.5f, false},  {0.0f, false}};
   for (const Case& c : cases) EXPECT_EQ(PbtRealBoost::keepsTraining(c.error), c.goesOn) << c.error;
 
-  PbtAdaBoostParams params;
-  params.numWeak = 5;
-  params.verbose = 0;
+  PbtAdaBoostParams params = BoostParams(5);
   // A constant feature: every candidate is invalid (error 0.5), one round only.
   std::unique_ptr<VectorSampleSet> constant(VectorSampleSet::singleFeature({1, 1}, {1}));
   PbtRealBoost boost;
@@ -371,9 +366,7 @@ TEST(PbtRealBoostTest, DrawsOfConstructionReadingAndTraining) {
   ResetUniformRandomForTesting();
   PbtRealBoost boost;
   EXPECT_EQ(draws(), 0);
-  PbtAdaBoostParams params;
-  params.numWeak = 3;
-  params.verbose = 0;
+  PbtAdaBoostParams params = BoostParams(3);
   boost.train(set.get(), &params);
   // Three draws per candidate (three features) and per member kept.
   EXPECT_EQ(draws(), 3 * 3 + 3 * 3);
@@ -390,9 +383,7 @@ TEST(PbtRealBoostTest, DrawsOfConstructionReadingAndTraining) {
 TEST(PbtRealBoostTest, RecordRoundTripsByteForByte) {
   std::unique_ptr<VectorSampleSet> set = TrainingSet();
   PbtRealBoost boost;
-  PbtAdaBoostParams params;
-  params.numWeak = 3;
-  params.verbose = 0;
+  PbtAdaBoostParams params = BoostParams(3);
   boost.train(set.get(), &params);
   boost.threshold = -0.75f;
   const std::string rec = RecordBytes(boost);

@@ -91,6 +91,14 @@ PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity) {
   return s;
 }
 
+PbtAdaBoostParams BoostParams(int numWeak, const std::string& logName, bool verbose) {
+  PbtAdaBoostParams p;
+  p.numWeak = numWeak;
+  p.logName = logName;
+  p.verbose = verbose ? 1 : 0;
+  return p;
+}
+
 PbtAdaWeakParams CascadeParams(int numMembers, const std::string& logName) {
   PbtAdaWeakParams p;
   p.numMembers = numMembers;

@@ -79,6 +79,9 @@ class ValueClassifier : public PbtClassifier {
 // A stump on test feature `feature` (fid, pool index and cache row), deciding by
 // threshold and polarity. Takes two draws.
 PbtAdaWeak* Stump(int feature, float threshold, uint8_t polarity);
+// Booster training parameters: numWeak rounds, the log to logName, round lines only
+// when verbose.
+PbtAdaBoostParams BoostParams(int numWeak, const std::string& logName = std::string(), bool verbose = false);
 // Cascade training parameters: numMembers levels, the log to logName.
 PbtAdaWeakParams CascadeParams(int numMembers, const std::string& logName = std::string());
 
