@@ -1,6 +1,7 @@
 // PbtMEcoc: structure, code bookkeeping, decoding and the record.
 #include "pbt/PbtMEcoc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -53,6 +54,36 @@ void PbtMEcoc::setCodeColumn(const VectorQo<unsigned char>& column) {
   if (bits < 1 || bits > workCode.cols) return;
   const int n = column.rows * column.cols;
   for (int i = 0; i < n && i < workCode.rows; ++i) workCode(i, bits - 1) = column[i];
+}
+
+float PbtMEcoc::setCodeColumn2(const VectorQo<unsigned char>& column) {
+  setCodeColumn(column);
+  return codeQuality();
+}
+
+float PbtMEcoc::codeQuality() const {
+  const int K = workCode.rows;
+  const int n = bits < workCode.cols ? bits : workCode.cols;
+  if (n < 1 || K < 1) return 0.0f;
+  bool constant = true;
+  for (int i = 1; i < K && constant; ++i) constant = workCode(i, n - 1) == workCode(0, n - 1);
+  if (constant) return 0.0f;
+  // Columns against columns and against the complements of the others.
+  int columnDistance = 9999;
+  for (int a = 0; a < n; ++a) {
+    for (int b = a + 1; b < n; ++b) {
+      int differ = 0;
+      for (int i = 0; i < K; ++i) differ += (workCode(i, a) != 0) != (workCode(i, b) != 0) ? 1 : 0;
+      columnDistance = std::min(columnDistance, std::min(differ, K - differ));
+    }
+  }
+  int rowDistance = 9999;
+  for (int i = 0; i < K; ++i)
+    for (int j = i + 1; j < K; ++j) rowDistance = std::min(rowDistance, hammingDistance(i, j));
+  float quality = 1.0f;
+  if (columnDistance != 9999) quality = std::min(quality, static_cast<float>(columnDistance) / K);
+  if (rowDistance != 9999) quality = std::min(quality, static_cast<float>(rowDistance) / n);
+  return quality;
 }
 
 int PbtMEcoc::hammingDistance(int r1, int r2) const {

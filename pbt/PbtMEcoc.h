@@ -129,6 +129,14 @@ class PbtMEcoc : public PbtClassifier {
   }
   // workCode[i][bits - 1] := column[i] for the first K entries of the column.
   void setCodeColumn(const VectorQo<unsigned char>& column);
+  // setCodeColumn, then codeQuality().
+  float setCodeColumn2(const VectorQo<unsigned char>& column);
+  // Separation of the work code's first bits columns, in [0, 1]: 0 when the newest
+  // column is constant; otherwise the smaller of (a) the smallest Hamming distance
+  // between two columns or between a column and another's complement, divided by K,
+  // and (b) the smallest distance between two rows, divided by bits. A measure with
+  // no pair to compare (one column, one row) is left out; 1 when neither has one.
+  float codeQuality() const;
   // out[c] := the group of class row c; rows identical over the bits columns share a
   // group, numbered in order of first appearance.
   void codeGroups(VectorQo<int>& out) const;

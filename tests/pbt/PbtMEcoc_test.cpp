@@ -153,6 +153,26 @@ TEST(PbtMEcocTest, OneVsAllCodeRowsCodewordsAndDistances) {
   EXPECT_EQ(e.codeDistance(), 0.0f);
 }
 
+TEST(PbtMEcocTest, CodeQualityMeasuresColumnAndRowSeparation) {
+  ScopedMinClassSamples min(1);
+  TempFolder tmp;
+  std::unique_ptr<MVectorSampleSet> set(IndicatorSet(3, 2));
+  PbtAdaBoostParams params = CodeParams(3, 9, tmp.file("log.txt"));
+  PbtMEcoc e;
+  std::string error;
+  ASSERT_TRUE(e.buildCode(set.get(), &params, &error)) << error;
+  // One-vs-all over 3 classes: each column is one flip away from another's
+  // complement (1 of 3 rows), rows lie 2 of 3 columns apart.
+  EXPECT_FLOAT_EQ(e.codeQuality(), 1.0f / 3);
+  e.bits = 1;  // one column and three rows 1, 0, 0: rows 1 and 2 coincide
+  EXPECT_FLOAT_EQ(e.codeQuality(), 0.0f);
+  e.bits = 2;
+  VectorQo<unsigned char> constant(3);
+  constant.Fill(1);
+  EXPECT_EQ(e.setCodeColumn2(constant), 0.0f);  // a constant newest column separates nothing
+  EXPECT_EQ(e.workCode(2, 1), 1);
+}
+
 TEST(PbtMEcocTest, FixedCodeTakesTheTableForTheClassesThereAre) {
   ScopedMinClassSamples min(1);
   TempFolder tmp;
