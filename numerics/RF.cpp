@@ -303,29 +303,51 @@ double RF::Entropy() const {
   return -sum / std::log10(2.0);
 }
 
-std::ostream& RF::WriteBinary(std::ostream& out) const {
-  pdf.WriteBinary(out);
-  BinaryWriter w(out);
-  w.i32(bins);
-  w.f64(min);
-  w.f64(width);
-  return out;
+void RF::WriteBinary(BinaryWriter& out) const {
+  out.i32(pdf.rows);
+  out.i32(pdf.cols);
+  if (pdf.data != nullptr && pdf.rows > 0 && pdf.cols > 0) {
+    out.bytes(pdf.data, static_cast<size_t>(pdf.rows) * static_cast<size_t>(pdf.cols) * sizeof(double));
+  }
+  out.i32(bins);
+  out.f64(min);
+  out.f64(width);
 }
 
-std::istream& RF::ReadBinary(std::istream& in) {
+bool RF::ReadBinary(BinaryReader& in) {
+  int32_t rows = 0, cols = 0;
+  if (!in.i32(rows) || !in.i32(cols)) return false;
+  const bool hasMasses = rows > 0 && cols > 0;
+  if (rows < 0 || cols < 0 || (hasMasses && rows != 1) || !in.fits(hasMasses ? cols : 0, 8) ||
+      !in.fits(1, 20 + (hasMasses ? int64_t{cols} * 8 : 0))) {
+    in.fail();
+    return false;
+  }
   VectorQo<double> masses;
-  masses.ReadBinary(in);
-  if (!in) return in;
-  BinaryReader r(in);
+  masses.SetSize(rows, cols);
+  if (hasMasses && !in.bytes(masses.data, static_cast<size_t>(cols) * sizeof(double))) return false;
   int32_t n = 0;
   double lo = 0.0, w = 0.0;
-  if (!r.i32(n) || !r.f64(lo) || !r.f64(w) || n > masses.rows * masses.cols) {
-    in.setstate(std::ios::failbit);
-    return in;
+  if (!in.i32(n) || !in.f64(lo) || !in.f64(w)) return false;
+  if (n < 0 || n > (hasMasses ? cols : 0)) {
+    in.fail();
+    return false;
   }
   pdf = masses;
   bins = n;
   min = lo;
   width = w;
+  return true;
+}
+
+std::ostream& RF::WriteBinary(std::ostream& out) const {
+  BinaryWriter w(out);
+  WriteBinary(w);
+  return out;
+}
+
+std::istream& RF::ReadBinary(std::istream& in) {
+  BinaryReader r(in);
+  if (!ReadBinary(r)) in.setstate(std::ios::failbit);
   return in;
 }

@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "numerics/UniformRandom.h"
+#include "platform/BinaryReader.h"
+#include "platform/BinaryWriter.h"
 #include "numerics/VectorQo.h"
 
 class RF {
@@ -113,11 +115,21 @@ class RF {
   // the table, else -1.
   double DrawFromTable();
 
-  // Binary record, little-endian: the masses as a matrix record (int32 rows = 1,
-  // int32 cols = n, n float64), then int32 bins, float64 min, float64 width:
-  // 8n + 28 bytes. Reading rejects (failbit set, this RF unchanged) a short or foreign
-  // record and a bins field above the number of masses read; it rebuilds neither cdf
-  // nor samplingTable and leaves step as it was.
+  // Binary record, little-endian, 8n + 28 bytes (it also stands inside classifier
+  // records, hence the BinaryReader / BinaryWriter forms):
+  //   offset  size  field
+  //   0       4     rows    int32: 1, or 0 for a distribution without masses
+  //   4       4     cols    int32: number of masses n (0 without masses)
+  //   8       8n    masses  float64 each (present only when rows and cols are both >= 1)
+  //   8+8n    4     bins    int32, 0..n
+  //   12+8n   8     min     float64, the value of bin 0
+  //   20+8n   8     width   float64
+  // Reading rejects (false / failbit, this RF unchanged) a record that does not fit in
+  // the bytes left, negative extents, more than one row and a bins field outside 0..n.
+  // It keeps the extents as read (an empty record writes back the same bytes) and
+  // rebuilds neither cdf nor samplingTable, leaving step as it was.
+  void WriteBinary(BinaryWriter& out) const;
+  bool ReadBinary(BinaryReader& in);
   std::ostream& WriteBinary(std::ostream& out) const;
   std::istream& ReadBinary(std::istream& in);
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "pbt/PbtRfRecord.h"
 
 void PbtMfFuncion::fit(const RF& pos, const RF& neg) {
   responseTable = pos;
@@ -20,14 +19,14 @@ void PbtMfFuncion::fit(const RF& pos, const RF& neg) {
 void PbtMfFuncion::write(BinaryWriter& out) const {
   out.i16(slot);
   out.i16(label);
-  PbtRfRecord::write(out, responseTable);
+  responseTable.WriteBinary(out);
 }
 
 bool PbtMfFuncion::read(BinaryReader& in) {
   int16_t s = 0, l = 0;
   if (!in.i16(s) || !in.i16(l)) return false;
   // Last field: on failure the table is left as it was and nothing is committed.
-  if (!PbtRfRecord::read(in, responseTable)) return false;
+  if (!responseTable.ReadBinary(in)) return false;
   slot = s;
   label = l;
   return true;

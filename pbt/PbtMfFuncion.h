@@ -16,7 +16,7 @@
 //   offset  size      field
 //   0       2         slot           int16, the class's active slot
 //   2       2         label          int16, the class label
-//   4       8n + 28   responseTable  RF record (PbtRfRecord.h), n masses
+//   4       8n + 28   responseTable  RF record (numerics/RF.h), n masses
 //
 // read() rejects a short record and a malformed distribution record; the slot and
 // label ranges are checked by the weak learner, which knows the function count.

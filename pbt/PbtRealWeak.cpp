@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "pbt/PbtLog.h"
-#include "pbt/PbtRfRecord.h"
 #include "pbt/PbtWeakTraining.h"
 #include "platform/Fatal.h"
 
@@ -47,7 +46,7 @@ PbtClassifier* PbtRealWeak::create() const {
 void PbtRealWeak::write(BinaryWriter& out) const {
   fid.write(out);
   out.u8(invalid);
-  PbtRfRecord::write(out, responseTable);
+  responseTable.WriteBinary(out);
 }
 
 bool PbtRealWeak::read(BinaryReader& in) {
@@ -63,7 +62,7 @@ bool PbtRealWeak::read(BinaryReader& in) {
     return false;
   }
   // Last field: on failure the table is left as it was and nothing is committed.
-  if (!PbtRfRecord::read(in, responseTable)) return false;
+  if (!responseTable.ReadBinary(in)) return false;
   fid = f;
   invalid = flag;
   binned = 0;

@@ -19,7 +19,7 @@
 //   offset  size      field
 //   0       143       fid            PbtFid record
 //   143     1         invalid        u8, 0 or 1
-//   144     8n + 28   responseTable  RF record (PbtRfRecord.h), n masses
+//   144     8n + 28   responseTable  RF record (numerics/RF.h), n masses
 //
 // read() rejects a short record, an unterminated description, an invalid flag other
 // than 0 or 1 and a malformed distribution record; it sets binned to 0.

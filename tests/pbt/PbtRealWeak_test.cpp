@@ -10,7 +10,6 @@
 
 #include "PbtTestSets.h"
 #include "numerics/UniformRandom.h"
-#include "pbt/PbtRfRecord.h"
 
 namespace {
 
