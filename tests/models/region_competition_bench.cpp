@@ -86,8 +86,13 @@ int main(int argc, char** argv) {
   const int result = rc.Run(volume, atlas, iterations, nullptr, boxPointer);
   const double cpu = (std::clock() - cpu0) * 1.0 / CLOCKS_PER_SEC;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-  std::printf("result %d, labels %d x %d x %d, draws %lld\n", result, rc.labels.dim2(), rc.labels.dim1(),
-              rc.labels.dim0(), UniformRandomDrawCountForTesting());
+  // FNV-1a of the result, to compare builds byte for byte.
+  unsigned long long hash = 1469598103934665603ull;
+  for (int z = 0; z < rc.labels.dim0(); ++z)
+    for (int y = 0; y < rc.labels.dim1(); ++y)
+      for (int x = 0; x < rc.labels.dim2(); ++x) hash = (hash ^ rc.labels[z][y][x]) * 1099511628211ull;
+  std::printf("result %d, labels %d x %d x %d, hash %016llx, draws %lld\n", result, rc.labels.dim2(),
+              rc.labels.dim1(), rc.labels.dim0(), hash, UniformRandomDrawCountForTesting());
   std::printf("time %.3f s wall, %.3f s processor (1 worker)\n", wall, cpu);
   return result == 0 ? 0 : 1;
 }
