@@ -314,10 +314,11 @@ bool PbtMClassTree::stopTest(PbtMSampleSet* set, PbtClassTreeParams* params, boo
   set->classWeightMasses(w);
   const int m = w.ArgMax();
   const double fracToStop = params->fracToStop;
-  // The reference fractions come from the sample set's parameters; without them (or
-  // for a class they do not cover) only the class's own fraction counts.
-  const VectorQo<float>* reference =
-      params->sampleSetParams != nullptr ? &params->sampleSetParams->classFrequencies : nullptr;
+  // The reference fractions are the selectable voxels per class that the sample set's
+  // first init recorded; without them (or for a class they do not cover) only the
+  // class's own fraction counts.
+  const VectorQo<double>* reference =
+      params->sampleSetParams != nullptr ? &params->sampleSetParams->meanClassVoxels : nullptr;
   const int refCount = reference != nullptr ? reference->rows * reference->cols : 0;
   const int l = set->classMass.rows * set->classMass.cols;
   for (int i = 0; i < l; ++i) {
@@ -325,7 +326,7 @@ bool PbtMClassTree::stopTest(PbtMSampleSet* set, PbtClassTreeParams* params, boo
     const double frac = set->classMass[i];
     if (fracToStop <= frac) return false;
     if (i < refCount && m >= 0 && m < refCount) {
-      const double r = static_cast<double>((*reference)[i]) * frac / static_cast<double>((*reference)[m]);
+      const double r = (*reference)[i] * frac / (*reference)[m];
       if (fracToStop <= r) return false;
     }
   }
