@@ -388,11 +388,11 @@ double PbtMClassTree::nodeStatistics(PbtMSampleSet* set, double* splitInformatio
   const VectorQo<int> counts = set->childClassHistograms(hists, branchOfEntry);
   double total = 0.0;
   for (int b = 0; b < branches && b < counts.cols; ++b) total += counts[b];
-  // The class entropy left after the split: the branches' class entropies weighted
-  // by their shares of the entries.
+  // The class entropy left after the split, negated: minus the branches' class
+  // entropies weighted by their shares of the entries.
   double h = 0.0;
   for (int b = 0; b < branches && b < counts.cols; ++b) {
-    if (total > 0.0) h += counts[b] / total * hists[static_cast<size_t>(b)].Entropy();
+    if (total > 0.0) h -= counts[b] / total * hists[static_cast<size_t>(b)].Entropy();
   }
   RF branchHist;  // one draw
   branchHist.Init(0, branches - 1, 1.0);
