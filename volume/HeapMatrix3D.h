@@ -44,8 +44,9 @@ class HeapMatrix3D {
   // ---- sizing ----
   // Sizes the volume and returns the number of elements it holds (0 when none).
   // Unchanged extents keep the contents. Otherwise the old contents are released and
-  // a zero-filled block is allocated. When the block cannot be had (or would exceed
-  // 2^31 - 1 elements) "Can not allocate memory size of %d x %d x %d\n" is printed on
+  // a zero-filled block is allocated. When the block or its slice and row tables
+  // cannot be had (or the block would exceed 2^31 - 1 elements) "Can not allocate
+  // memory size of %d x %d x %d\n" is printed on
   // standard output, the volume is left empty (extents 0) and the result is 0.
   int SetSize(int dim0, int dim1, int dim2);
   // Frees everything; the volume becomes empty (extents 0). Returns true.
@@ -112,7 +113,8 @@ class HeapMatrix3D {
   // slices of its own (zero-filled) before and after. Slice marginBefore + i views
   // source slice box.z0 + i, or source.dim0() - 1 - box.z0 - i when `reverse`.
   // Writing a viewed voxel writes the source. A box that is empty or does not lie
-  // inside the source, a negative margin or an empty source leave this volume empty.
+  // inside the source, a negative margin or an empty source leave this volume empty;
+  // so do tables or margin slices that cannot be allocated (with SetSize's message).
   virtual void AttachBox(HeapMatrix3D& source, const SubVolume& box, int marginBefore, int marginAfter,
                          bool reverse);
   virtual void FlipDim0();
