@@ -79,6 +79,10 @@ class HeapMatrix3D {
   virtual bool Load(const std::string& name);
   virtual bool LoadMx3(const std::string& name);
   // Writers give false when the file does not open or a write or the close fails.
+  // The "3dm" layout stores 16-bit extents: Save refuses a volume with an extent above
+  // kMax3dmExtent ("Can not write <name>: extent <n> exceeds 32767\n" on standard
+  // output) and creates no file; Write3dm then writes nothing and sets the failbit.
+  static constexpr int kMax3dmExtent = 32767;
   virtual bool Save(const std::string& name) const;
   virtual bool SaveMx3(const std::string& name) const;
   // Stream forms. A reader that meets a short stream sets its failbit and leaves
@@ -91,6 +95,8 @@ class HeapMatrix3D {
   virtual bool LoadRaw(const std::string& name);
   std::istream& ReadRaw(std::istream& in);
   std::ostream& WriteRaw(std::ostream& out) const;
+  // The largest extent when it exceeds kMax3dmExtent, else 0.
+  int Largest3dmExtentExceeded() const;
 
   // ---- element operations ----
   virtual void Fill(T value);
