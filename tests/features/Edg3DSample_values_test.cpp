@@ -303,8 +303,11 @@ TEST(Edg3DSampleValues, EmptyCaseGivesZero) {
   EXPECT_EQ(sample.intensityMean, 0.0f);
   EXPECT_EQ(sample.intensityScale, 0.0f);
   testing::internal::CaptureStdout();
-  for (const PbtFid& f : sample.featurePool) ASSERT_EQ(sample.computeFeature(f), 0.0f) << f.getDescription();
+  std::string nonZero;
+  for (const PbtFid& f : sample.featurePool)
+    if (sample.computeFeature(f) != 0.0f) nonZero += std::string(f.getDescription()) + "\n";
   testing::internal::GetCapturedStdout();
+  EXPECT_EQ(nonZero, "");
 }
 
 }  // namespace
