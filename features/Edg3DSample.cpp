@@ -73,8 +73,6 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
     unsigned char* to = &atlas(0, 0, 0);
     for (int64_t i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(static_cast<unsigned short>(from[i]) & 0xFFu);
   }
-  // The case's atlas is tried again through gAtlasPath only when it stays empty.
-  atlasTried_ = false;
 }
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {

@@ -125,11 +125,12 @@ class Edg3DSample : public PbtSample {
  protected:
   // Voxel of `volume` with the indexes held inside it; the volume is not empty.
   int voxel(int zz, int yy, int xx) const;
-  // The atlas value at the current voxel (loads gAtlasPath once per path when empty).
+  // The atlas value at the current voxel; an empty atlas is first loaded from
+  // gAtlasPath (a path that fails is tried and reported once).
   float atlasFeatureValue();
   // Appends one entry of the given fields.
   void appendFeature(const PbtFid& fid) { featurePool.push_back(fid); }
 
-  std::string atlasTriedPath_;  // gAtlasPath last tried while the atlas was empty
-  bool atlasTried_ = false;
+  std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
+  bool atlasFailed_ = false;
 };

@@ -260,13 +260,12 @@ float Edg3DSample::contextFeatureValue(const PbtFid& fid) {
 
 float Edg3DSample::atlasFeatureValue() {
   if (atlas.NumElements() <= 0) {
-    // Try each atlas path once; a path that does not load is reported once and its
-    // features stay 0 without opening the file again.
-    if (!atlasTried_ || atlasTriedPath_ != gAtlasPath) {
-      atlasTried_ = true;
-      atlasTriedPath_ = gAtlasPath;
+    // A path that failed once is neither opened nor reported again; its features stay 0.
+    if (!atlasFailed_ || failedAtlasPath_ != gAtlasPath) {
       if (!atlas.Load(gAtlasPath)) {
         atlas.Clear();
+        atlasFailed_ = true;
+        failedAtlasPath_ = gAtlasPath;
         std::printf("Cannot read the atlas volume %s\n", gAtlasPath.empty() ? "(null)" : gAtlasPath.c_str());
         std::fflush(stdout);
       }

@@ -292,8 +292,14 @@ TEST(Edg3DSampleValues, AtlasLoadsGlobalPathOncePerPath) {
   r.z = 5;  // outside the atlas
   sample.setPosition(r);
   EXPECT_EQ(sample.computeFeature(atlasFeature), 0.0f);
-  RecordInputOpensForTesting(nullptr);
   EXPECT_EQ(opens.size(), 2u);
+  // A later case without its own atlas loads the good path again.
+  sample.atlas.Clear();
+  r.z = 2;
+  sample.setPosition(r);
+  EXPECT_EQ(sample.computeFeature(atlasFeature), float(atlas(2, 3, 4)));
+  RecordInputOpensForTesting(nullptr);
+  EXPECT_EQ(opens.size(), 3u);
 }
 
 TEST(Edg3DSampleValues, EmptyCaseGivesZero) {
