@@ -108,7 +108,7 @@ void Edg3DSample::estimateIntensityRange() {
   intensityMean = static_cast<float>(histogram.Mean() / total);
   double squares = 0.0;
   for (int64_t i = 0; i < n; ++i) {
-    const double d = v[i] - intensityMean;
+    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
     squares += d * d;
   }
   intensityScale = static_cast<float>(std::sqrt(squares / total));

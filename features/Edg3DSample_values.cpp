@@ -58,7 +58,9 @@ float Edg3DSample::computeFeature(const PbtFid& fid) {
       return curvedness.IsInside(z, y, x) ? curvedness(z, y, x) : 0.0f;
     case 'I': {
       if (volume.NumElements() <= 0) return 0.0f;
-      if (fid.params[0] == 0) return static_cast<float>((voxel(z, y, x) - intensityMean) / intensityScale);
+      if (fid.params[0] == 0) {
+        return static_cast<float>((static_cast<double>(voxel(z, y, x)) - intensityMean) / static_cast<double>(intensityScale));
+      }
       if (fid.params[0] != 1) return 0.0f;
       gradient.ApplyInteger(z, y, x);
       double squares = 0.0;

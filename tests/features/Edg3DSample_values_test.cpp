@@ -96,7 +96,7 @@ TEST_F(ValueFixture, IntensityAndGradientMagnitude) {
   other.params[0] = 2;
   ForEachVoxel([&](int z, int y, int x) {
     EXPECT_EQ(sample.computeFeature(intensity),
-              float((volume(z, y, x) - sample.intensityMean) / sample.intensityScale));
+              float((double(volume(z, y, x)) - double(sample.intensityMean)) / double(sample.intensityScale)));
     double s[6];
     PlaneSums(volume, z, y, x, s);
     double m = 0;
