@@ -46,6 +46,18 @@ class Edg3DSampleSet : public PbtSampleSet {
 
   // params.loaded := 0.
   virtual void resetLoaded(EdgSampleSetParams& params);
+  // The edge-data loader (on no road of the drivers): empties and recreates
+  // params.dirTrainData; reads the byte volumes "<dirTestData>/I%05i.3dm" and the label
+  // volumes "<dirTestData>/I%05i_label.3dm" of cases 0 ... numTrain - 1; the edge map
+  // of a case is label / 255 at the voxels at least `radius` inside every face and 0
+  // elsewhere (a negative radius counts as 0); edgeFraction := (sum of the edge maps) /
+  // (number of interior voxels), sums in float, 0 without interior voxels; writes
+  // "I%05i.3dm" and the edge map "I%05i_prob.3dm" into dirTrainData; loaded := 1.
+  // A case that does not load is named on its own line, then "Unable to load training
+  // images :((((.\n" (or "Unable to load true edge images :((((.\n" for a label
+  // volume) ends the run with status 1; so does a folder or file that cannot be
+  // written, with a line naming it.
+  virtual void loadTrainingData(EdgSampleSetParams& params);
   // Unpacks the two words (case | slice << 16, row | column << 16) into a record and
   // hands it to the shared sample's setPosition; returns the sample. A shared sample
   // that is not a voxel sample is returned without being moved.
