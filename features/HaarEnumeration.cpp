@@ -23,7 +23,7 @@ std::string Describe(const HaarFilter3D& f) {
 // Appends the filter to the list and its pool entry with the given variant.
 void Enter(HaarFilter3D* f, int variant, std::vector<HaarFilter3D*>& filters, std::vector<PbtFid>& pool) {
   const int position = static_cast<int>(filters.size());
-  f->poolPosition = LowShort(position);
+  f->poolPosition = position;
   filters.push_back(f);
   PbtFid fid;
   fid.kind = 'H';

@@ -88,7 +88,7 @@ class HaarFilter3D {
 
   std::vector<HaarCube> boxes;
   int16_t numBoxes = 0;
-  int16_t poolPosition = 0;  // position in the sample's filter list
+  int poolPosition = 0;  // position in the sample's filter list (an int: pools of radius 7 pass 32767)
   uint8_t type = 0;
   uint8_t built = 0;
   int16_t front = 0, top = 0, left = 0;       // offset along slices, rows, columns
