@@ -136,9 +136,9 @@ void Edg3DSample::buildIntegral() {
         const double v = volume(zz, yy, xx);
         for (int k = 0; k < 2; ++k) {
           HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
-          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) +
-                          at(J, zz, yy, xx - 1) - at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) -
-                          at(J, zz, yy - 1, xx - 1) + at(J, zz - 1, yy - 1, xx - 1);
+          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
+                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
+                          at(J, zz - 1, yy - 1, xx - 1);
         }
       }
 }

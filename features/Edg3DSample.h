@@ -115,7 +115,7 @@ class Edg3DSample : public PbtSample {
   HeapMatrix3D<float> shapeIndex;
   HeapMatrix3D<float> curvedness;
   HeapMatrix3D<unsigned char> atlas;
-  std::vector<std::array<int, 3>> contextOffsets;  // (dx, dy, dz)
+  std::vector<std::array<int, 3>> contextOffsets;           // (dx, dy, dz)
   std::vector<HeapMatrix3D<unsigned char>> contextVolumes;  // empty: no maps
   float peakScale = 1.0f;
   float intensityMean = 0.0f;
