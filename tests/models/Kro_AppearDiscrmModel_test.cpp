@@ -198,3 +198,48 @@ TEST(DiscriminativeModel, EdgeVolumeIsReadByBaseName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DiscriminativeModel, FastLabelMapWorksAtHalfResolution) {
+  TempFolder tmp;
+  WriteFileText(tmp.file("setting.txt"), Settings(3, 2, 1, "0 0 0 6 6 6"));
+  WriteLeafTree(tmp.file("clf"), {0.25, 0.75});
+  Kro_AppearanceAll all;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(all.Load(tmp.path().c_str(), nullptr));
+  testing::internal::GetCapturedStdout();
+  Volume source = Cube(kSize, 50);
+  ASSERT_TRUE(all.SetVolume(source, nullptr, nullptr));
+  Volume labels;
+  all.FastLabelMap(labels);
+  ASSERT_EQ(labels.dim0(), kSize);
+  // Work voxel i reads volume voxel 2i: 0 lies on the border (class 0), 2 and 4 inside.
+  EXPECT_EQ(labels(1, 1, 1), 0);
+  EXPECT_EQ(labels(3, 3, 3), 1);
+  EXPECT_EQ(labels(5, 5, 5), 1);
+  EXPECT_EQ(labels(6, 6, 6), 0);  // beyond the 3 x 3 x 3 work volume
+}
+
+// The edge tree answers entry 1 of its posterior inside the inner box, 0 outside; the
+// edge volume holds its bytes.
+TEST(DiscriminativeModel, EdgeProbabilityAndEdgeVolume) {
+  TempFolder tmp;
+  WriteFileText(tmp.file("setting.txt"), Settings(3, 2, 1, "0 0 0 6 6 6"));
+  WriteLeafTree(tmp.file("clf"), {0.5, 0.5});
+  WriteContextStumpTree(tmp.file("clf_edge"), 0, 100.0f, {0.3, 0.7}, {0.9, 0.1});
+  Kro_AppearanceAll all;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(all.Load(tmp.path().c_str(), nullptr));
+  testing::internal::GetCapturedStdout();
+  Volume source = Cube(kSize, 50);
+  ASSERT_TRUE(all.SetVolume(source, nullptr, nullptr));
+  EXPECT_NEAR(all.Model()->EdgeProbability(3, 3, 3), 0.7, 1e-3);  // no context: low branch
+  EXPECT_EQ(all.Model()->EdgeProbability(0, 3, 3), 0.0f);
+  HeapMatrix3D<unsigned char>* edges = all.EdgeVolume();
+  ASSERT_NE(edges, nullptr);
+  EXPECT_NEAR(edges->operator()(3, 3, 3), 178, 1);
+  EXPECT_EQ(edges->operator()(0, 0, 0), 0);
+}
+
+}  // namespace
