@@ -6,6 +6,7 @@
 #include "features/FeatureFlags.h"
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
+#include "platform/NativePath.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -62,15 +63,16 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
 
   HeapMatrix3D<short> wide;
   atlas.Clear();
-  if (ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
+  // The Analyze reader ends the program on a header it cannot open, so a case
+  // without its atlas pair is left with an empty atlas instead.
+  if (PathExists(CaseFile(folder, c, "_atlas.hdr")) && PathExists(CaseFile(folder, c, "_atlas.img")) &&
+      ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
     atlas.SetSize(wide.dim0(), wide.dim1(), wide.dim2());
     const int64_t n = wide.NumElements();
     const short* from = &wide(0, 0, 0);
     unsigned char* to = &atlas(0, 0, 0);
     for (int64_t i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(static_cast<unsigned short>(from[i]) & 0xFFu);
   }
-  // The case's atlas is tried again through gAtlasPath only when it stays empty.
-  atlasTried_ = false;
 }
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
@@ -101,10 +103,12 @@ void Edg3DSample::estimateIntensityRange() {
     peakScale = 1.0f;
     return;
   }
-  intensityMean = static_cast<float>(histogram.Mean());
+  // RF::Mean is the bin-weighted sum; divided by the mass it is the mean of the
+  // binned intensities.
+  intensityMean = static_cast<float>(histogram.Mean() / total);
   double squares = 0.0;
   for (int64_t i = 0; i < n; ++i) {
-    const double d = v[i] - intensityMean;
+    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
     squares += d * d;
   }
   intensityScale = static_cast<float>(std::sqrt(squares / total));
@@ -132,9 +136,9 @@ void Edg3DSample::buildIntegral() {
         const double v = volume(zz, yy, xx);
         for (int k = 0; k < 2; ++k) {
           HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
-          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) +
-                          at(J, zz, yy, xx - 1) - at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) -
-                          at(J, zz, yy - 1, xx - 1) + at(J, zz - 1, yy - 1, xx - 1);
+          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
+                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
+                          at(J, zz - 1, yy - 1, xx - 1);
         }
       }
 }
