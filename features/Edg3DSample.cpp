@@ -6,6 +6,7 @@
 #include "features/FeatureFlags.h"
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
+#include "platform/NativePath.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -62,7 +63,10 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
 
   HeapMatrix3D<short> wide;
   atlas.Clear();
-  if (ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
+  // The Analyze reader ends the program on a header it cannot open, so a case
+  // without its atlas pair is left with an empty atlas instead.
+  if (PathExists(CaseFile(folder, c, "_atlas.hdr")) && PathExists(CaseFile(folder, c, "_atlas.img")) &&
+      ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
     atlas.SetSize(wide.dim0(), wide.dim1(), wide.dim2());
     const int64_t n = wide.NumElements();
     const short* from = &wide(0, 0, 0);
@@ -101,7 +105,9 @@ void Edg3DSample::estimateIntensityRange() {
     peakScale = 1.0f;
     return;
   }
-  intensityMean = static_cast<float>(histogram.Mean());
+  // RF::Mean is the bin-weighted sum; divided by the mass it is the mean of the
+  // binned intensities.
+  intensityMean = static_cast<float>(histogram.Mean() / total);
   double squares = 0.0;
   for (int64_t i = 0; i < n; ++i) {
     const double d = v[i] - intensityMean;

@@ -16,11 +16,17 @@ inline int Clamp(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
 
 inline double Sign(double v) { return v > 0.0 ? 1.0 : (v < 0.0 ? -1.0 : 0.0); }
 
-// Sum over the box low .. high (inclusive) from the summed table, every corner
-// outside the table counting 0.
+// Sum of the voxels of the box low .. high (inclusive) that lie inside the volume,
+// from the summed table: voxels outside count 0. Inside the volume this is the plain
+// eight-corner sum; the high corners are held at the last voxel so that a run past a
+// high face does not subtract the sums of other voxels.
 double ZeroOutsideSum(const HeapMatrix3D<double>& J, int x0, int y0, int z0, int x1, int y1, int z1) {
-  auto at = [&J](int zz, int yy, int xx) { return J.IsInside(zz, yy, xx) ? J(zz, yy, xx) : 0.0; };
-  const int ax = x0 - 1, ay = y0 - 1, az = z0 - 1;
+  x1 = std::min(x1, J.dim2() - 1);
+  y1 = std::min(y1, J.dim1() - 1);
+  z1 = std::min(z1, J.dim0() - 1);
+  const int ax = std::max(x0, 0) - 1, ay = std::max(y0, 0) - 1, az = std::max(z0, 0) - 1;
+  if (x1 <= ax || y1 <= ay || z1 <= az) return 0.0;
+  auto at = [&J](int zz, int yy, int xx) { return (zz < 0 || yy < 0 || xx < 0) ? 0.0 : J(zz, yy, xx); };
   return at(z1, y1, x1) - at(az, y1, x1) - at(z1, ay, x1) - at(z1, y1, ax) + at(az, ay, x1) + at(az, y1, ax) +
          at(z1, ay, ax) - at(az, ay, ax);
 }

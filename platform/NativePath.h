@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 // The path as this system spells it: every '\' becomes '/'.
 std::string NativePath(const std::string& path);
@@ -17,6 +18,10 @@ bool OpenInputStream(std::ifstream& in, const std::string& path,
                      std::ios::openmode mode = std::ios::in | std::ios::binary);
 bool OpenOutputStream(std::ofstream& out, const std::string& path,
                       std::ios::openmode mode = std::ios::out | std::ios::binary | std::ios::trunc);
+
+// Test-only: while `sink` is not null, the path of every attempt to open a file for
+// reading through this layer is appended to it (one thread only). Null stops it.
+void RecordInputOpensForTesting(std::vector<std::string>* sink);
 
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
