@@ -36,6 +36,7 @@
 #include "numerics/RF.h"
 #include "numerics/SubVolume.h"
 #include "numerics/VectorQo.h"
+#include "pbt/PbtFid.h"
 #include "volume/HeapMatrix3D.h"
 
 class CBrainGMM;
@@ -116,8 +117,13 @@ class CRegionCompetition {
   RF* NewGridHistogram() const;
   // Drops the memoised mixture likelihoods (after a fit).
   void ForgetMixtureTerms();
-  // p_b * e^(-g_b) / sqrt(2 pi) of a label's mixture at bin b, memoised per fit.
-  double MixtureBinTerm(int label, int bin);
+  // The draws of the two neighbourhood histograms of one CandidateEnergies call.
+  void TakeNeighbourHistogramDraws();
+  // p_b * e^(-g_b) / sqrt(2 pi) of a label's mixture at the value xb of bin b; memoised
+  // per fit when the bin lies on the common grid.
+  double MixtureBinTerm(int label, int bin, double xb, bool onGrid);
+  // g_b: 0 down to 1.6 spreads below the labelled mean, then 1 + (z + 1.6)^2 / 1.6.
+  double LowIntensityPenalty(double xb) const;
 
   HeapMatrix3D<short> intensity;
   double intensityWeight;
@@ -147,6 +153,8 @@ class CRegionCompetition {
   // draws that building them would take.
   RF* currentLabelHistogram = nullptr;
   RF* candidateLabelHistogram = nullptr;
+  // The mean-curvature feature ("C", index 15) that FeatureTerm evaluates.
+  PbtFid meanCurvatureFid;
   // Memo of MixtureBinTerm: (numLabels + 1) x bins, NaN where not computed yet.
   std::vector<double> mixtureTerms;
   // Test-only: number of CandidateEnergies calls that took their two histogram draws.

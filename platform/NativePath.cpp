@@ -41,3 +41,9 @@ bool PathExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(NativePath(path), ec);
 }
+
+bool IsRegularFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(NativePath(path), ec);
+}

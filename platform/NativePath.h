@@ -25,3 +25,7 @@ void RecordInputOpensForTesting(std::vector<std::string>* sink);
 
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
+
+// True when the path names an existing regular file (after following links); false
+// for a folder, a device or a pipe, and for a path that does not exist.
+bool IsRegularFile(const std::string& path);

@@ -182,6 +182,34 @@ TEST(Edg3DSamplePool, FieldsOfTheFamilies) {
   EXPECT_EQ(CountKind(plain.featurePool, '1'), 0);
 }
 
+TEST(Edg3DSamplePool, HaarEntriesPerVersionAndRadius) {
+  struct Case {
+    int version, radius, haar;
+  };
+  // Radius 1: only types 0, 1, 2 of the full box (type 3 is degenerate and ends the
+  // loop). Radius 2: version 1 adds variants 4, 5, 6 of the one full single box.
+  const Case cases[] = {{0, 1, 3}, {1, 1, 3}, {0, 2, 35}, {1, 2, 38}};
+  for (const Case& c : cases) {
+    ScopedFeatureFlags flags(c.version, 0);
+    Object3DSample sample(4, c.radius);
+    EXPECT_EQ(CountKind(sample.featurePool, 'H'), c.haar) << c.version << " " << c.radius;
+    EXPECT_EQ(sample.haarFilters.size(), static_cast<size_t>(c.haar));
+    // Entries name their filter by list position.
+    int position = 0;
+    for (const PbtFid& f : sample.featurePool) {
+      if (f.kind != 'H') continue;
+      EXPECT_EQ(f.index, position++);
+    }
+  }
+  // Rebuilding the pool replaces the filters instead of adding to them.
+  ScopedFeatureFlags flags(1, 1);
+  Object3DSample sample(4, 2);
+  const size_t size = sample.featurePool.size();
+  sample.buildFeaturePool();
+  EXPECT_EQ(sample.featurePool.size(), size);
+  EXPECT_EQ(sample.haarFilters.size(), 38u);
+}
+
 TEST(Edg3DSamplePool, AlternativeContextFamily) {
   ScopedFeatureFlags flags(1, 1);
   gContextFeatureMode = 1;

@@ -8,6 +8,7 @@
 
 #include "FeatureTestSupport.h"
 #include "features/Edg3DSample.h"
+#include "features/HaarFilter3D.h"
 #include "features/Object3DSample.h"
 #include "TestSupport.h"
 #include "platform/NativePath.h"
@@ -308,6 +309,100 @@ TEST(Edg3DSampleValues, EmptyCaseGivesZero) {
     if (sample.computeFeature(f) != 0.0f) nonZero += std::string(f.getDescription()) + "\n";
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(nonZero, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Clamped box sum by explicit loops: corners low - 1 and high held inside the volume,
+// then the voxels strictly above the low corner and up to the high one.
+double ClampedSumByLoops(const HeapMatrix3D<unsigned char>& v, int lz, int ly, int lx, int hz, int hy, int hx,
+                         bool squares, double* voxels) {
+  const int az = Clamp(lz - 1, v.dim0()), ay = Clamp(ly - 1, v.dim1()), ax = Clamp(lx - 1, v.dim2());
+  const int bz = Clamp(hz, v.dim0()), by = Clamp(hy, v.dim1()), bx = Clamp(hx, v.dim2());
+  double s = 0;
+  for (int z = az + 1; z <= bz; ++z)
+    for (int y = ay + 1; y <= by; ++y)
+      for (int x = ax + 1; x <= bx; ++x) s += squares ? double(v(z, y, x)) * v(z, y, x) : v(z, y, x);
+  if (voxels) *voxels = double(bx - ax) * (by - ay) * (bz - az);
+  return s;
+}
+
+// Every Haar entry of a sample at several box origins (origin 0 and the high faces
+// included) against the clamped sums by loops.
+void CheckHaarEntries(Edg3DSample& sample, const HeapMatrix3D<unsigned char>& v, const std::vector<int>& centres) {
+  int checked = 0;
+  for (int c : centres) {
+    VoxelSampleRecord r;
+    r.caseNumber = -1;
+    r.z = r.y = r.x = static_cast<int16_t>(c);
+    sample.invalidateCase();
+    sample.setPosition(r);
+    const int oz = sample.boxOriginZ, oy = sample.boxOriginY, ox = sample.boxOriginX;
+    for (PbtFid f : sample.featurePool) {
+      if (f.kind != 'H') continue;
+      const HaarFilter3D& filter = *sample.haarFilters[f.index];
+      double R = 0, sigma = 0;
+      std::vector<double> S, counts;
+      for (const HaarCube& b : filter.boxes) {
+        S.push_back(ClampedSumByLoops(v, oz + b.z0, oy + b.y0, ox + b.x0, oz + b.z1, oy + b.y1, ox + b.x1, false,
+                                      nullptr));
+        counts.push_back((b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1) * (b.z1 - b.z0 + 1));
+      }
+      if (filter.type == 10) {
+        R = (S[0] - S[1]) / counts[0] - S[1] / counts[1];
+      } else {
+        for (size_t i = 0; i < S.size(); ++i) R += S[i] * (filter.boxes[i].weight / counts[i]);
+      }
+      const HaarCube& b0 = filter.boxes[0];
+      double n = 0;
+      const double s1 = ClampedSumByLoops(v, oz + b0.z0, oy + b0.y0, ox + b0.x0, oz + b0.z1, oy + b0.y1, ox + b0.x1,
+                                          false, &n);
+      const double s2 =
+          ClampedSumByLoops(v, oz + b0.z0, oy + b0.y0, ox + b0.x0, oz + b0.z1, oy + b0.y1, ox + b0.x1, true, nullptr);
+      if (n > 0) sigma = std::sqrt(std::max(0.0, s2 / n - (s1 / n) * (s1 / n)));
+      const int variant = f.params[0];
+      const double expected = variant == 1 ? R : variant == 2 ? R / std::max(1.0, std::fabs(sigma))
+                                                              : R / sample.intensityScale;
+      ASSERT_NEAR(sample.computeFeature(f), expected, 1e-4 * (1 + std::fabs(expected)))
+          << f.getDescription() << " variant " << variant << " centre " << c;
+      f.params[1] = 1;
+      ASSERT_NEAR(sample.computeFeature(f), expected / sample.peakScale, 1e-4 * (1 + std::fabs(expected)));
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+TEST(Edg3DSampleValues, HaarVariantsAgainstClampedSumsByLoops) {
+  ScopedFeatureFlags flags(1, 0);
+  Object3DSample sample(4, 2);
+  const HeapMatrix3D<unsigned char> v = PatternVolume(7, 7, 7);
+  sample.setVolume(v);
+  ASSERT_GT(sample.peakScale, 1.0f);
+  // Centre 2: origin 0 (the first plane is dropped); 6: the box leaves the high faces.
+  CheckHaarEntries(sample, v, {2, 3, 6});
+  PbtFid beyond = sample.featurePool[13 + 486];
+  ASSERT_EQ(beyond.kind, 'H');
+  beyond.index = static_cast<int>(sample.haarFilters.size());
+  EXPECT_EQ(sample.computeFeature(beyond), 0.0f);
+  beyond.index = 0;
+  beyond.params[0] = 7;
+  EXPECT_EQ(sample.computeFeature(beyond), 0.0f);
+}
+
+TEST(Edg3DSampleValues, EdgeHaarWithSpecialFilters) {
+  Edg3DSample sample;
+  sample.boxSpan = 12;
+  sample.boxWidth = sample.boxHeight = sample.boxDepth = 13;
+  sample.buildFeaturePool();
+  int special = 0;
+  for (const HaarFilter3D* f : sample.haarFilters) special += f->type == 10;
+  ASSERT_GT(special, 0);
+  const HeapMatrix3D<unsigned char> v = PatternVolume(14, 14, 14);
+  sample.setVolume(v);
+  CheckHaarEntries(sample, v, {6, 8});
 }
 
 }  // namespace
