@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -174,4 +175,103 @@ TEST(PrepareTrainingDataTest, BadSubjectsStopTheRunBeforeAnythingIsWritten) {
     EXPECT_TRUE(std::filesystem::is_directory(tmp.path() + "/out")) << c.name;
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path() + "/out")) << c.name;
   }
+}
+
+namespace {
+
+// Subject s of the golden set: 24 slices x 24 rows x 50 columns; label 4 in a cube
+// around (9, 9, 9), label 9 next to it, label 17 a small cube; the subjects differ
+// by one voxel layer so that they agree only inside.
+Shorts GoldenLabels(int s) {
+  Shorts l;
+  l.SetSize(24, 24, 50);
+  for (int z = 0; z < 24; ++z)
+    for (int y = 0; y < 24; ++y)
+      for (int x = 0; x < 50; ++x) {
+        short v = 0;
+        if (z >= 6 + (s == 2) && z < 12 && y >= 6 && y < 12 && x >= 6 && x < 12) v = 4;
+        if (z >= 12 + (s == 1) && z < 18 && y >= 6 && y < 12 && x >= 6 && x < 12) v = 9;
+        if (z >= 18 && z < 20 && y >= 18 && y < 20 && x >= 18 && x < 20) v = 17;
+        l[z][y][x] = v;
+      }
+  return l;
+}
+
+int ClassOfValue(int v) { return v == 4 ? 1 : v == 9 ? 2 : 0; }
+
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(PrepareTrainingDataTest, GoldenTargetFromThreeSubjects) {
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.path() + "/src");
+  for (int s = 0; s < 3; ++s) {
+    const Shorts labels = GoldenLabels(s);
+    WriteSubject(tmp.path() + "/src", std::to_string(s), Brain(labels, 10 * s), labels);
+  }
+  // A target name with a blank and shell characters is just a name.
+  const std::string target = "out dir;$x";
+  const ProcessResult r =
+      RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "0", "src", target}, tmp.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string out = tmp.path() + "/" + target;
+
+  EXPECT_EQ(FileNames(out),
+            (std::vector<std::string>{"0.hdr", "0.img", "1.hdr", "1.img", "2.hdr", "2.img", "I00000.3dm",
+                                      "I00000_atlas.hdr", "I00000_atlas.img", "I00000_label.3dm", "I00001.3dm",
+                                      "I00001_atlas.hdr", "I00001_atlas.img", "I00001_label.3dm", "I00002.3dm",
+                                      "I00002_atlas.hdr", "I00002_atlas.img", "I00002_label.3dm", "atlas.3dm",
+                                      "known.3dm", "label_mapping.txt", "mri_intensity_common.3dm",
+                                      "mri_intensity_template.3dm", "setting.txt"}));
+  EXPECT_EQ(ReadFileText(out + "/label_mapping.txt"), "0  0\n4  1\n9  2\n");
+  // The intensity range is the template's lowest positive voxel and its trimmed top.
+  EXPECT_EQ(ReadFileText(out + "/setting.txt"),
+            "ModelType: 3\nNumberofClasses: 3\nRadius: 5\nSub-volume: 0 0 0 39 23 23\nIntensityRange:40 74\n"
+            "IntensityType: 4\nClassifierVersion: 0\n");
+
+  // Box (0, 0, 0)-(39, 23, 23): 24 x 24 x 40 volumes. Atlas: majority class; known:
+  // the class where all three agree, else K + 1 = 4; case labels 0/1/2, 4 where agreed.
+  HeapMatrix3D<unsigned char> atlas, known, label1;
+  ASSERT_TRUE(atlas.Load(out + "/atlas.3dm"));
+  ASSERT_TRUE(known.Load(out + "/known.3dm"));
+  ASSERT_TRUE(label1.Load(out + "/I00001_label.3dm"));
+  ASSERT_EQ(atlas.dim0(), 24);
+  ASSERT_EQ(atlas.dim1(), 24);
+  ASSERT_EQ(atlas.dim2(), 40);
+  const Shorts l0 = GoldenLabels(0), l1 = GoldenLabels(1), l2 = GoldenLabels(2);
+  int agreedVoxels = 0;
+  for (int z = 0; z < 24; ++z)
+    for (int y = 0; y < 24; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const int c[3] = {ClassOfValue(l0[z][y][x]), ClassOfValue(l1[z][y][x]), ClassOfValue(l2[z][y][x])};
+        int best = 0, bestCount = 0;
+        for (int k = 0; k < 3; ++k) {
+          const int n = (c[0] == k) + (c[1] == k) + (c[2] == k);
+          if (n > bestCount) best = k, bestCount = n;
+        }
+        const bool agreed = c[0] == c[1] && c[1] == c[2];
+        agreedVoxels += agreed;
+        ASSERT_EQ(atlas[z][y][x], best) << z << " " << y << " " << x;
+        ASSERT_EQ(known[z][y][x], agreed ? c[0] : 4) << z << " " << y << " " << x;
+        ASSERT_EQ(label1[z][y][x], agreed ? 4 : c[1]) << z << " " << y << " " << x;
+      }
+  // Disagreement: slice 6 (4 in two subjects, 0 in one) and slice 12 (9 / 0 / 9).
+  EXPECT_EQ(agreedVoxels, 24 * 24 * 40 - 2 * 36);
+  EXPECT_EQ(atlas[6][8][8], 1);
+  EXPECT_EQ(atlas[12][8][8], 2);
+  EXPECT_EQ(known[19][19][19], 0);  // label 17 is unnumbered: class 0 everywhere
+
+  // The template is subject 0 as read; the common labels its full-size labels.
+  Shorts templ, common;
+  ASSERT_TRUE(templ.Load(out + "/mri_intensity_template.3dm"));
+  ASSERT_TRUE(common.Load(out + "/mri_intensity_common.3dm"));
+  EXPECT_EQ(common.dim2(), 50);
+  EXPECT_EQ(common[19][19][19], 17);
+  EXPECT_EQ(templ[19][19][19], Brain(l0, 0)[19][19][19]);
 }
