@@ -9,7 +9,9 @@
 // Pointers returned by Find and FindOrCreate stay valid only until the next FindOrCreate
 // that creates an element, Erase or Clear: a growing store rehashes and vectors
 // reallocate. Callers hold coordinates, not pointers, across those calls.
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 template <class T>
@@ -60,7 +62,7 @@ class Kro_HashedMatrix3D {
       return true;
     }
     auto& v = overflow_[b];
-    for (size_t n = 0; n < v.size(); ++n)
+    for (std::size_t n = 0; n < v.size(); ++n)
       if (v[n].At(i, j, k)) {
         v.erase(v.begin() + static_cast<std::ptrdiff_t>(n));
         --count_;
@@ -75,16 +77,16 @@ class Kro_HashedMatrix3D {
   // Calls f(element) for every stored element (order unspecified).
   template <class F>
   void ForEach(F&& f) {
-    for (size_t b = 0; b < cells_.size(); ++b) {
+    for (std::size_t b = 0; b < cells_.size(); ++b) {
       if (!cells_[b].IsEmpty()) f(cells_[b]);
       for (T& e : overflow_[b]) f(e);
     }
   }
 
  private:
-  static size_t RoundUp(int n) {
-    size_t s = 1;
-    while (s < static_cast<size_t>(n > 1 ? n : 1)) s *= 2;
+  static std::size_t RoundUp(int n) {
+    std::size_t s = 1;
+    while (s < static_cast<std::size_t>(n > 1 ? n : 1)) s *= 2;
     return s;
   }
   uint32_t Bucket(int i, int j, int k) const {
@@ -105,12 +107,12 @@ class Kro_HashedMatrix3D {
     return &overflow_[b].back();
   }
   // Moves every element into a table of n buckets.
-  void Rebuild(size_t n) {
+  void Rebuild(std::size_t n) {
     std::vector<T> oldCells(n);
     std::vector<std::vector<T>> oldOverflow(n);
     oldCells.swap(cells_);
     oldOverflow.swap(overflow_);
-    for (size_t b = 0; b < oldCells.size(); ++b) {
+    for (std::size_t b = 0; b < oldCells.size(); ++b) {
       if (!oldCells[b].IsEmpty()) Insert(std::move(oldCells[b]));
       for (T& e : oldOverflow[b]) Insert(std::move(e));
     }
