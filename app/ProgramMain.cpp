@@ -6,7 +6,7 @@
 
 #include "app/Kro_BrainSetting.h"
 #include "app/PrepareTrainingData.h"
-#include "app/Roads.h"
+#include "app/SegmentVolumes.h"
 #include "app/TrainAutoContext.h"
 #include "features/FeatureFlags.h"
 #include "numerics/ListDirectory.h"

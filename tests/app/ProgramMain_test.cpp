@@ -43,11 +43,11 @@ TEST(ProgramMainTest, TrainingCreatesNestedTargetThenReportsAMissingSource) {
   EXPECT_EQ(r.out, "No training subjects (names ending .brain.hdr) in src\n");
 }
 
-TEST(ProgramMainTest, SegmentationReportsUnavailableAndOtherModesDoNothing) {
+TEST(ProgramMainTest, SegmentationWithoutAModelFailsAndOtherModesDoNothing) {
   TempFolder tmp;
   ProcessResult seg = RunProcess({SEGMENTER_EXE, "in.img", "out.img"}, tmp.path());
   EXPECT_EQ(seg.status, 1);
-  EXPECT_EQ(seg.out, "Segmentation is not available yet.\n");
+  EXPECT_EQ(seg.out, "setting file: \\appearance\\setting.txt\nCannot load the appearance models of \\appearance\n");
   ProcessResult other = RunProcess({SEGMENTER_EXE, "-r", "2", "in.img", "out.img"}, tmp.path());
   EXPECT_EQ(other.status, 0);
   EXPECT_EQ(other.out, "");

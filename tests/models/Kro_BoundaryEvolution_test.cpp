@@ -1,0 +1,135 @@
+#include "models/Kro_BoundaryEvolution.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "numerics/UniformRandom.h"
+
+namespace {
+
+// Records every face offered a move, then lets the real move run.
+class RecordingEvolution : public Kro_BoundaryEvolution {
+ public:
+  void MoveFace(int label, int p, int a, int i, int j, int k) override {
+    visits.emplace_back(p, a, i, j, k);
+    labels.push_back(label);
+    Kro_BoundaryEvolution::MoveFace(label, p, a, i, j, k);
+  }
+  std::vector<std::tuple<int, int, int, int, int>> visits;  // p, a, i, j, k
+  std::vector<int> labels;
+};
+
+// A 6^3 volume of label 0 with a 2 x 2 x 2 cube of label 1 at (2..3, 2..3, 2..3).
+HeapMatrix3D<unsigned char> CubeLabels() {
+  HeapMatrix3D<unsigned char> v;
+  v.SetSize(6, 6, 6);
+  for (int z = 2; z < 4; ++z)
+    for (int y = 2; y < 4; ++y)
+      for (int x = 2; x < 4; ++x) v(z, y, x) = 1;
+  return v;
+}
+
+HeapMatrix3D<unsigned char> Intensities() {
+  HeapMatrix3D<unsigned char> v;
+  v.SetSize(6, 6, 6);
+  v.Fill(100);
+  return v;
+}
+
+TEST(Kro_BoundaryEvolution, ConstructionFillsTheFaceTablesAndSetsTheWeights) {
+  for (Kro_FaceStep& s : gContourForward) s.Reset();
+  for (Kro_FaceStep& s : gContourBackward) s.Reset();
+  for (Kro_FaceStep& s : gVoxelFaces) s.Reset();
+  Kro_BoundaryEvolution evolution;
+  int forward = 0, backward = 0;
+  for (const Kro_FaceStep& s : gContourForward) forward += s.IsFace();
+  for (const Kro_FaceStep& s : gContourBackward) backward += s.IsFace();
+  EXPECT_EQ(forward, 36);  // every entry but those of the plane's own axis
+  EXPECT_EQ(backward, 36);
+  for (int a = 0; a < 3; ++a) {
+    EXPECT_TRUE(gVoxelFaces[2 * a] == Kro_FaceStep(a, 0, 0, 0)) << a;
+    EXPECT_TRUE(gVoxelFaces[2 * a + 1] == Kro_FaceStep(a, a == 0, a == 1, a == 2)) << a;
+  }
+  EXPECT_EQ(evolution.shapeWeight, 1.0);
+  EXPECT_EQ(evolution.secondWeight, 1.0);
+  EXPECT_FALSE(evolution.Initialized());
+}
+
+TEST(Kro_BoundaryEvolution, EvolutionBeforeInitializeDoesNothing) {
+  Kro_BoundaryEvolution evolution;
+  const double weights[2] = {3.0, 4.0};
+  ResetUniformRandomForTesting();
+  evolution.Evolve(weights);
+  evolution.EvolveLabel(0, true);
+  evolution.EvolveRegions(0, 0, 0);
+  evolution.MoveFace(0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+  EXPECT_EQ(evolution.shapeWeight, 1.0);
+  EXPECT_EQ(evolution.topology.labels.NumElements(), 0);
+}
+
+TEST(Kro_BoundaryEvolution, EvolveLabelOffersEveryFaceOncePerPlaneAxisAfterFourDraws) {
+  RecordingEvolution evolution;
+  ASSERT_TRUE(evolution.Initialize(Intensities(), CubeLabels()));
+  ResetUniformRandomForTesting();
+  evolution.EvolveLabel(1, false);
+  // One draw for the axis-order distribution and one for each of its three draws.
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 4);
+
+  // 24 faces, each lying in the slices of the two plane axes other than its own.
+  ASSERT_EQ(evolution.visits.size(), 48u);
+  std::map<std::tuple<int, int, int, int, int>, int> count;
+  for (const auto& v : evolution.visits) ++count[v];
+  EXPECT_EQ(count.size(), 48u);
+  for (const auto& [visit, n] : count) {
+    EXPECT_EQ(n, 1);
+    EXPECT_NE(std::get<0>(visit), std::get<1>(visit));  // never a face of the plane's own axis
+  }
+  // The plane axes come in three blocks, one per axis, and slices in increasing order.
+  std::vector<int> axes;
+  for (const auto& v : evolution.visits)
+    if (axes.empty() || axes.back() != std::get<0>(v)) axes.push_back(std::get<0>(v));
+  ASSERT_EQ(axes.size(), 3u);
+  std::sort(axes.begin(), axes.end());
+  EXPECT_EQ(axes, (std::vector<int>{0, 1, 2}));
+
+  // Without an appearance model or shape model every energy is 0: nothing moves.
+  EXPECT_EQ(evolution.topology.labels.Sum(), 8);
+  EXPECT_TRUE(evolution.topology.labels(2, 2, 2) == 1 && evolution.topology.labels(1, 2, 2) == 0);
+}
+
+TEST(Kro_BoundaryEvolution, EvolveVisitsLabelsDownwardsAndSkipsLabelsWithoutFaces) {
+  RecordingEvolution evolution;
+  ASSERT_TRUE(evolution.Initialize(Intensities(), CubeLabels()));
+  ResetUniformRandomForTesting();
+  evolution.Evolve(nullptr);
+  // Labels 1 and 0 have faces (two axis orders: 8 draws); 254 others take none.
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 8);
+  EXPECT_EQ(evolution.shapeWeight, 1.0);
+  EXPECT_EQ(evolution.secondWeight, 1.0);
+  // Label 1's 48 visits come before label 0's (which also owns the volume's border).
+  ASSERT_GT(evolution.labels.size(), 48u);
+  for (size_t n = 0; n < evolution.labels.size(); ++n) EXPECT_EQ(evolution.labels[n], n < 48 ? 1 : 0) << n;
+  const double weights[2] = {0.25, 7.0};
+  evolution.Evolve(weights);
+  EXPECT_EQ(evolution.shapeWeight, 0.25);
+  EXPECT_EQ(evolution.secondWeight, 7.0);
+}
+
+TEST(Kro_BoundaryEvolution, AnEmptyLabelVolumeLeavesNothingToEvolve) {
+  Kro_BoundaryEvolution evolution;
+  HeapMatrix3D<unsigned char> empty;
+  ASSERT_TRUE(evolution.Initialize(Intensities(), CubeLabels()));
+  EXPECT_TRUE(evolution.Initialized());
+  // A label volume without voxels gives a topology without faces: nothing to evolve.
+  ASSERT_TRUE(evolution.Initialize(Intensities(), empty));
+  ResetUniformRandomForTesting();
+  evolution.Evolve(nullptr);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+}
+
+}  // namespace
