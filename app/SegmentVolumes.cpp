@@ -70,9 +70,20 @@ bool WriteOutput(const std::string& path, const HeapMatrix3D<unsigned char>& vol
   return false;
 }
 
+// Whether the files the reader opens are there (an Analyze header that is missing would
+// otherwise end the run inside the header reader).
+bool SourceFilesExist(const std::string& path) {
+  const std::string ext = volume_names::Extension(path);
+  if (ext == "img" || ext == "hdr") {
+    const std::string base = volume_names::WithoutExtension(path);
+    return IsRegularFile(base + ".hdr") && IsRegularFile(base + ".img");
+  }
+  return IsRegularFile(path);
+}
+
 // Reads the source volume, printing the two lines that announce it.
 bool ReadSource(const std::string& path, HeapMatrix3D<short>& source) {
-  if (!ReadVolume(path, source)) {
+  if (!SourceFilesExist(path) || !ReadVolume(path, source)) {
     Say("Cannot read the volume %s\n", path.c_str());
     return false;
   }

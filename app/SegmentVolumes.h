@@ -1,6 +1,7 @@
 #pragma once
 // The segmentation road (training: PrepareTrainingData.h and TrainAutoContext.h).
 //
+// Sources are 16-bit volumes: a ".3dm" volume file of 16-bit voxels or an Analyze pair.
 // Per source volume: the appearance model of "<model>\appearance" is loaded ("appearance
 // models ok."), the volume read, a region competition run inside the model's box against
 // the atlas (gAtlasPath), its labels handed to the model as the atlas feature's volume,

@@ -1,0 +1,308 @@
+#include "app/SegmentVolumes.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/Kro_BrainSetting.h"
+#include "features/FeatureFlags.h"
+#include "pbt/PbtFlags.h"
+#include "platform/NativePath.h"
+#include "volume/AnalyzeVolume.h"
+#include "volume/HeapMatrix3D.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = HeapMatrix3D<unsigned char>;
+using Shorts = HeapMatrix3D<short>;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Index of the first line at or after `from` that starts with `prefix`; -1 when none.
+int FindLine(const std::vector<std::string>& lines, const std::string& prefix, int from = 0) {
+  for (int n = from; n < static_cast<int>(lines.size()); ++n)
+    if (lines[n].compare(0, prefix.size(), prefix) == 0) return n;
+  return -1;
+}
+
+std::set<int> Values(const Shorts& v) {
+  std::set<int> values;
+  for (int z = 0; z < v.dim0(); ++z)
+    for (int y = 0; y < v.dim1(); ++y)
+      for (int x = 0; x < v.dim2(); ++x) values.insert(v(z, y, x));
+  return values;
+}
+
+// A labelled synthetic subject of 16^3 voxels: label 4 in the cube [3, 7)^3, label 9
+// in [9, 13)^3, each with its own intensity and a little texture.
+void SyntheticSubject(int seed, Shorts& brain, Shorts& labels) {
+  brain.SetSize(16, 16, 16);
+  labels.SetSize(16, 16, 16);
+  for (int z = 0; z < 16; ++z)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        auto in = [&](int lo, int hi) { return z >= lo && z < hi && y >= lo && y < hi && x >= lo && x < hi; };
+        const int label = in(3, 7) ? 4 : in(9, 13) ? 9 : 0;
+        labels(z, y, x) = static_cast<short>(label);
+        const int base = label == 4 ? 150 : label == 9 ? 220 : 60;
+        brain(z, y, x) = static_cast<short>(base + (x * 7 + y * 3 + z * 5 + seed) % 9);
+      }
+}
+
+// A model folder trained (one iteration) on two synthetic subjects, and a third
+// subject to segment. Built once per test program run.
+class SegmentationRoad : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder = std::make_unique<TempFolder>();
+    const std::string root = folder->path();
+    fs::create_directories(root + "/src");
+    fs::create_directories(root + "/test");
+    for (int s = 0; s < 3; ++s) {
+      Shorts brain, labels;
+      SyntheticSubject(s, brain, labels);
+      const std::string dir = root + (s < 2 ? "/src/s" : "/test/s") + std::to_string(s);
+      ASSERT_EQ(WriteAnalyze16(dir + ".brain.img", brain), 1);
+      ASSERT_EQ(WriteAnalyze16(dir + ".label.img", labels), 1);
+    }
+    const ProcessResult train = RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "target"}, root);
+    ASSERT_EQ(train.status, 0) << train.out << train.err;
+    const ProcessResult model = RunProcess(
+        {"/bin/bash", std::string(SEGMENTER_SOURCE_DIR) + "/scripts/make_model_folder.sh", "target", "model"}, root);
+    ASSERT_EQ(model.status, 0) << model.out << model.err;
+  }
+  static void TearDownTestSuite() { folder.reset(); }
+
+  static std::string Root() { return folder->path(); }
+  // Runs a segmentation in the suite's folder.
+  static ProcessResult Segment(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {SEGMENTER_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, Root());
+  }
+  // A copy of the model folder under another name.
+  static std::string CopyModel(const std::string& name) {
+    fs::remove_all(Root() + "/" + name);
+    fs::copy(Root() + "/model", Root() + "/" + name, fs::copy_options::recursive);
+    return name;
+  }
+
+  static std::unique_ptr<TempFolder> folder;
+};
+
+std::unique_ptr<TempFolder> SegmentationRoad::folder;
+
+TEST_F(SegmentationRoad, ConsoleLinesComeInOrderAndAnImgTargetWritesOnePair) {
+  const ProcessResult r = Segment({"-m", "model", "test/s2.brain.img", "out.img"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "setting file: model\\appearance\\setting.txt");
+  EXPECT_EQ(lines[1], "appearance models ok.");
+  EXPECT_EQ(lines[2], "processing volume: test\\s2.brain.img");
+  EXPECT_EQ(lines[3], "size: depth=16, height=16, width=16");
+  const int competition = FindLine(lines, "Initializing Region Competition...", 4);
+  const int competitionDone = FindLine(lines, "Region Competition Complete!", competition);
+  const int sd = FindLine(lines, "assigned_sd = ", competitionDone);
+  ASSERT_EQ(competition, 4);
+  ASSERT_GT(competitionDone, competition);
+  ASSERT_GT(sd, competitionDone);
+  EXPECT_EQ(lines[sd], "assigned_sd = 0.000000");
+  EXPECT_EQ(lines[sd + 1], "Intensity Normalization Complete!");
+  EXPECT_EQ(lines[sd + 2].rfind("computing probability masks...context iteration 1", 0), 0u) << lines[sd + 2];
+  EXPECT_EQ(lines.back(), "out.img");
+
+  EXPECT_TRUE(fs::exists(Root() + "/out.hdr"));
+  Shorts out;
+  ASSERT_TRUE(ReadAnalyze(Root() + "/out.img", out));
+  ASSERT_EQ(out.dim0(), 16);
+  ASSERT_EQ(out.dim1(), 16);
+  ASSERT_EQ(out.dim2(), 16);
+  // Classes are mapped back to the training label values.
+  const std::set<int> values = Values(out);
+  for (int v : values) EXPECT_TRUE(v == 0 || v == 4 || v == 9) << v;
+  EXPECT_TRUE(values.count(4) && values.count(9));
+}
+
+TEST_F(SegmentationRoad, OutputFollowsTheExtension) {
+  ASSERT_EQ(Segment({"-m", "model", "test/s2.brain.img", "out.img"}).status, 0);
+  ASSERT_EQ(Segment({"-m", "model", "test/s2.brain.img", "out.3dm"}).status, 0);
+  Bytes volumeFile;
+  Shorts pair;
+  ASSERT_TRUE(volumeFile.Load(Root() + "/out.3dm"));
+  ASSERT_TRUE(ReadAnalyze(Root() + "/out.img", pair));
+  Shorts widened;
+  ConvertVolume(widened, volumeFile);
+  ASSERT_EQ(widened.NumElements(), pair.NumElements());
+  for (int z = 0; z < 16; ++z)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) ASSERT_EQ(widened(z, y, x), pair(z, y, x));
+
+  // An unsupported extension is refused before any work, and nothing is written.
+  const ProcessResult r = Segment({"-m", "model", "test/s2.brain.img", "out.nii"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Cannot write out.nii: the output must end in .3dm, .img or .hdr\n");
+  EXPECT_FALSE(fs::exists(Root() + "/out.nii"));
+}
+
+TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
+  // A source smaller than the model's box (16^3).
+  Shorts small;
+  small.SetSize(10, 16, 16);
+  small.Fill(60);
+  ASSERT_TRUE(small.Save(Root() + "/small.3dm"));
+  // A model whose atlas is missing: the region competition has no initial labels.
+  const std::string noAtlas = CopyModel("model-no-atlas");
+  fs::remove(Root() + "/" + noAtlas + "/appearance/atlas.3dm");
+  // A model whose first tree is cut short.
+  const std::string badTree = CopyModel("model-bad-tree");
+  fs::resize_file(Root() + "/" + badTree + "/appearance/clf", 20);
+
+  const struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;  // a line of the output
+    bool modelLoaded;
+  } cases[] = {
+      {"missing source", {"-m", "model", "test/none.brain.img", "o1.img"}, "Cannot read the volume test\\none.brain.img",
+       true},
+      {"box outside", {"-m", "model", "small.3dm", "o2.img"},
+       "The model box (0, 0, 0)-(15, 15, 15) does not lie inside small.3dm of 16 x 16 x 10", true},
+      {"no model folder", {"-m", "nowhere", "test/s2.brain.img", "o3.img"},
+       "Cannot load the appearance models of nowhere\\appearance", false},
+      {"tree does not load", {"-m", badTree, "test/s2.brain.img", "o4.img"},
+       "Cannot load the appearance models of model-bad-tree\\appearance", false},
+      {"region competition fails", {"-m", noAtlas, "test/s2.brain.img", "o5.img"},
+       "File model-no-atlas\\appearance\\atlas.3dm does not exist!", true},
+      {"output folder missing", {"-m", "model", "test/s2.brain.img", "no/such/folder/o6.img"},
+       "Cannot write no\\such\\folder\\o6.img", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult r = Segment(c.args);
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> lines = Lines(r.out);
+    EXPECT_GE(FindLine(lines, c.message), 0) << r.out;
+    EXPECT_EQ(FindLine(lines, "appearance models ok.") >= 0, c.modelLoaded) << r.out;
+    const std::string base = Root() + "/" + c.args.back().substr(0, c.args.back().size() - 4);
+    EXPECT_FALSE(fs::exists(base + ".img"));
+    EXPECT_FALSE(fs::exists(base + ".hdr"));
+  }
+}
+
+TEST_F(SegmentationRoad, VoxelsOutsideTheBoxTakeTheMappingOfClassZero) {
+  // The source is the test subject padded by four voxels at the far end of every axis;
+  // the model's box covers the first 16^3.
+  Shorts subject;
+  ASSERT_TRUE(ReadAnalyze(Root() + "/test/s2.brain.img", subject));
+  Shorts padded;
+  padded.SetSize(20, 20, 20);
+  padded.Fill(60);
+  for (int z = 0; z < 16; ++z)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) padded(z, y, x) = subject(z, y, x);
+  ASSERT_TRUE(padded.Save(Root() + "/padded.3dm"));
+  const std::string mapped = CopyModel("model-mapped");
+  WriteFileText(Root() + "/" + mapped + "/appearance/label_mapping.txt", "7  0\n4  1\n9  2\n");
+
+  const ProcessResult r = Segment({"-m", mapped, "padded.3dm", "padded_out.3dm"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  Bytes out;
+  ASSERT_TRUE(out.Load(Root() + "/padded_out.3dm"));
+  ASSERT_EQ(out.dim0(), 20);
+  int outside = 0;
+  for (int z = 0; z < 20; ++z)
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 20; ++x) {
+        if (z < 16 && y < 16 && x < 16) {
+          EXPECT_TRUE(out(z, y, x) == 7 || out(z, y, x) == 4 || out(z, y, x) == 9);
+        } else {
+          EXPECT_EQ(out(z, y, x), 7);
+          ++outside;
+        }
+      }
+  EXPECT_EQ(outside, 20 * 20 * 20 - 16 * 16 * 16);
+}
+
+TEST_F(SegmentationRoad, AtlasFormRunsTheCompetitionOnlyAndOpensNoModelFile) {
+  gTypedClassifierFiles = 1;
+  gAtlasPath = Root() + "/test/s2.label.img";
+  Kro_BrainSetting setting;
+  setting.source = (Root() + "/test/s2.brain.img").c_str();
+  setting.target = (Root() + "/competition.img").c_str();
+  setting.modelDir = (Root() + "/model").c_str();
+  std::vector<std::string> opened;
+  RecordInputOpensForTesting(&opened);
+  const bool ok = SegmentVolumes(setting, true);
+  RecordInputOpensForTesting(nullptr);
+  EXPECT_TRUE(ok);
+  for (const std::string& path : opened) EXPECT_EQ(NativePath(path).find("/model"), std::string::npos) << path;
+  Shorts out;
+  ASSERT_TRUE(ReadAnalyze(Root() + "/competition.img", out));
+  for (int v : Values(out)) EXPECT_LE(v, 9);
+}
+
+TEST_F(SegmentationRoad, FolderFormSkipsAVolumeThatFailsAndWritesTheOthers) {
+  const std::string in = Root() + "/batch", out = Root() + "/batch_out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  Shorts subject;
+  ASSERT_TRUE(ReadAnalyze(Root() + "/test/s2.brain.img", subject));
+  ASSERT_TRUE(subject.Save(in + "/b_good.3dm"));
+  WriteFileText(in + "/a_broken.3dm", "not a volume");
+
+  gTypedClassifierFiles = 1;
+  gAtlasPath = Root() + "\\model\\appearance\\atlas.3dm";
+  Kro_BrainSetting setting;
+  setting.singleFile = 0;
+  setting.source = in.c_str();
+  setting.target = out.c_str();
+  setting.modelDir = (Root() + "/model").c_str();
+  EXPECT_FALSE(SegmentVolumes(setting, false));
+  EXPECT_FALSE(fs::exists(out + "/a_broken_label.3dm"));
+  Bytes labels;
+  ASSERT_TRUE(labels.Load(out + "/b_good_label.3dm"));
+  EXPECT_EQ(labels.dim0(), 16);
+}
+
+TEST(ReadLabelMappingTest, MapsClassesBackToLabelValues) {
+  const struct Case {
+    const char* name;
+    const char* table;  // null: no file
+    std::vector<int> expected;  // voxels of classes 0, 1, 2, 3 afterwards
+  } cases[] = {
+      {"no file keeps class numbers", nullptr, {0, 1, 2, 3}},
+      {"pairs map classes", "0  0\n7  2\n", {0, 1, 7, 3}},
+      {"label values keep their low 8 bits; a negative one maps nothing", "300 1\n-1 3\n", {0, 44, 2, 3}},
+      {"classes 500 and above or negative are ignored", "5 500\n6 -1\n8 1\n", {0, 8, 2, 3}},
+      {"reading stops at the first malformed pair", "5 1\nx 2\n6 3\n", {0, 5, 2, 3}},
+      {"a lone number at the end changes nothing", "5 1\n6", {0, 5, 2, 3}},
+      {"a later pair for a class wins", "5 1\n6 1\n", {0, 6, 2, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tmp;
+    fs::create_directories(tmp.path() + "/appearance");
+    if (c.table) WriteFileText(tmp.path() + "/appearance/label_mapping.txt", c.table);
+    Bytes labels;
+    labels.SetSize(1, 1, 4);
+    for (int x = 0; x < 4; ++x) labels(0, 0, x) = static_cast<unsigned char>(x);
+    ReadLabelMapping(tmp.path(), labels);
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(labels(0, 0, x), c.expected[x]) << x;
+  }
+}
+
+}  // namespace
