@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "TestSupport.h"
 #include "numerics/UniformRandom.h"
 
 namespace {
@@ -118,6 +119,63 @@ TEST(Kro_BoundaryEvolution, EvolveVisitsLabelsDownwardsAndSkipsLabelsWithoutFace
   evolution.Evolve(weights);
   EXPECT_EQ(evolution.shapeWeight, 0.25);
   EXPECT_EQ(evolution.secondWeight, 7.0);
+}
+
+// Generative records in `folder` beside the empty marker: labels 0 and 1 expect the
+// intensities listed (each a histogram bin of mass 1, cost 0; any other costs 1000).
+void WriteRecords(const std::string& folder, const std::vector<double>& background,
+                  const std::vector<double>& object) {
+  WriteFileText(folder + "/appearance.mod", "");
+  for (int label = 0; label < 2; ++label) {
+    Kro_AprncRegionLikelihood record;
+    record.histogram.Init(0.0, 255.0, 5.0);
+    record.histogram.Fill(0.0);
+    for (double v : label == 0 ? background : object) record.histogram.Set(v, 1.0);
+    record.Likelihood();
+    ASSERT_TRUE(record.Write(folder + "/" + std::to_string(label) + ".apr"));
+  }
+}
+
+TEST(Kro_BoundaryEvolution, FacesMoveOnlyWhenTheEnergyLeavesTheDeadBand) {
+  // The object (label 1) lies at intensity 100, the background at 200.
+  const struct Case {
+    const char* name;
+    std::vector<double> background, object;
+    bool moves;
+  } cases[] = {
+      // Both sides fit their label: L = 0.75 * 0 - 0, E = 0.
+      {"both sides expected", {200.0}, {100.0}, false},
+      // The background costs 1000 as label 0 and nothing as label 1: L = 750 at every
+      // face of the object, |E| = 1.5 * 750 * 0.9 far above 1, and the object grows.
+      {"background fits the object better", {150.0}, {100.0, 200.0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tmp;
+    WriteRecords(tmp.path(), c.background, c.object);
+    Kro_BoundaryEvolution evolution;
+    EXPECT_FALSE(evolution.LoadAppearanceModels(tmp.path().c_str(), nullptr));  // no settings: generative
+    ASSERT_TRUE(evolution.appearance.Present(0) && evolution.appearance.Present(1));
+    HeapMatrix3D<unsigned char> volume = Intensities();
+    const HeapMatrix3D<unsigned char> labels = CubeLabels();
+    for (int z = 0; z < 6; ++z)
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) volume(z, y, x) = labels(z, y, x) == 1 ? 100 : 200;
+    ASSERT_TRUE(evolution.Initialize(volume, labels));
+    evolution.EvolveLabel(1, true);
+    int changed = 0, object = 0;
+    for (int z = 0; z < 6; ++z)
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) {
+          changed += evolution.topology.labels(z, y, x) != labels(z, y, x);
+          object += evolution.topology.labels(z, y, x) == 1;
+        }
+    if (c.moves) {
+      EXPECT_GT(object, 8);  // only growth lowers the energy
+    } else {
+      EXPECT_EQ(changed, 0);
+    }
+  }
 }
 
 TEST(Kro_BoundaryEvolution, AnEmptyLabelVolumeLeavesNothingToEvolve) {
