@@ -114,6 +114,8 @@ void StripAnalyzeExtension(std::string& name) {
 }
 
 int TestOpenFile(const std::string& name) {
+  // A folder opens too, but is no header file.
+  if (PathExists(name) && !IsRegularFile(name)) return kAnalyzeTestOpenFailed;
   std::FILE* f = OpenFile(name, "rb");
   if (!f) return kAnalyzeTestOpenFailed;
   return std::fclose(f) == 0 ? kAnalyzeOk : kAnalyzeCloseFailed;

@@ -98,7 +98,8 @@ int write_header(const std::string& name, const AnalyzeImageInfo& info, const st
 // Opens a file "rb" after a test open. *status becomes 0, 114, 107 or 117; null on failure.
 std::FILE* OpenImageFile(const std::string& name, int* compressed, int* status);
 
-// Opens "rb" and closes again: 0, 114 when the open fails, 107 when the close fails.
+// Opens "rb" and closes again: 0, 114 when the open fails or the path is not a
+// regular file (a folder opens too), 107 when the close fails.
 int TestOpenFile(const std::string& name);
 
 // Closes a plain file: 0, or 107 when the close fails.

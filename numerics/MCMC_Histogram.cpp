@@ -35,6 +35,8 @@ bool MCMC_Histogram::ReadText(std::FILE* f) {
   width = fields[1];
   below = fields[2];
   above = fields[3];
+  // As Resize does for a count below 1, a count of 0 keeps the bins as they are.
+  if (n == 0) return true;
   bins.swap(masses);
   count = n;
   return true;

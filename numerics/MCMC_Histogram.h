@@ -15,8 +15,8 @@ class MCMC_Histogram {
   // each with "%.14f\n".
   virtual void WriteText(std::FILE* f) const;
   // Reads the text form. Returns false, leaving the histogram as it was, when a
-  // field is missing or malformed or the count is negative. A count of 0 reads as
-  // an empty histogram.
+  // field is missing or malformed or the count is negative. A count of 0 reads the
+  // four fields and keeps the bins (and count) as they were, as Resize does.
   virtual bool ReadText(std::FILE* f);
   // Stores min and width, sizes the histogram to floor((max - min) / width) + 1 bins
   // (kept as they were when that is below 1 or not a finite number) and zeroes it.

@@ -64,8 +64,13 @@ class PbtAdaBoost : public PbtBooster {
   // 0.006 or above 0.495 (that round's member stays), or before a round in which no
   // candidate reaches an error below 1.0 (then nothing is added).
   // Log (WriteLog to params.logName): a header line, one line per round when
-  // params.verbose is set, and the training error.
+  // params.verbose is set, and the training error. Verbose mode also notes a round
+  // without a usable candidate and weights that sum to zero.
   float train(PbtSampleSet* set, PbtClassifierParams* params) override;
+
+  // The rule that ends the rounds: the float round error against the double bounds
+  // 0.006 and 0.495, compared in double (so an error of exactly 0.495f stops).
+  static bool stopsAfterRound(float bestError) { return bestError < 0.006 || bestError > 0.495; }
 
   // Set the offset from the weighted histogram of ensemble scores of the set's
   // positives (FalseNeg: the highest grid value below which less than `target` of

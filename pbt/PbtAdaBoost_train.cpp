@@ -74,12 +74,15 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     }
     // No candidate below an error of 1.0 (or none at all): a member with an infinite
     // beta would only spoil the weights and the offset, so the ensemble ends here.
+    // The two notes below are diagnostics of our own, written in verbose mode only.
     if (best < 0) {
-      WriteLog(p->logName, FormatText("  i=%2d  no weak classifier with an error below 1; training stops\n", r));
+      if (p->verbose) {
+        WriteLog(p->logName, FormatText("  i=%2d  no weak classifier with an error below 1; training stops\n", r));
+      }
       break;
     }
     PbtClassifier* chosen = candidates[static_cast<size_t>(best)].get();
-    if (!updateWeights(set, chosen, best, bestErr)) {
+    if (!updateWeights(set, chosen, best, bestErr) && p->verbose) {
       WriteLog(p->logName, FormatText("  i=%2d  the weights sum to zero; left unnormalised\n", r));
     }
     members.push_back(chosen->clone());  // deliberate: one clone of the round's best
@@ -87,7 +90,7 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
       WriteLog(p->logName, FormatText("  i=%2d  best=%5d e=%.3f %s (time=%.3fs)\n", r, best, bestErr,
                                       chosen->getName(), (ProcessorMillis() - tr) / 1000.0));
     }
-    if (bestErr < 0.006f || bestErr > 0.495f) break;
+    if (stopsAfterRound(bestErr)) break;
   }
 
   set->getWeights(true) = savedPos;

@@ -1,6 +1,7 @@
 #include "pbt/PbtMClassTree.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "pbt/PbtClassifierFactory.h"
@@ -199,16 +200,25 @@ bool PbtMClassTree::read(BinaryReader& in) {
   return true;
 }
 
-bool PbtMClassTree::readPosterior(BinaryReader& in, VectorQo<double>& posterior, int* classCount) const {
+bool PbtMClassTree::readPosterior(BinaryReader& in, VectorQo<double>& posterior, int* classCount,
+                                  bool anyShape) const {
   int32_t rows = 0, cols = 0;
   if (!in.i32(rows) || !in.i32(cols)) return false;
-  if (rows < 0 || rows > 1 || cols < 0) return false;
-  const int n = rows * cols;
+  if (rows < 0 || cols < 0 || (!anyShape && rows > 1)) return false;
+  const int64_t total = static_cast<int64_t>(rows) * cols;
+  if (total > INT32_MAX) return false;
+  const int n = static_cast<int>(total);
   if (*classCount >= 0 && n != *classCount) return false;
   if (!in.fits(n, 4)) return false;
-  // The shape is kept as stored (1 x K, or an empty 0 x 0 posterior), so the node
-  // writes back the bytes it was read from.
-  posterior.SetSize(rows, cols);
+  // The current layout keeps the shape as stored (1 x K, or an empty 0 x 0
+  // posterior), so the node writes back the bytes it was read from. The older layout
+  // may hold any rows x cols of K values: they become the 1 x K row that the current
+  // layout writes and reads.
+  if (anyShape) {
+    posterior.SetSize(n > 0 ? 1 : 0, n);
+  } else {
+    posterior.SetSize(rows, cols);
+  }
   for (int i = 0; i < n; ++i) {
     float v = 0.0f;
     if (!in.f32(v)) return false;
@@ -248,7 +258,7 @@ bool PbtMClassTree::readNode(BinaryReader& in, bool currentLayout, int level, in
   };
 
   if (currentLayout) {
-    if (!readPosterior(in, posterior, classCount)) return false;
+    if (!readPosterior(in, posterior, classCount, false)) return false;
     int32_t n = 0;
     if (!in.i32(n)) return false;
     if (n < 0 || n > kMaxSlots || !in.fits(n, 1)) return false;
@@ -265,7 +275,7 @@ bool PbtMClassTree::readNode(BinaryReader& in, bool currentLayout, int level, in
       if (!in.u8(present)) return false;
       if (present != 0 && !readChild(slot)) return false;
     }
-    if (!readPosterior(in, posterior, classCount)) return false;
+    if (!readPosterior(in, posterior, classCount, true)) return false;
   }
 
   // Commit: the node takes what was read, releasing anything it held before.

@@ -155,8 +155,9 @@ class PbtMClassTree : public PbtTreeClassifier {
   int assignBranches(PbtMSampleSet* set, std::vector<int>* branchOfEntry) const;
   // One new sample set per branch, appended to `parts` (the caller owns them).
   void splitSampleSet(PbtMSampleSet* set, std::vector<PbtMSampleSet*>* parts) const;
-  // The ratio of the split's class entropy to its branch entropy (not used by
-  // training); the two entropies through the non-null pointers.
+  // The ratio of the split's negated class entropy, -sum_b (n_b / N) * Entropy_b,
+  // to its branch entropy (100 when the latter is 0; not used by training); the two
+  // values through the non-null pointers.
   double nodeStatistics(PbtMSampleSet* set, double* splitInformation, double* branchEntropy) const;
 
   // --- Node record in memory -----------------------------------------------------
@@ -172,5 +173,7 @@ class PbtMClassTree : public PbtTreeClassifier {
 
  private:
   bool readNode(BinaryReader& in, bool currentLayout, int level, int* classCount);
-  bool readPosterior(BinaryReader& in, VectorQo<double>& posterior, int* classCount) const;
+  // The posterior record; anyShape (the older layout) takes any rows x cols and
+  // stores the values as one row. Its total length must match *classCount when set.
+  bool readPosterior(BinaryReader& in, VectorQo<double>& posterior, int* classCount, bool anyShape) const;
 };

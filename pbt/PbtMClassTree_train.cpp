@@ -314,10 +314,11 @@ bool PbtMClassTree::stopTest(PbtMSampleSet* set, PbtClassTreeParams* params, boo
   set->classWeightMasses(w);
   const int m = w.ArgMax();
   const double fracToStop = params->fracToStop;
-  // The reference fractions come from the sample set's parameters; without them (or
-  // for a class they do not cover) only the class's own fraction counts.
-  const VectorQo<float>* reference =
-      params->sampleSetParams != nullptr ? &params->sampleSetParams->classFrequencies : nullptr;
+  // The reference fractions are the selectable voxels per class that the sample set's
+  // first init recorded; without them (or for a class they do not cover) only the
+  // class's own fraction counts.
+  const VectorQo<double>* reference =
+      params->sampleSetParams != nullptr ? &params->sampleSetParams->meanClassVoxels : nullptr;
   const int refCount = reference != nullptr ? reference->rows * reference->cols : 0;
   const int l = set->classMass.rows * set->classMass.cols;
   for (int i = 0; i < l; ++i) {
@@ -325,7 +326,7 @@ bool PbtMClassTree::stopTest(PbtMSampleSet* set, PbtClassTreeParams* params, boo
     const double frac = set->classMass[i];
     if (fracToStop <= frac) return false;
     if (i < refCount && m >= 0 && m < refCount) {
-      const double r = static_cast<double>((*reference)[i]) * frac / static_cast<double>((*reference)[m]);
+      const double r = (*reference)[i] * frac / (*reference)[m];
       if (fracToStop <= r) return false;
     }
   }
@@ -387,11 +388,11 @@ double PbtMClassTree::nodeStatistics(PbtMSampleSet* set, double* splitInformatio
   const VectorQo<int> counts = set->childClassHistograms(hists, branchOfEntry);
   double total = 0.0;
   for (int b = 0; b < branches && b < counts.cols; ++b) total += counts[b];
-  // The class entropy left after the split: the branches' class entropies weighted
-  // by their shares of the entries.
+  // The class entropy left after the split, negated: minus the branches' class
+  // entropies weighted by their shares of the entries.
   double h = 0.0;
   for (int b = 0; b < branches && b < counts.cols; ++b) {
-    if (total > 0.0) h += counts[b] / total * hists[static_cast<size_t>(b)].Entropy();
+    if (total > 0.0) h -= counts[b] / total * hists[static_cast<size_t>(b)].Entropy();
   }
   RF branchHist;  // one draw
   branchHist.Init(0, branches - 1, 1.0);

@@ -251,12 +251,17 @@ void PbtMEcoc::posterior(PbtSample* sample, VectorQo<double>& out) {
     default:
       break;
   }
+  // One entry per decoded score. A class position whose row lies outside the scores
+  // (classes sharing a codeword) or beyond classIndex keeps 0: nothing past the
+  // scores is read and the other entries stay where they belong.
   const int M = d.rows * d.cols;
-  bool mapped = classIndex.rows * classIndex.cols >= M;
-  for (int i = 0; mapped && i < M; ++i) mapped = classIndex[i] >= 0 && classIndex[i] < M;
-  out.SetSize(mapped ? M : 0);
-  if (!mapped) return;
-  for (int i = 0; i < M; ++i) out[i] = d[classIndex[i]];
+  const int indexed = classIndex.rows * classIndex.cols;
+  out.SetSize(M);
+  out.Fill(0.0);
+  for (int i = 0; i < M && i < indexed; ++i) {
+    const int row = classIndex[i];
+    if (row >= 0 && row < M) out[i] = d[row];
+  }
 }
 
 double PbtMEcoc::evaluateMulti(PbtMSampleSet* set, VectorQo<double>& classError) {

@@ -78,9 +78,9 @@ class PbtMEcoc : public PbtClassifier {
   void write(BinaryWriter& out) const override;
   bool read(BinaryReader& in) override;
   // out := one score per codeword, out[i] = d[classIndex[i]] (see above). Empty for a
-  // coding mode outside 0..3, and when classIndex does not map every i < M onto a
-  // score (a code in which classes share codewords, or a damaged record): never a
-  // read past the scores.
+  // coding mode outside 0..3. An entry whose classIndex row lies outside the M scores
+  // (a code in which classes share codewords, or a damaged record) stays 0, the
+  // others keep their scores: never a read past the scores.
   void posterior(PbtSample* sample, VectorQo<double>& out) override;
   float probability(PbtSample*) override { return 0.0f; }
   // The features of every booster in order.

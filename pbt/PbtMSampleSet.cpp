@@ -91,7 +91,9 @@ bool PbtMSampleSet::isPositiveClass(int c) {
 }
 
 bool PbtMSampleSet::isActiveClass(int c) {
-  return c >= 0 && c < static_cast<int>(slotOfClass.size()) && slotOfClass[static_cast<size_t>(c)] >= 0;
+  const int K = static_cast<int>(slotOfClass.size());
+  if (c < 0 || c >= K) outOfRange("isActiveClass", "class", c, K);
+  return slotOfClass[static_cast<size_t>(c)] >= 0;
 }
 
 void PbtMSampleSet::restoreWeights() {
@@ -111,7 +113,12 @@ void PbtMSampleSet::maskRareClasses(int n) {
 }
 
 bool PbtMSampleSet::isClassOn(int c) {
-  return c >= 0 && c < classMask.rows * classMask.cols && classMask[c] != 0;
+  // The mask outlives clear (one flag per class label of the set it was made on),
+  // and may not be set yet: a label is in range for either. Beyond the mask: off.
+  const int masked = classMask.rows * classMask.cols;
+  const int K = std::max(numLabels(), masked);
+  if (c < 0 || c >= K) outOfRange("isClassOn", "class", c, K);
+  return c < masked && classMask[c] != 0;
 }
 
 void PbtMSampleSet::saveBootstrap(PbtSampleSetParams&) {}

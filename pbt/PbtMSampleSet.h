@@ -87,10 +87,11 @@ class PbtMSampleSet {
   virtual void saveSamples(const char* folder);
 
   // Deletes the non-null sets of `out`, empties it, then appends one clone per label
-  // value: the values 0 .. n-1 when n >= 1, else every value >= 0 that occurs in
-  // `labels`, in increasing order. Clone m keeps exactly the entries e with
-  // labels[e] == m (selectSamples). labels holds one value per entry; entries past
-  // its end and negative values belong to no clone.
+  // value: the values 0 .. n-1 when n >= 1, else every value that occurs in `labels`,
+  // in increasing order. Clone m keeps exactly the entries e with labels[e] == m
+  // (selectSamples). labels holds one value per entry; entries past its end belong
+  // to no clone. The values name class labels: n above K, or (n < 1) a label outside
+  // 0 .. K-1, ends the run with a message naming it (status 1).
   virtual void splitByLabels(std::vector<PbtMSampleSet*>& out, const std::vector<int>& labels, int n);
 
   // Keeps the samples whose selection factor sel[c][i] is > 0 (missing factors and
@@ -132,7 +133,7 @@ class PbtMSampleSet {
 
   // classSplit of the class's slot; the class must be active.
   virtual bool isPositiveClass(int c);
-  // Whether label c has a slot (false for a label outside 0 .. K-1).
+  // Whether label c has a slot; a label outside 0 .. K-1 ends the run (status 1).
   virtual bool isActiveClass(int c);
   virtual void saveWeights() { savedWeights = weights; }
   // weights := the saved weights, which are then forgotten. The saved weights must
@@ -140,7 +141,8 @@ class PbtMSampleSet {
   virtual void restoreWeights();
   // classMask := 1 for every class with fewer than n samples, else 0.
   virtual void maskRareClasses(int n);
-  // classMask[c] != 0; false for a label outside the mask.
+  // classMask[c] != 0 (false beyond a shorter mask). A label outside both the class
+  // labels and the mask (which clear keeps) ends the run (status 1).
   virtual bool isClassOn(int c);
   virtual VectorQo<unsigned char> getClassMask() { return classMask; }
   virtual void setClassMask(VectorQo<unsigned char> mask) { classMask = mask; }

@@ -123,18 +123,23 @@ void PbtMSampleSet::splitByLabels(std::vector<PbtMSampleSet*>& out, const std::v
   for (PbtMSampleSet* s : out) delete s;
   out.clear();
 
+  // The label values name class labels: each must lie in 0 .. K-1.
+  const int K = numLabels();
   std::vector<int> values;
   if (n >= 1) {
+    if (n > K) outOfRange("splitByLabels", "label", n - 1, K);
     for (int m = 0; m < n; ++m) values.push_back(m);
   } else {
-    for (int v : labels) {
-      if (v >= 0) values.push_back(v);
+    const size_t nEntries = std::min(labels.size(), entryClass.size());
+    for (size_t e = 0; e < nEntries; ++e) {
+      const int v = labels[e];
+      if (v < 0 || v >= K) outOfRange("splitByLabels", "label", v, K);
+      values.push_back(v);
     }
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
   }
 
-  const int K = numLabels();
   const size_t nEntries = std::min(labels.size(), entryClass.size());
   for (int m : values) {
     out.push_back(clone());

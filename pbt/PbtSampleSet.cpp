@@ -186,7 +186,10 @@ void PbtSampleSet::calculateAllFeatures() {
 
 float** PbtSampleSet::getFeatureTable(bool positive) {
   if (!featuresCached) return nullptr;
-  return positive ? posFeatures.data() : negFeatures.data();
+  // A cached set with an empty pool still hands out a table (with no rows), so that
+  // "not cached" and "nothing to cache" stay apart.
+  std::vector<float*>& table = positive ? posFeatures : negFeatures;
+  return table.empty() ? &noRows : table.data();
 }
 
 void PbtSampleSet::freeFeatures() {

@@ -86,7 +86,8 @@ class PbtSampleSet {
   // Fills the cache (see above). When it cannot be allocated: "ERROR: out of memory
   // (calculateAllFeatures)" on the error stream and the program ends (status 1).
   virtual void calculateAllFeatures();
-  // The cached table of a class, [poolIndex][sampleIndex]; null when not cached.
+  // The cached table of a class, [poolIndex][sampleIndex]; null when not cached,
+  // non-null (with no rows to read) when cached with an empty pool.
   // Callers holding an int class flag pass (flag == 1): any other value is negative.
   virtual float** getFeatureTable(bool positive);
   // Releases the cache and puts the shared sample back into compute mode.
@@ -146,6 +147,7 @@ class PbtSampleSet {
   // Feature cache: rows per class, and the row pointer tables handed out.
   std::vector<std::vector<float>> posRows, negRows;
   std::vector<float*> posFeatures, negFeatures;
+  float* noRows = nullptr;  // what an empty cached table points at
   double posMass = 0.0;
   double negMass = 0.0;
   VectorQo<double> posWeights;

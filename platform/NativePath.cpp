@@ -1,6 +1,13 @@
 #include "platform/NativePath.h"
 
+#include <cstring>
 #include <filesystem>
+
+namespace {
+std::vector<std::string>* gInputOpenSink = nullptr;
+}  // namespace
+
+void RecordInputOpensForTesting(std::vector<std::string>* sink) { gInputOpenSink = sink; }
 
 std::string NativePath(const std::string& path) {
   std::string native = path;
@@ -12,11 +19,13 @@ std::string NativePath(const std::string& path) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty()) return nullptr;
+  if (gInputOpenSink && mode && std::strchr(mode, 'r')) gInputOpenSink->push_back(path);
   return std::fopen(NativePath(path).c_str(), mode);
 }
 
 bool OpenInputStream(std::ifstream& in, const std::string& path, std::ios::openmode mode) {
   if (path.empty()) return false;
+  if (gInputOpenSink) gInputOpenSink->push_back(path);
   in.open(NativePath(path), mode);
   return in.is_open();
 }
@@ -31,4 +40,10 @@ bool PathExists(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;
   return std::filesystem::exists(NativePath(path), ec);
+}
+
+bool IsRegularFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(NativePath(path), ec);
 }

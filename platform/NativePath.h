@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 // The path as this system spells it: every '\' becomes '/'.
 std::string NativePath(const std::string& path);
@@ -18,5 +19,13 @@ bool OpenInputStream(std::ifstream& in, const std::string& path,
 bool OpenOutputStream(std::ofstream& out, const std::string& path,
                       std::ios::openmode mode = std::ios::out | std::ios::binary | std::ios::trunc);
 
+// Test-only: while `sink` is not null, the path of every attempt to open a file for
+// reading through this layer is appended to it (one thread only). Null stops it.
+void RecordInputOpensForTesting(std::vector<std::string>* sink);
+
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
+
+// True when the path names an existing regular file (after following links); false
+// for a folder, a device or a pipe, and for a path that does not exist.
+bool IsRegularFile(const std::string& path);

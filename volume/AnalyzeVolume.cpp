@@ -30,6 +30,12 @@ AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& h
 
 int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, const AnalyzeRange& range,
                     HeapMatrix3D<short>& volume) {
+  // A folder (or device) opens, but its reported size is no voxel count.
+  if (PathExists(dataName) && !IsRegularFile(dataName)) {
+    std::printf("Not a regular file: %s\n", dataName.c_str());
+    std::fflush(stdout);
+    return 0;
+  }
   std::FILE* f = OpenFile(dataName, "rb");
   if (!f) {
     std::printf("File open error!");
@@ -95,6 +101,15 @@ bool ReadAnalyze(const std::string& name, HeapMatrix3D<short>& volume) {
 int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const AnalyzeRange& range,
                  const HeapMatrix3D<short>& volume) {
   const volume_names::SplitName split = volume_names::SplitForWriting(name);
+  // The header's extents are 16-bit: a larger one would read back as another size.
+  for (int extent : {info.xDim, info.yDim, info.zDim}) {
+    if (extent < 0 || extent > kMaxAnalyzeExtent) {
+      std::printf("Can not write %s: extent %d outside 0..%d\n", split.With(".hdr").c_str(), extent,
+                  kMaxAnalyzeExtent);
+      std::fflush(stdout);
+      return 0;
+    }
+  }
   const int headerStatus = write_header(split.With(".hdr"), info, split.With(".a"), range);
 
   std::FILE* f = OpenFile(split.With(".img"), "wb");

@@ -18,7 +18,8 @@
 AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& headerName, AnalyzeRange& range);
 
 // Reads the voxels of a ".img" into `volume`. Returns 1 on success; 0 when the file
-// does not open ("File open error!"), 212 when it is shorter than the header's extents
+// does not open ("File open error!") or is not a regular file ("Not a regular file:
+// <name>\n"), 212 when it is shorter than the header's extents
 // need ("file read error\n"); on failure the volume is left as it was. Unsigned 16-bit
 // values above 32767 make every value of the volume halve.
 int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, const AnalyzeRange& range,
@@ -34,7 +35,10 @@ bool ReadAnalyze(const std::string& name, HeapMatrix3D<short>& volume);
 // extension; a name without a folder writes into the working folder. The header's
 // description is "<folder>\<base>.a". info.bits 16 writes 16-bit voxels, any other
 // depth the low byte of each voxel. Returns 1, or 0 when the header or the voxel file
-// could not be written in full.
+// could not be written in full. An info extent outside 0 .. kMaxAnalyzeExtent (the
+// header holds 16-bit extents) writes nothing: "Can not write <folder>\<base>.hdr:
+// extent <n> outside 0..32767\n" on standard output, result 0.
+constexpr int kMaxAnalyzeExtent = 32767;
 int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const AnalyzeRange& range,
                  const HeapMatrix3D<short>& volume);
 

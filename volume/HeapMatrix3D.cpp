@@ -69,18 +69,28 @@ int HeapMatrix3D<T>::SetSize(int d0, int d1, int d2) {
 
   // Sizes are computed in 64 bits; a count that an int cannot hold is refused like a
   // failed allocation.
+  // The slice and row tables are allocated like the block: any of the three failing
+  // takes the same path.
   const int64_t count = static_cast<int64_t>(d0) * d1 * d2;
   T* block = nullptr;
-  if (count <= kMaxElements) block = new (std::nothrow) T[static_cast<size_t>(count)]();
-  if (!block) {
+  T*** slices = nullptr;
+  T** rows = nullptr;
+  if (count <= kMaxElements) {
+    block = new (std::nothrow) T[static_cast<size_t>(count)]();
+    if (block) slices = new (std::nothrow) T**[static_cast<size_t>(d0)];
+    if (slices) rows = new (std::nothrow) T*[static_cast<size_t>(d0) * d1];
+  }
+  if (!rows) {
+    delete[] slices;
+    delete[] block;
     std::printf("Can not allocate memory size of %d x %d x %d\n", d0, d1, d2);
     std::fflush(stdout);
     dim0_ = dim1_ = dim2_ = 0;
     return 0;
   }
   data_ = block;
-  slices_ = new T**[static_cast<size_t>(d0)];
-  rows_ = new T*[static_cast<size_t>(d0) * d1];
+  slices_ = slices;
+  rows_ = rows;
   for (int z = 0; z < d0; ++z) {
     slices_[z] = rows_ + static_cast<size_t>(z) * d1;
     for (int y = 0; y < d1; ++y) slices_[z][y] = data_ + (static_cast<size_t>(z) * d1 + y) * d2;
@@ -255,18 +265,32 @@ void HeapMatrix3D<T>::AttachBox(HeapMatrix3D& source, const SubVolume& box, int 
   if (d0 > kMaxElements || margin > kMaxElements || d0 * d1 > kMaxElements || margin * d1 * d2 > kMaxElements)
     return;
 
+  // Tables and margin block are allocated like SetSize's: a failure leaves the view
+  // empty with SetSize's message.
+  T*** slices = new (std::nothrow) T**[static_cast<size_t>(d0)];
+  T** rows = slices ? new (std::nothrow) T*[static_cast<size_t>(d0 * d1)] : nullptr;
+  T* marginBlock = nullptr;
+  if (rows && margin > 0) marginBlock = new (std::nothrow) T[static_cast<size_t>(margin * d1 * d2)]();
+  if (!rows || (margin > 0 && !marginBlock)) {
+    delete[] rows;
+    delete[] slices;
+    std::printf("Can not allocate memory size of %d x %d x %d\n", static_cast<int>(d0), static_cast<int>(d1),
+                static_cast<int>(d2));
+    std::fflush(stdout);
+    return;
+  }
   dim0_ = static_cast<int>(d0);
   dim1_ = static_cast<int>(d1);
   dim2_ = static_cast<int>(d2);
-  slices_ = new T**[static_cast<size_t>(dim0_)];
-  rows_ = new T*[static_cast<size_t>(dim0_) * dim1_];
+  slices_ = slices;
+  rows_ = rows;
   for (int z = 0; z < dim0_; ++z) slices_[z] = rows_ + static_cast<size_t>(z) * dim1_;
   for (int i = 0; i < inner; ++i) {
     const int s = reverse ? source.dim0_ - 1 - box.z0 - i : box.z0 + i;
     for (int y = 0; y < dim1_; ++y) slices_[marginBefore + i][y] = source.slices_[s][box.y0 + y] + box.x0;
   }
   if (margin > 0) {
-    data_ = new T[static_cast<size_t>(margin * d1 * d2)]();
+    data_ = marginBlock;
     T* next = data_;
     auto attachMargin = [&](int z) {
       for (int y = 0; y < dim1_; ++y, next += dim2_) slices_[z][y] = next;

@@ -44,8 +44,9 @@ class HeapMatrix3D {
   // ---- sizing ----
   // Sizes the volume and returns the number of elements it holds (0 when none).
   // Unchanged extents keep the contents. Otherwise the old contents are released and
-  // a zero-filled block is allocated. When the block cannot be had (or would exceed
-  // 2^31 - 1 elements) "Can not allocate memory size of %d x %d x %d\n" is printed on
+  // a zero-filled block is allocated. When the block or its slice and row tables
+  // cannot be had (or the block would exceed 2^31 - 1 elements) "Can not allocate
+  // memory size of %d x %d x %d\n" is printed on
   // standard output, the volume is left empty (extents 0) and the result is 0.
   int SetSize(int dim0, int dim1, int dim2);
   // Frees everything; the volume becomes empty (extents 0). Returns true.
@@ -78,6 +79,10 @@ class HeapMatrix3D {
   virtual bool Load(const std::string& name);
   virtual bool LoadMx3(const std::string& name);
   // Writers give false when the file does not open or a write or the close fails.
+  // The "3dm" layout stores 16-bit extents: Save refuses a volume with an extent above
+  // kMax3dmExtent ("Can not write <name>: extent <n> exceeds 32767\n" on standard
+  // output) and creates no file; Write3dm then writes nothing and sets the failbit.
+  static constexpr int kMax3dmExtent = 32767;
   virtual bool Save(const std::string& name) const;
   virtual bool SaveMx3(const std::string& name) const;
   // Stream forms. A reader that meets a short stream sets its failbit and leaves
@@ -90,6 +95,8 @@ class HeapMatrix3D {
   virtual bool LoadRaw(const std::string& name);
   std::istream& ReadRaw(std::istream& in);
   std::ostream& WriteRaw(std::ostream& out) const;
+  // The largest extent when it exceeds kMax3dmExtent, else 0.
+  int Largest3dmExtentExceeded() const;
 
   // ---- element operations ----
   virtual void Fill(T value);
@@ -112,7 +119,8 @@ class HeapMatrix3D {
   // slices of its own (zero-filled) before and after. Slice marginBefore + i views
   // source slice box.z0 + i, or source.dim0() - 1 - box.z0 - i when `reverse`.
   // Writing a viewed voxel writes the source. A box that is empty or does not lie
-  // inside the source, a negative margin or an empty source leave this volume empty.
+  // inside the source, a negative margin or an empty source leave this volume empty;
+  // so do tables or margin slices that cannot be allocated (with SetSize's message).
   virtual void AttachBox(HeapMatrix3D& source, const SubVolume& box, int marginBefore, int marginAfter,
                          bool reverse);
   virtual void FlipDim0();

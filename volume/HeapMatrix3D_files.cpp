@@ -14,6 +14,8 @@
 // read. A reader rejects a head it cannot read in full and a body shorter than the
 // head says; it checks the body length before sizing anything (for a stream that
 // cannot tell its length only short reads are detected).
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 
@@ -91,6 +93,11 @@ std::istream& HeapMatrix3D<T>::ReadRaw(std::istream& in) {
 // The writers go row by row through the slice table, so views are written right too.
 template <class T>
 std::ostream& HeapMatrix3D<T>::Write3dm(std::ostream& out) const {
+  // The head's 16-bit extents would read back as another size: nothing is written.
+  if (Largest3dmExtentExceeded() != 0) {
+    out.setstate(std::ios::failbit);
+    return out;
+  }
   BinaryWriter writer(out);
   writer.i16(LowShort(dim0_));
   writer.i16(LowShort(dim1_));
@@ -139,10 +146,21 @@ Layout LayoutOf(const std::string& name) {
   return Layout::kRaw;
 }
 
+// A folder (or device) opens as a stream, but reads nothing a volume is made of:
+// refused with one line naming it. True for a regular file or a missing one (whose
+// open then fails as usual).
+bool RefuseNonRegularFile(const std::string& name) {
+  if (!PathExists(name) || IsRegularFile(name)) return true;
+  std::printf("Not a regular file: %s\n", name.c_str());
+  std::fflush(stdout);
+  return false;
+}
+
 }  // namespace
 
 template <class T>
 bool HeapMatrix3D<T>::Load(const std::string& name) {
+  if (!RefuseNonRegularFile(name)) return false;
   std::ifstream in;
   if (!OpenInputStream(in, name)) return false;
   switch (LayoutOf(name)) {
@@ -155,6 +173,7 @@ bool HeapMatrix3D<T>::Load(const std::string& name) {
 
 template <class T>
 bool HeapMatrix3D<T>::LoadMx3(const std::string& name) {
+  if (!RefuseNonRegularFile(name)) return false;
   std::ifstream in;
   if (!OpenInputStream(in, name)) return false;
   ReadMx3(in);
@@ -163,6 +182,7 @@ bool HeapMatrix3D<T>::LoadMx3(const std::string& name) {
 
 template <class T>
 bool HeapMatrix3D<T>::LoadRaw(const std::string& name) {
+  if (!RefuseNonRegularFile(name)) return false;
   std::ifstream in;
   if (!OpenInputStream(in, name)) return false;
   ReadRaw(in);
@@ -170,7 +190,19 @@ bool HeapMatrix3D<T>::LoadRaw(const std::string& name) {
 }
 
 template <class T>
+int HeapMatrix3D<T>::Largest3dmExtentExceeded() const {
+  const int largest = std::max(dim0_, std::max(dim1_, dim2_));
+  return largest > kMax3dmExtent ? largest : 0;
+}
+
+template <class T>
 bool HeapMatrix3D<T>::Save(const std::string& name) const {
+  if (LayoutOf(name) == Layout::k3dm && Largest3dmExtentExceeded() != 0) {
+    std::printf("Can not write %s: extent %d exceeds %d\n", name.c_str(), Largest3dmExtentExceeded(),
+                kMax3dmExtent);
+    std::fflush(stdout);
+    return false;
+  }
   std::ofstream out;
   if (!OpenOutputStream(out, name)) return false;
   switch (LayoutOf(name)) {
@@ -214,6 +246,7 @@ bool HeapMatrix3D<T>::SaveRaw(const std::string& name) const {
   template bool HeapMatrix3D<T>::LoadMx3(const std::string&);                             \
   template bool HeapMatrix3D<T>::LoadRaw(const std::string&);                             \
   template bool HeapMatrix3D<T>::Save(const std::string&) const;                          \
+  template int HeapMatrix3D<T>::Largest3dmExtentExceeded() const;                         \
   template bool HeapMatrix3D<T>::SaveMx3(const std::string&) const;                       \
   template bool HeapMatrix3D<T>::SaveRaw(const std::string&) const;
 

@@ -123,6 +123,11 @@ void ReadFailure(const char* what, const char* fileName) {
 template <class T>
 bool Raster<T>::ReadPpm(const char* fileName) {
   const char* name = fileName ? fileName : "";
+  // A folder opens as a stream, and reading it would throw from the stream buffer.
+  if (PathExists(name) && !IsRegularFile(name)) {
+    std::cerr << "Not a regular file: " << name << " in ppm::read()" << std::endl;
+    return false;
+  }
   std::ifstream in;
   if (!OpenInputStream(in, name)) {
     std::cerr << "Fail to open input file " << name << " in ppm::read()" << std::endl;

@@ -130,6 +130,18 @@ TEST(MCMC_HistogramTest, TextFormRoundTrips) {
   EXPECT_EQ(back.bins[0], 0.125);
   EXPECT_EQ(back.bins[1], 3.0);
   EXPECT_NEAR(back.above, 1.0 / 3.0, 1e-14);
+
+  // A count of 0 reads the fields and keeps the bins, as Resize(0) does.
+  WriteFileText(path, "0\n2\n0.25\n1\n0\n");
+  f = std::fopen(path.c_str(), "r");
+  ASSERT_TRUE(back.ReadText(f));
+  std::fclose(f);
+  EXPECT_EQ(back.count, 2);
+  ASSERT_EQ(back.bins.size(), 2u);
+  EXPECT_EQ(back.bins[1], 3.0);
+  EXPECT_EQ(back.min, 2.0);
+  EXPECT_EQ(back.width, 0.25);
+  EXPECT_EQ(back.below, 1.0);
 }
 
 TEST(MCMC_HistogramTest, ReadTextRejectsBadFilesAndKeepsTheHistogram) {

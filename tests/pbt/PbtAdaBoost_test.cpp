@@ -288,6 +288,13 @@ TEST(PbtAdaBoostTest, RoundsStopAtTheirLimits) {
     }
     EXPECT_FLOAT_EQ(booster.offset, c.offset) << c.name;
   }
+  // The bounds are doubles: a float error of exactly 0.495f (0.495000005) stops.
+  const struct {
+    float error;
+    bool stops;
+  } bounds[] = {{0.495f, true}, {0.49499f, false}, {0.006f, false}, {0.00599f, true}, {0.25f, false}, {0.0f, true}};
+  for (const auto& b : bounds) EXPECT_EQ(PbtAdaBoost::stopsAfterRound(b.error), b.stops) << b.error;
+
   std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1}, {2}));
   PbtAdaBoost empty;
   EXPECT_EQ(empty.ensembleScore(set->getSample(0, true)), 0.0f);
@@ -552,6 +559,13 @@ TEST(PbtAdaBoostTest, CascadeCandidatesCompeteWithTheStumps) {
   const std::string rec = RecordBytes(booster);
   ASSERT_EQ(rec.size(), 8u + 1 + (8 + 2 * 153) + 4);
   EXPECT_EQ(rec[8], 2);
+
+  // Without verbose the zero-sum note is not written either.
+  std::remove(params.logName.c_str());
+  params.verbose = 0;
+  PbtAdaBoost quiet;
+  quiet.train(&set, &params);
+  EXPECT_EQ(MaskTimes(ReadFileText(params.logName)).find("unnormalised"), std::string::npos);
 }
 
 TEST(PbtAdaBoostTest, TreeDepthMakesTheWeakTreeTheOnlyCandidate) {

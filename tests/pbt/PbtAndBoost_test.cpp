@@ -89,6 +89,14 @@ TEST(PbtAndBoostTest, LevelsStopEarly) {
       EXPECT_EQ(cascade.ensembleScore(set->current()), 1.0f) << c.name;
     }
   }
+  // A cached set with an empty pool: nothing to train, the empty cascade's error.
+  VectorSampleSet noFeatures({{}, {}}, {{}, {}});
+  noFeatures.calculateAllFeatures();
+  PbtAdaWeakParams params = CascadeParams(3);
+  params.verbose = 0;
+  PbtAndBoost cascade;
+  EXPECT_FLOAT_EQ(cascade.train(&noFeatures, &params), 0.5f);
+  EXPECT_EQ(cascade.numWeak(), 0);
 }
 
 TEST(PbtAndBoostTest, ANotANumberVoteDoesNotReject) {

@@ -269,6 +269,15 @@ TEST(PbtMClassTreeTest, ByteFixturesOfBothLayoutsLoadAndRewrite) {
   DoubleTree b2;
   ASSERT_TRUE(ReadTree(b2, rewritten, 1));
   EXPECT_EQ(Bytes(b2), rewritten);
+  // The older layout's posterior may have any shape of the same length: the root's
+  // stored as 2 x 1, a leaf's as 2 x 1 too. Both become rows again.
+  std::string column = FromHex(kOlderTree);
+  const std::string twoByOne = FromHex("02000000 01000000");
+  column.replace(column.size() - 16, 8, twoByOne);
+  column.replace(37, 8, twoByOne);  // the first leaf's posterior
+  DoubleTree b3;
+  ASSERT_TRUE(ReadTree(b3, column, 0));
+  EXPECT_EQ(Bytes(b3), rewritten);
 
   // Written trees read back: posteriors narrowed to float, null slots kept.
   std::unique_ptr<DoubleTree> tree = ThreeWayTree();
@@ -342,6 +351,11 @@ TEST(PbtMClassTreeTest, CorruptFilesFailTheLoadCleanly) {
       {"huge posterior", edit(13, "01000000 ffffff7f"), 1},
       {"101 levels", chain(101), 1},
       {"older layout truncated", FromHex(kOlderTree).substr(0, 40), 0},
+      {"older layout, posterior 2 x 2 against 2 classes",
+       FromHex("00000000 00000000 00000000 00 01 00"
+               "00000000 00000000 00000000 00 00 00 01000000 02000000 0000803f 00000000"
+               "02000000 02000000 0000803f 00000000 00000000 00000000"),
+       0},
       {"older layout, children differ in class count",
        FromHex("00000000 00000000 00000000 00 01 00000000 00000000 00000000 00 00 00 01000000 03000000"
                "00000000 00000000 00000000 00 01000000 02000000 00000000 00000000"),

@@ -355,11 +355,27 @@ TEST(PbtMEcocTest, DecodersScoreEveryCodeword) {
   e.posterior(nullptr, out);
   EXPECT_NEAR(out[0], 0.02 / 0.74, 1e-6);
 
-  // Two classes sharing one codeword: the second class's row points past the one
-  // score, so no posterior is given rather than a read past it.
-  e.codewords = {2};
-  e.posterior(nullptr, out);
-  EXPECT_EQ(out.rows * out.cols, 0);
+  // A row outside the scores drops only its own entry: nothing past the scores is
+  // read, the valid entries stay in place.
+  const struct {
+    const char* name;
+    std::vector<int> codewords;
+    int row0, row1;
+    std::vector<double> expected;
+  } outside[] = {
+      {"first row past the scores", {2, 1}, 5, 0, {0.0, d[0]}},
+      {"negative row", {2, 1}, 1, -1, {d[1], 0.0}},
+      {"two classes share one codeword", {2}, 1, 0, {0.0}},
+  };
+  for (const auto& c : outside) {
+    e.codewords = c.codewords;
+    e.classIndex[0] = c.row0;
+    e.classIndex[1] = c.row1;
+    e.posterior(nullptr, out);
+    const std::vector<double> got = Values(out);
+    ASSERT_EQ(got.size(), c.expected.size()) << c.name;
+    for (size_t k = 0; k < got.size(); ++k) EXPECT_NEAR(got[k], c.expected[k], 1e-6) << c.name;
+  }
 }
 
 TEST(PbtMEcocTest, EvaluateMultiCountsTheWeightOfMisdecodedEntries) {

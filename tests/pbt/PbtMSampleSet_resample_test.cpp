@@ -313,7 +313,7 @@ TEST(PbtMSampleSetResampleTest, SelectionKeepsSamplesWeightsAndEntriesPaired) {
 
 TEST(PbtMSampleSetResampleTest, SplitByLabelsMakesOneSubsetPerLabelValue) {
   ScopedMinClassSamples min(1);
-  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 3}));
+  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 3, 0}));  // three class labels
   const std::vector<int> labels = {2, 0, 0, 2, 2};
   std::vector<PbtMSampleSet*> out = {set->clone(), nullptr};  // replaced (and deleted)
   set->splitByLabels(out, labels, 3);
@@ -328,12 +328,29 @@ TEST(PbtMSampleSetResampleTest, SplitByLabelsMakesOneSubsetPerLabelValue) {
   EXPECT_EQ(third->rows[1][1][0], 102.0f);
   EXPECT_EQ(set->numEntries(), 5);  // the set itself is unchanged
 
-  // n < 1: one subset per value that occurs; negative values belong to none.
-  set->splitByLabels(out, {5, -1, 5, 1, 1}, 0);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0]->numEntries(), 2);
-  EXPECT_EQ(out[1]->numEntries(), 2);
+  // n < 1: one subset per value that occurs.
+  set->splitByLabels(out, {1, 1, 1, 1, 1}, 0);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]->numEntries(), 5);
   for (PbtMSampleSet* s : out) delete s;
+}
+
+TEST(PbtMSampleSetDeathTest, SplitLabelsOutsideTheClassLabelsEndTheRun) {
+  ScopedMinClassSamples min(1);
+  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 3}));
+  std::vector<PbtMSampleSet*> out;
+  const struct {
+    std::vector<int> labels;
+    int n;
+    const char* message;
+  } cases[] = {
+      {{0, 0, 1, 1, 1}, 3, "^PbtMSampleSet::splitByLabels: label 2 outside 0..1\n$"},
+      {{0, 5, 1, 1, 1}, 0, "^PbtMSampleSet::splitByLabels: label 5 outside 0..1\n$"},
+      {{0, 1, -1, 1, 1}, 0, "^PbtMSampleSet::splitByLabels: label -1 outside 0..1\n$"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(set->splitByLabels(out, c.labels, c.n), testing::ExitedWithCode(1), c.message);
+  }
 }
 
 TEST(PbtMSampleSetResampleTest, ChildClassHistogramsWeighClassesPerChild) {

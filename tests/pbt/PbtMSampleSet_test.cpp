@@ -82,8 +82,6 @@ TEST(PbtMSampleSetTest, ClassesBelowTheMinimumKeepTheirEntriesButHaveNoSlot) {
   EXPECT_EQ(set->slotOfClass, (std::vector<int>{-1, -1, 0, 1}));
   EXPECT_FALSE(set->isActiveClass(0));
   EXPECT_TRUE(set->isActiveClass(2));
-  EXPECT_FALSE(set->isActiveClass(4));
-  EXPECT_FALSE(set->isActiveClass(-1));
   EXPECT_EQ(set->numEntries(), 159);
   EXPECT_EQ(set->weights[0].cols, 49);
 
@@ -131,7 +129,6 @@ TEST(PbtMSampleSetTest, MaskMarksRareClasses) {
   EXPECT_EQ(mask[2], 0);
   EXPECT_TRUE(set->isClassOn(0));
   EXPECT_FALSE(set->isClassOn(1));
-  EXPECT_FALSE(set->isClassOn(3));
   VectorQo<unsigned char> on(3, 1);
   set->setClassMask(on);
   EXPECT_TRUE(set->isClassOn(2));
@@ -195,6 +192,20 @@ TEST(PbtMSampleSetDeathTest, SlotOfAnInactiveClassEndsTheRun) {
               "^PbtMSampleSet::isPositiveClass: class 3 outside 0..2\n$");
 }
 
+TEST(PbtMSampleSetDeathTest, ClassQueriesOutsideTheLabelsEndTheRun) {
+  ScopedMinClassSamples min(3);
+  std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 3, 4}));
+  // Inside the labels: answered, also beyond a mask that was never set.
+  EXPECT_FALSE(set->isActiveClass(0));
+  EXPECT_TRUE(set->isActiveClass(2));
+  EXPECT_FALSE(set->isClassOn(2));
+  for (int c : {-1, 3}) {
+    const std::string tail = " " + std::to_string(c) + " outside 0..2\n$";
+    EXPECT_EXIT(set->isActiveClass(c), testing::ExitedWithCode(1), "^PbtMSampleSet::isActiveClass: class" + tail);
+    EXPECT_EXIT(set->isClassOn(c), testing::ExitedWithCode(1), "^PbtMSampleSet::isClassOn: class" + tail);
+  }
+}
+
 TEST(PbtMSampleSetTest, AssignedCopySharesTheSampleWithoutOwningItOrTheCache) {
   ScopedMinClassSamples min(1);
   std::unique_ptr<MVectorSampleSet> set(NamedSet({2, 3}));
@@ -231,7 +242,9 @@ TEST(PbtMSampleSetTest, ClearEmptiesTheClassesButKeepsMaskAndSavedWeights) {
   EXPECT_EQ(set->numLabels(), 0);
   EXPECT_EQ(set->numClasses(), 0);
   EXPECT_EQ(set->numEntries(), 0);
-  EXPECT_TRUE(set->isClassOn(0));
+  EXPECT_TRUE(set->isClassOn(0));  // the kept mask still answers
+  EXPECT_FALSE(set->isClassOn(1));
+  EXPECT_EXIT(set->isClassOn(2), testing::ExitedWithCode(1), "^PbtMSampleSet::isClassOn: class 2 outside 0..1\n$");
   set->calculateAllFeatures();  // an empty set caches nothing
   EXPECT_FALSE(set->featuresAreCached());
   set->normalizeWeights();

@@ -76,6 +76,15 @@ TEST(PbtOrBoostTest, RoundsStopEarly) {
     EXPECT_FLOAT_EQ(disjunction.train(set.get(), &params), c.error) << c.name;
     EXPECT_EQ(disjunction.numWeak(), c.members) << c.name;
   }
+  // A cached set with an empty pool: nothing to train, the empty disjunction's error.
+  VectorSampleSet noFeatures({{}, {}}, {{}, {}});
+  noFeatures.calculateAllFeatures();
+  PbtAdaWeakParams noFeatureParams = CascadeParams(3);
+  noFeatureParams.verbose = 0;
+  PbtOrBoost untrained;
+  EXPECT_FLOAT_EQ(untrained.train(&noFeatures, &noFeatureParams), 0.5f);
+  EXPECT_EQ(untrained.numWeak(), 0);
+
   // Without members everything is rejected.
   std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1}, {2}));
   PbtOrBoost empty;

@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
+#include "volume/VolumeFileNames.h"
 
 namespace {
 
@@ -225,6 +226,59 @@ TEST(AnalyzeVolumeTest, ReaderExitPathsThroughTheTool) {
     EXPECT_EQ(r.out, c.out) << c.name;
     EXPECT_EQ(MaskSourceLines(r.err), err) << c.name;
   }
+}
+
+TEST(AnalyzeVolumeTest, FoldersInPlaceOfFilesAreRefusedWithOneLine) {
+  // A folder opens like a file and reports a huge size: each reader refuses it.
+  const struct {
+    const char* name;
+    const char* folder;  // made in place of this file of the pair
+    const char* read;    // the name given to the tool
+    const char* out;     // "%s" is the temporary folder
+    const char* err;
+  } cases[] = {
+      {"voxel file", "a.img", "a.img", "Not a regular file: %s/a.img\n", "cannot read volume %s/a.img\n"},
+      {"header", "b.hdr", "b.img", "", "P: unable to open input file %s/b.hdr\n"},
+      {"volume file", "c.3dm", "c.3dm", "Not a regular file: %s/c.3dm\n", "cannot read volume %s/c.3dm\n"},
+  };
+  TempFolder dir;
+  auto fill = [&dir](std::string text) {
+    for (size_t at; (at = text.find("%s/")) != std::string::npos;) text.replace(at, 3, dir.file(""));
+    return text;
+  };
+  for (const auto& c : cases) {
+    const std::string stem = dir.file(std::string(c.folder).substr(0, 1));
+    WritePair16(stem, 2, 1, 1, {1, 2});
+    DeleteFileAt(dir.file(c.folder));
+    ASSERT_TRUE(MakeFolder(dir.file(c.folder))) << c.name;
+    ProcessResult r = RunProcess({VOLUME_TOOL, "read", dir.file(c.read)});
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.out, fill(c.out)) << c.name;
+    EXPECT_EQ(MaskSourceLines(r.err), fill(c.err)) << c.name;
+  }
+}
+
+TEST(AnalyzeVolumeTest, ExtentsBeyondTheSixteenBitHeaderAreNotWritten) {
+  TempFolder dir;
+  HeapMatrix3D<short> v;
+  v.SetSize(1, 40000, 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(WriteAnalyze16(dir.file("wide.img"), v), 0);
+  // The header is named as the writer formats it (backslash before the base name).
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Can not write " + volume_names::SplitForWriting(dir.file("wide.img")).With(".hdr") +
+                ": extent 40000 outside 0..32767\n");
+  EXPECT_FALSE(PathExists(dir.file("wide.hdr")));
+  EXPECT_FALSE(PathExists(dir.file("wide.img")));
+
+  // The limit itself is written and reads back.
+  v.SetSize(1, 1, 32767);
+  v[0][0][32766] = 9;
+  ASSERT_EQ(WriteAnalyze16(dir.file("widest.img"), v), 1);
+  HeapMatrix3D<short> back;
+  ASSERT_TRUE(ReadAnalyze(dir.file("widest.img"), back));
+  EXPECT_EQ(back.dim2(), 32767);
+  EXPECT_EQ(back(0, 0, 32766), 9);
 }
 
 TEST(AnalyzeVolumeTest, NameRulesOfReadingAndWriting) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "platform/NativePath.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace {
@@ -115,12 +116,26 @@ TEST(VolumeFilesTest, EmptyHeadsAndMissingFiles) {
   EXPECT_TRUE(v.Load(dir.file("zero.3dm")));
   EXPECT_EQ(v.NumElements(), 0);
 
-  // An extent of 40000 is stored as its low 16 bits (-25536) and reads back empty.
+  // The 3dm head holds 16-bit extents: 32767 is written, 40000 (which would be
+  // stored as -25536 and read back empty) is refused and creates no file. A head that
+  // holds -25536 still reads as an empty volume.
+  HeapMatrix3D<unsigned char> widest;
+  widest.SetSize(1, 1, 32767);
+  ASSERT_TRUE(widest.Save(dir.file("widest.3dm")));
+  EXPECT_EQ(ToHex(Head(dir.file("widest.3dm"), 6)), "01000100ff7f");
   HeapMatrix3D<unsigned char> wide;
-  wide.SetSize(1, 1, 40000);
-  ASSERT_TRUE(wide.Save(dir.file("wide.3dm")));
-  EXPECT_EQ(ToHex(Head(dir.file("wide.3dm"), 6)), "0100010040" "9c");
-  EXPECT_TRUE(wide.Load(dir.file("wide.3dm")));
+  wide.SetSize(1, 40000, 1);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(wide.Save(dir.file("wide.3dm")));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Can not write " + dir.file("wide.3dm") + ": extent 40000 exceeds 32767\n");
+  EXPECT_FALSE(PathExists(dir.file("wide.3dm")));
+  std::ostringstream stream;
+  EXPECT_TRUE(wide.Write3dm(stream).fail());
+  EXPECT_TRUE(stream.str().empty());
+  ASSERT_TRUE(wide.Save(dir.file("wide.raw")));  // the other layouts hold 32-bit extents
+  WriteFileBytes(dir.file("forged.3dm"), HexBytes("0100 0100 409c"));
+  EXPECT_TRUE(wide.Load(dir.file("forged.3dm")));
   EXPECT_EQ(wide.NumElements(), 0);
 
   // A volume without elements writes its head only.

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "numerics/Matrix.h"
 
@@ -335,6 +340,40 @@ TEST(HeapMatrix3DTest, SetSizeReportsASizeItCannotHold) {
   EXPECT_EQ(v.dim0(), 0);
   EXPECT_EQ(v.dim2(), 0);
   EXPECT_EQ(v.Max(), 0);
+}
+
+// Caps this process's address space at its current size plus `headroom` bytes.
+void LimitAddressSpace(long long headroom) {
+  long long pages = 0;
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr || std::fscanf(f, "%lld", &pages) != 1) std::exit(3);
+  std::fclose(f);
+  const rlim_t limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + headroom);
+  const rlimit r = {limit, limit};
+  if (setrlimit(RLIMIT_AS, &r) != 0) std::exit(3);
+}
+
+// Under a 600 MB cap: a 200 MB element block fits, its 1.6 GB row table does not; a
+// view with 500 million margin slices needs a 4 GB slice table. Prints the element
+// counts that result and ends the process.
+void SizeTablesUnderACap() {
+  LimitAddressSpace(600LL << 20);
+  HeapMatrix3D<unsigned char> v;
+  const int n = v.SetSize(1, 200000000, 1);
+  HeapMatrix3D<unsigned char> source, view;
+  source.SetSize(1, 1, 1);
+  view.AttachBox(source, SubVolume(0, 0, 0, 0, 0, 0), 0, 500000000, false);
+  std::fprintf(stderr, "%d %lld %lld\n", n, static_cast<long long>(v.NumElements()),
+               static_cast<long long>(view.NumElements()));
+  std::exit(0);
+}
+
+TEST(HeapMatrix3DDeathTest, TablesThatCannotBeAllocatedLeaveTheVolumeEmpty) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space cap does not leave room for the sanitizer's shadow memory";
+#endif
+  // Both report and stay empty instead of throwing.
+  EXPECT_EXIT(SizeTablesUnderACap(), testing::ExitedWithCode(0), "^0 0 0\n$");
 }
 
 TEST(HeapMatrix3DTest, ConvertVolumeWidensOrKeepsTheLowByte) {

@@ -9,6 +9,7 @@
 
 #include "RasterTestUtil.h"
 #include "TestSupport.h"
+#include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "volume/Raster.h"
 
@@ -159,6 +160,14 @@ TEST(ImageFilesTest, UnopenableFiles) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(image.ReadPpm(missing.c_str()));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Fail to open input file " + missing + " in ppm::read()\n");
+  EXPECT_EQ(Pixels(image), std::vector<double>({5}));
+
+  // A folder opens as a stream but is refused before anything is read from it.
+  const std::string folder = dir.file("x.ppm");
+  ASSERT_TRUE(MakeFolder(folder));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(image.ReadPpm(folder.c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Not a regular file: " + folder + " in ppm::read()\n");
   EXPECT_EQ(Pixels(image), std::vector<double>({5}));
 
   testing::internal::CaptureStderr();

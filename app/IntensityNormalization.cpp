@@ -1,0 +1,458 @@
+#include "app/IntensityNormalization.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "app/SettingsFile.h"
+#include "numerics/HistogramFunctions.h"
+#include "numerics/Matrix.h"
+#include "numerics/RF.h"
+#include "numerics/VectorQo.h"
+#include "pbt/PbtFlags.h"
+#include "platform/Conversions.h"
+
+namespace {
+
+// A floating result as a voxel: clamped to [lo, hi] in double, then truncated toward
+// zero, so every input (NaN included, which gives lo) converts defined.
+short ToVoxel(double v, double lo, double hi) {
+  if (!(v >= lo)) v = lo;
+  if (v > hi) v = hi;
+  return static_cast<short>(TruncToInt32(v));
+}
+
+short ToByteRange(double v) { return ToVoxel(v, 0.0, 255.0); }
+
+bool SameExtents(const HeapMatrix3D<short>& a, const HeapMatrix3D<short>& b) {
+  return a.dim0() == b.dim0() && a.dim1() == b.dim1() && a.dim2() == b.dim2();
+}
+
+void ReportUnchanged(const char* what) { std::printf("%s; intensities left unchanged\n", what); }
+
+// One line naming the box and the volume it does not fit in; true when it fits.
+bool BoxInside(const SubVolume& box, const HeapMatrix3D<short>& v, const char* name) {
+  const bool inside = box.x0 >= 0 && box.y0 >= 0 && box.z0 >= 0 && box.x0 <= box.x1 && box.y0 <= box.y1 &&
+                      box.z0 <= box.z1 && box.x1 < v.dim2() && box.y1 < v.dim1() && box.z1 < v.dim0();
+  if (!inside)
+    std::printf("Box %d %d %d %d %d %d lies outside the %s (%d x %d x %d); intensities left unchanged\n", box.x0,
+                box.y0, box.z0, box.x1, box.y1, box.z1, name, v.dim2(), v.dim1(), v.dim0());
+  return inside;
+}
+
+// Whether a label volume placed at the box's lower corner fits inside the volume.
+template <class L>
+bool LabelsFit(const HeapMatrix3D<L>& labels, const SubVolume& box, const HeapMatrix3D<short>& v) {
+  return box.z0 + labels.dim0() <= v.dim0() && box.y0 + labels.dim1() <= v.dim1() &&
+         box.x0 + labels.dim2() <= v.dim2();
+}
+
+bool ExtentsDiffer(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short>& volume) {
+  if (SameExtents(templ, volume)) return false;
+  std::printf("Template (%d x %d x %d) and volume (%d x %d x %d) differ in extents; intensities left unchanged\n",
+              templ.dim2(), templ.dim1(), templ.dim0(), volume.dim2(), volume.dim1(), volume.dim0());
+  return true;
+}
+
+// Weighted least squares through the normal equations (X^T W X) c = X^T W y, solved
+// with the LU inverse; a singular system gives zero coefficients (after the LU
+// routine's message). x holds one row of `p` values per used label.
+std::vector<double> WeightedFit(const std::vector<double>& x, const std::vector<double>& y,
+                                const std::vector<double>& w, int p) {
+  const int n = static_cast<int>(y.size());
+  std::vector<double> c(p, 0.0);
+  if (n == 0) return c;
+  Matrix<double> X(n, p), W(n, n), Y(n, 1);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < p; ++j) X(i, j) = x[static_cast<size_t>(i) * p + j];
+    W(i, i) = w[i];
+    Y(i, 0) = y[i];
+  }
+  const Matrix<double> xtw = X.Transpose() * W;
+  const Matrix<double> normal = xtw * X;
+  const Matrix<double> rhs = xtw * Y;
+  Matrix<double> inverse;
+  normal.Inverse(inverse);
+  const Matrix<double> solution = inverse * rhs;
+  for (int j = 0; j < p; ++j) c[j] = solution(j, 0);
+  return c;
+}
+
+// The histogram of the box voxels of v on the grid from `start` to `end` with `width`,
+// smoothed with the kernel (0.25, 0.25, 0.5) and normalised. Returns false when no
+// voxel fell on the grid.
+bool BoxHistogram(RF& h, const HeapMatrix3D<short>& v, const SubVolume& box, double start, double end,
+                  double width) {
+  h.Init(start, end, width);
+  for (int z = box.z0; z <= box.z1; ++z)
+    for (int y = box.y0; y <= box.y1; ++y)
+      for (int x = box.x0; x <= box.x1; ++x) h.Add(v(z, y, x), 1.0);
+  if (!(h.pdf.Sum() > 0.0)) return false;
+  VectorQo<double> kernel(3);
+  kernel[0] = 0.25;
+  kernel[1] = 0.25;
+  kernel[2] = 0.5;
+  h.Smooth(kernel);
+  return true;
+}
+
+// Sets every bin below 0.05 to 0 from the top down, moving `top` down with the bins
+// it lies in, and normalises again.
+void TrimTop(RF& h, int& top) {
+  for (int i = h.bins - 1; i >= 0; --i) {
+    if (h.pdf[i] < 0.05) {
+      h.pdf[i] = 0.0;
+      if (h.BinOf(top) == i) top = TruncToInt32(h.min + h.width * (i - 1));
+    }
+  }
+  h.Normalize();
+}
+
+void AppendIntensitySettings(const std::string& folder, int minT, int maxT) {
+  if (folder.empty()) return;
+  char line[96];
+  std::snprintf(line, sizeof line, "IntensityRange:%d %d\n", minT, maxT);
+  WriteSettingLine(folder, line, false);
+  WriteSettingLine(folder, "IntensityType: 4\n", false);
+  std::snprintf(line, sizeof line, "ClassifierVersion: %d\n", gClassifierVersion);
+  WriteSettingLine(folder, line, false);
+}
+
+// Lowest and highest positive voxel over the box (65535 and -65535 when none).
+void PositiveRange(const HeapMatrix3D<short>& v, const SubVolume& box, int& lo, int& hi) {
+  lo = 65535;
+  hi = -65535;
+  for (int z = box.z0; z <= box.z1; ++z)
+    for (int y = box.y0; y <= box.y1; ++y)
+      for (int x = box.x0; x <= box.x1; ++x) {
+        const int s = v(z, y, x);
+        if (s <= 0) continue;
+        if (s < lo) lo = s;
+        if (s > hi) hi = s;
+      }
+}
+
+// Per-label means of template and volume at the same indices (labels above `minLabel`
+// - 1 only). Returns the used labels in increasing order; false on a size mismatch.
+struct LabelMeans {
+  std::vector<double> count, meanT, meanV;
+  std::vector<int> used;
+};
+
+bool GatherLabelMeans(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short>& volume,
+                      const HeapMatrix3D<short>& labels, int minLabel, LabelMeans& m) {
+  if (ExtentsDiffer(templ, volume)) return false;
+  if (labels.dim0() > volume.dim0() || labels.dim1() > volume.dim1() || labels.dim2() > volume.dim2()) {
+    std::printf("Label volume (%d x %d x %d) is larger than the volume (%d x %d x %d); intensities left unchanged\n",
+                labels.dim2(), labels.dim1(), labels.dim0(), volume.dim2(), volume.dim1(), volume.dim0());
+    return false;
+  }
+  const int top = labels.Max();
+  const size_t size = top >= 0 ? static_cast<size_t>(top) + 1 : 0;
+  std::vector<double> sumT(size, 0.0), sumV(size, 0.0);
+  m.count.assign(size, 0.0);
+  m.meanT.assign(size, 0.0);
+  m.meanV.assign(size, 0.0);
+  for (int z = 0; z < labels.dim0(); ++z)
+    for (int y = 0; y < labels.dim1(); ++y)
+      for (int x = 0; x < labels.dim2(); ++x) {
+        const int l = labels(z, y, x);
+        if (l < minLabel) continue;
+        m.count[l] += 1.0;
+        sumT[l] += templ(z, y, x);
+        sumV[l] += volume(z, y, x);
+      }
+  for (size_t l = 0; l < size; ++l) {
+    if (m.count[l] > 0.0) {
+      m.meanT[l] = sumT[l] / m.count[l];
+      m.meanV[l] = sumV[l] / m.count[l];
+      m.used.push_back(static_cast<int>(l));
+    }
+  }
+  if (size > 0) {
+    m.meanT[0] = m.meanV[0] = 0.0;
+    m.count[0] /= 2.0;
+  }
+  if (m.used.empty()) {
+    ReportUnchanged("No labelled voxel to fit");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
+                            const std::string& settingsFolder) {
+  RF hv;  // each histogram takes its one draw, the volume's first
+  RF ht;
+  int minT = 65535, maxT = -65535;
+  if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) {
+    AppendIntensitySettings(settingsFolder, minT, maxT);
+    return;
+  }
+  int minV = 0, maxV = 0;
+  PositiveRange(volume, box, minV, maxV);
+  PositiveRange(templ, box, minT, maxT);
+  const char* refused = nullptr;
+  if (maxV < minV)
+    refused = "No positive voxel in the volume's box";
+  else if (maxT < minT)
+    refused = "No positive voxel in the template's box";
+  else if (maxV < minV + 20)
+    refused = "Intensity range of the volume is narrower than the histogram's offset of 20";
+  else if (maxT < minT + 20)
+    refused = "Intensity range of the template is narrower than the histogram's offset of 20";
+  if (!refused) {
+    const bool filledV = BoxHistogram(hv, volume, box, minV + 20, maxV, 1.0);
+    const bool filledT = BoxHistogram(ht, templ, box, minT + 20, maxT, 1.0);
+    if (!filledV || !filledT) refused = "Empty intensity histogram";
+  }
+  if (!refused) {
+    TrimTop(ht, maxT);
+    TrimTop(hv, maxV);
+    if (maxT == minT) refused = "Flat template (maxT = minT)";
+  }
+  if (refused) {
+    ReportUnchanged(refused);
+    AppendIntensitySettings(settingsFolder, minT, maxT);
+    return;
+  }
+  const double ratio = FindTopHistogramPeak(ht) / FindTopHistogramPeak(hv);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x)
+        volume(z, y, x) = ToByteRange((volume(z, y, x) - minV) * ratio * 255 / (maxT - minT));
+  AppendIntensitySettings(settingsFolder, minT, maxT);
+}
+
+void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
+                        const HeapMatrix3D<short>& labels16, const HeapMatrix3D<unsigned char>& labels8, int,
+                        double* deviation, int spread, const std::string& settingsFolder) {
+  if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) return;
+  if (!LabelsFit(labels16, box, volume) || !LabelsFit(labels8, box, templ)) {
+    ReportUnchanged("Label volumes do not fit inside the volumes at the box");
+    return;
+  }
+  // 1. Template range over the box, non-negative voxels only.
+  int minT = 32767, maxT = -32767;
+  for (int z = box.z0; z <= box.z1; ++z)
+    for (int y = box.y0; y <= box.y1; ++y)
+      for (int x = box.x0; x <= box.x1; ++x) {
+        const int t = templ(z, y, x);
+        if (t < 0) continue;
+        if (t < minT) minT = t;
+        if (t > maxT) maxT = t;
+      }
+  if (maxT <= minT) {
+    ReportUnchanged("Flat template (maxT = minT)");
+    return;
+  }
+  // 2. Stored values above 32767 read as negative: halve the unsigned values.
+  bool negative = false;
+  for (int z = 0; z < volume.dim0() && !negative; ++z)
+    for (int y = 0; y < volume.dim1() && !negative; ++y)
+      for (int x = 0; x < volume.dim2(); ++x)
+        if (volume(z, y, x) < 0) {
+          negative = true;
+          break;
+        }
+  if (negative) {
+    for (int z = 0; z < volume.dim0(); ++z)
+      for (int y = 0; y < volume.dim1(); ++y)
+        for (int x = 0; x < volume.dim2(); ++x)
+          volume(z, y, x) = static_cast<short>(static_cast<uint16_t>(volume(z, y, x)) / 2);
+  }
+  // 3.-5. Per-label sums on both sides.
+  const int top = labels16.Max();
+  const size_t size = top >= 0 ? static_cast<size_t>(top) + 1 : 0;
+  std::vector<double> countA(size, 0.0), sumA(size, 0.0), countB(size, 0.0), sumB(size, 0.0), devA(size, 0.0),
+      devB(size, 0.0);
+  for (int z = 0; z < labels8.dim0(); ++z)
+    for (int y = 0; y < labels8.dim1(); ++y)
+      for (int x = 0; x < labels8.dim2(); ++x) {
+        const int l = labels8(z, y, x);
+        if (l > top) {
+          std::printf("Invalid label found! Please check the label image.\n");
+          return;
+        }
+        countA[l] += 1.0;
+        sumA[l] += templ(box.z0 + z, box.y0 + y, box.x0 + x);
+      }
+  for (int z = 0; z < labels16.dim0(); ++z)
+    for (int y = 0; y < labels16.dim1(); ++y)
+      for (int x = 0; x < labels16.dim2(); ++x) {
+        const int l = labels16(z, y, x);
+        if (l < 0) continue;
+        countB[l] += 1.0;
+        sumB[l] += volume(box.z0 + z, box.y0 + y, box.x0 + x);
+      }
+  // 6. Labels present on the volume's side; one absent from the template's side is
+  // left out rather than dividing by zero.
+  std::vector<int> used;
+  std::vector<double> meanA(size, 0.0), meanB(size, 0.0);
+  double sumUsedA = 0.0, countUsedA = 0.0;
+  for (size_t l = 0; l < size; ++l) {
+    if (!(countB[l] > 0.0)) continue;
+    if (!(countA[l] > 0.0)) {
+      std::printf("Label %d has no voxel in the template's label volume; left out of the fit\n", static_cast<int>(l));
+      continue;
+    }
+    used.push_back(static_cast<int>(l));
+    meanA[l] = sumA[l] / countA[l];
+    meanB[l] = sumB[l] / countB[l];
+    sumUsedA += sumA[l];
+    countUsedA += countA[l];
+  }
+  const int n = static_cast<int>(used.size());
+  const double gA = n > 0 ? sumUsedA / countUsedA : 0.0;
+  // 7. Template spread per label.
+  for (int z = 0; z < labels8.dim0(); ++z)
+    for (int y = 0; y < labels8.dim1(); ++y)
+      for (int x = 0; x < labels8.dim2(); ++x) {
+        const double d = templ(box.z0 + z, box.y0 + y, box.x0 + x) - gA;
+        devA[labels8(z, y, x)] += d * d;
+      }
+  for (size_t l = 0; l < size; ++l)
+    if (countA[l] > 0.0) devA[l] /= countA[l];
+  // 8.
+  std::printf("num_structure_use_tonormalize = %d\n", n);
+  if (n <= 1) {
+    EstimateIntensityRange(templ, volume, box, settingsFolder);
+    return;
+  }
+  // 9. Scale fit without intercept.
+  std::vector<double> xs, ys, ws;
+  for (int l : used) {
+    xs.push_back(meanB[l]);
+    ys.push_back(meanA[l]);
+    ws.push_back(countB[l] / 100);
+  }
+  const double a = WeightedFit(xs, ys, ws, 1)[0];
+  if (a == 0.0) return;
+  // 10.
+  double weighted = 0.0, countUsedB = 0.0;
+  for (int l : used) {
+    meanB[l] *= a;
+    weighted += meanB[l] * countB[l];
+    countUsedB += countB[l];
+  }
+  const double gB = weighted / countUsedB;
+  std::printf("mx_a(0) = %f\n", a);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const short v = volume(z, y, x);
+        if (v > 0) volume(z, y, x) = ToVoxel(v * a, -32768.0, 32767.0);
+      }
+  // 11. Volume spread per label.
+  for (int z = 0; z < labels16.dim0(); ++z)
+    for (int y = 0; y < labels16.dim1(); ++y)
+      for (int x = 0; x < labels16.dim2(); ++x) {
+        const int l = labels16(z, y, x);
+        if (l < 0) continue;
+        const double d = volume(box.z0 + z, box.y0 + y, box.x0 + x) - gB;
+        devB[l] += d * d;
+      }
+  for (size_t l = 0; l < size; ++l)
+    if (countB[l] > 0.0) devB[l] /= countB[l];
+  // 12. Spread fit without intercept.
+  xs.clear();
+  ys.clear();
+  ws.clear();
+  for (int l : used) {
+    xs.push_back(std::sqrt(devB[l]));
+    ys.push_back(std::sqrt(devA[l]));
+    ws.push_back(countA[l] / 100);
+  }
+  const double b = WeightedFit(xs, ys, ws, 1)[0];
+  std::printf("mx_b(0) = %f\n", b);
+  // 13.
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const short v = volume(z, y, x);
+        if (spread) {
+          if (v < 0) {
+            std::printf("less\n");
+            continue;
+          }
+          const double mapped = b <= 1 ? (v - gB) * b + gB : v * b;
+          volume(z, y, x) = ToVoxel(mapped + 0.5, -32768.0, 32767.0);
+        } else if (a > 0 && v > 0) {
+          volume(z, y, x) = ToVoxel(v / a, -32768.0, 32767.0);
+        }
+      }
+  // 14.-15.
+  short minS = 0, maxS = 0;
+  volume.MinMax(minS, maxS);
+  std::printf("min_source = %d\n", minS);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const int64_t q = static_cast<int64_t>(volume(z, y, x) - minS) * 255 / (maxT - minT);
+        volume(z, y, x) = static_cast<short>(q < 0 ? 0 : q > 255 ? 255 : q);
+      }
+  // 16.
+  if (deviation) {
+    if (a * b > 0 && maxS != minS && !devB.empty())
+      *deviation = std::sqrt(devB[0]) * (255.0 / (maxS - minS)) / b;
+    else
+      *deviation = 1.0;
+  }
+}
+
+void FitIntensityMapping(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume,
+                         const HeapMatrix3D<short>& labels16, int offset) {
+  LabelMeans m;
+  if (!GatherLabelMeans(templ, volume, labels16, 0, m)) return;
+  std::vector<double> xs, ys, ws;
+  for (int l : m.used) {
+    xs.push_back(1.0);
+    xs.push_back(m.meanV[l]);
+    ys.push_back(m.meanT[l]);
+    ws.push_back(m.count[l] / 100);
+  }
+  const std::vector<double> c = WeightedFit(xs, ys, ws, 2);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const int64_t u = TruncToInt32(c[1] * volume(z, y, x) + c[0]);
+        const double mapped = offset ? static_cast<double>(TruncToInt32((u - 520) / 5.5)) : (u - 400) / 5;
+        volume(z, y, x) = ToByteRange(mapped);
+      }
+}
+
+void MatchIntensityHistograms(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume,
+                              const HeapMatrix3D<short>&, const SubVolume& box) {
+  RF ht;  // each histogram takes its one draw, the template's first
+  RF hv;
+  if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) return;
+  const bool filledT = BoxHistogram(ht, templ, box, 20, 450, 2);
+  const bool filledV = BoxHistogram(hv, volume, box, 20, 450, 2);
+  if (!filledT || !filledV) {
+    ReportUnchanged("No intensity from 18 to 450 in the box");
+    return;
+  }
+  const double ratio = HistogramPeakValue(ht) / HistogramPeakValue(hv);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) volume(z, y, x) = ToByteRange(volume(z, y, x) * ratio);
+}
+
+void RefineIntensityMapping(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume,
+                            const HeapMatrix3D<short>& labels16) {
+  LabelMeans m;
+  if (!GatherLabelMeans(templ, volume, labels16, 1, m)) return;
+  std::vector<double> xs, ys, ws;
+  for (int l : m.used) {
+    xs.push_back(m.meanV[l]);
+    ys.push_back(m.meanT[l]);
+    ws.push_back(m.count[l] / 100);
+  }
+  const double s = WeightedFit(xs, ys, ws, 1)[0];
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) volume(z, y, x) = ToByteRange(volume(z, y, x) * s);
+}

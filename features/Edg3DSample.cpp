@@ -1,0 +1,144 @@
+#include "features/Edg3DSample.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "features/FeatureFlags.h"
+#include "numerics/HistogramFunctions.h"
+#include "numerics/RF.h"
+#include "platform/NativePath.h"
+#include "volume/AnalyzeVolume.h"
+
+namespace {
+
+// "%s/I%05i.3dm" and friends, composed without fixed buffers.
+std::string CaseFile(const std::string& folder, int caseNumber, const char* tail) {
+  char number[16];
+  std::snprintf(number, sizeof number, "I%05i", caseNumber);
+  return folder + "/" + number + tail;
+}
+
+}  // namespace
+
+Edg3DSample::Edg3DSample() { gradient.SetVolume(volume); }
+
+Edg3DSample::~Edg3DSample() { deleteFilters(haarFilters); }
+
+void Edg3DSample::setDirectory(const char* text) {
+  if (text) folder = text;
+}
+
+void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
+  x = record.x;
+  y = record.y;
+  z = record.z;
+  const int half = boxSpan / 2;
+  boxOriginZ = z - half;
+  boxOriginY = y - half;
+  boxOriginX = x - half;
+  const int c = record.caseNumber;
+  if (c == loadedCase) return;
+  loadedCase = c;
+
+  clearContextVolumes();
+  // Start from empty volumes so that a file that does not load leaves no earlier
+  // case behind.
+  volume.Clear();
+  const std::string volumeFile = CaseFile(folder, c, ".3dm");
+  if (!volume.Load(volumeFile)) {
+    volume.Clear();
+    std::printf("Cannot read the case volume %s\n", volumeFile.c_str());
+    std::fflush(stdout);
+  }
+  estimateIntensityRange();
+  buildIntegral();
+  gradient.SetVolume(volume);
+
+  contextVolumes.resize(numContextMaps > 0 ? numContextMaps : 0);
+  for (int i = 0; i < numContextMaps; ++i) {
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "_%d_prob.3dm", i);
+    if (!contextVolumes[i].Load(CaseFile(folder, c, tail))) contextVolumes[i].Clear();
+  }
+
+  HeapMatrix3D<short> wide;
+  atlas.Clear();
+  // The Analyze reader ends the program on a header it cannot open, so a case
+  // without its atlas pair is left with an empty atlas instead.
+  if (PathExists(CaseFile(folder, c, "_atlas.hdr")) && PathExists(CaseFile(folder, c, "_atlas.img")) &&
+      ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
+    atlas.SetSize(wide.dim0(), wide.dim1(), wide.dim2());
+    const int64_t n = wide.NumElements();
+    const short* from = &wide(0, 0, 0);
+    unsigned char* to = &atlas(0, 0, 0);
+    for (int64_t i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(static_cast<unsigned short>(from[i]) & 0xFFu);
+  }
+}
+
+void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
+  volume = v;
+  buildIntegral();
+  estimateIntensityRange();
+  gradient.SetVolume(volume);
+}
+
+void Edg3DSample::setContextVolumes(const HeapMatrix3D<unsigned char>* maps) {
+  clearContextVolumes();
+  if (!maps || numContextMaps <= 0) return;
+  contextVolumes.resize(numContextMaps);
+  for (int i = 0; i < numContextMaps; ++i) contextVolumes[i] = maps[i];
+}
+
+void Edg3DSample::estimateIntensityRange() {
+  RF histogram;  // deliberate: one draw per case load and per setVolume
+  histogram.Init(0.0, 256.0, 4.0);
+  const int64_t n = volume.NumElements();
+  const unsigned char* v = n > 0 ? &volume(0, 0, 0) : nullptr;
+  for (int64_t i = 0; i < n; ++i) histogram.Add(v[i], 1.0);
+  double total = 0.0;
+  for (int i = 0; i < histogram.Count(); ++i) total += histogram.pdf[i];
+  if (!(total > 0.0)) {
+    intensityMean = 0.0f;
+    intensityScale = 0.0f;
+    peakScale = 1.0f;
+    return;
+  }
+  // RF::Mean is the bin-weighted sum; divided by the mass it is the mean of the
+  // binned intensities.
+  intensityMean = static_cast<float>(histogram.Mean() / total);
+  double squares = 0.0;
+  for (int64_t i = 0; i < n; ++i) {
+    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
+    squares += d * d;
+  }
+  intensityScale = static_cast<float>(std::sqrt(squares / total));
+  histogram.Normalize();
+  peakScale = static_cast<float>(FindTopHistogramPeak(histogram));
+  if (peakScale < 1.0f) peakScale = 1.0f;
+}
+
+void Edg3DSample::buildIntegral() {
+  const int D = volume.dim0(), H = volume.dim1(), W = volume.dim2();
+  integral.zSize = D;
+  integral.ySize = H;
+  integral.xSize = W;
+  integral.sums.SetSize(D, H, W);
+  integral.squares.SetSize(D, H, W);
+  if (volume.NumElements() <= 0) return;
+  HeapMatrix3D<double>& J1 = integral.sums;
+  HeapMatrix3D<double>& J2 = integral.squares;
+  auto at = [](const HeapMatrix3D<double>& J, int zz, int yy, int xx) {
+    return (zz < 0 || yy < 0 || xx < 0) ? 0.0 : J(zz, yy, xx);
+  };
+  for (int zz = 0; zz < D; ++zz)
+    for (int yy = 0; yy < H; ++yy)
+      for (int xx = 0; xx < W; ++xx) {
+        const double v = volume(zz, yy, xx);
+        for (int k = 0; k < 2; ++k) {
+          HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
+          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
+                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
+                          at(J, zz - 1, yy - 1, xx - 1);
+        }
+      }
+}

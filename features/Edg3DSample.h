@@ -1,0 +1,136 @@
+#pragma once
+// Edg3DSample: the voxel sample. It holds the volumes of one case (a training case
+// loaded from the training data set, or the volume being segmented given through
+// setVolume), a current voxel, and the feature pool; computeFeature gives the value
+// of one PbtFid at the current voxel.
+//
+// Ownership: the sample owns its volumes, its Haar filters (deleted in the destructor
+// and whenever the Haar family is rebuilt) and its context maps.
+//
+// Reads near the border: every voxel read is held inside the volume (indexes clamped
+// to the nearest voxel), so a voxel closer to a face than a feature's reach, or a
+// small sample radius, never reads outside. An empty volume gives 0 for the features
+// that read it. The shape volumes (S, V, C 12 and 13) give 0 where they do not cover
+// the voxel.
+//
+// Random sequence: estimateIntensityRange constructs one RF (one draw); it runs once
+// per case load in setPosition and once per setVolume.
+//
+// Threads: a sample is used by one thread at a time; a parallel loop gives each
+// worker its own sample.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "features/Kro_2DGrad.h"
+#include "features/VoxelSampleRecord.h"
+#include "pbt/PbtSample.h"
+#include "volume/Curvature3D.h"
+#include "volume/HeapMatrix3D.h"
+#include "volume/ItgImage3D.h"
+
+class HaarFilter3D;
+
+class Edg3DSample : public PbtSample {
+ public:
+  // A plain sample: box extents 0, no case, 4 context maps, empty pool.
+  Edg3DSample();
+  ~Edg3DSample() override;
+
+  // The value of `fid` at the current voxel (see Edg3DSample_values.cpp).
+  float computeFeature(const PbtFid& fid) override;
+
+  // Moves to the record's voxel; loads the record's case from `folder` when it
+  // differs from the loaded one (files "%s/I%05i.3dm", "%s/I%05i_%d_prob.3dm" per
+  // context map and the atlas pair "%s/I%05i_atlas.img"). A case whose volume does
+  // not load prints one line naming the file and leaves an empty case (features 0).
+  virtual void setPosition(const VoxelSampleRecord& record);
+  // Copies the text into `folder`; a null pointer changes nothing.
+  virtual void setDirectory(const char* text);
+  // Forgets the loaded case number (the volumes stay): loadedCase = -1.
+  virtual void invalidateCase() { loadedCase = -1; }
+  // volume := v, integral rebuilt, intensity range estimated (one RF draw), gradient
+  // pointed at the volume. loadedCase is not changed.
+  virtual void setVolume(const HeapMatrix3D<unsigned char>& v);
+  // Copies the first numContextMaps volumes of `maps` (the caller passes at least
+  // that many).
+  virtual void setContextVolumes(const HeapMatrix3D<unsigned char>* maps);
+  virtual void clearContextVolumes() { contextVolumes.clear(); }
+  virtual Curvature3D<unsigned char>& getDerivedVolumes() { return curvature; }
+  virtual void setScale(float s) { intensityScale = s; }
+
+  // Location, intensity, derivative, profile and the edge Haar family.
+  virtual void buildFeaturePool();
+  // The context-offset table and one O entry per offset and map (nothing while
+  // gContextAvailable is 0).
+  virtual void addContextFeatures();
+  virtual void addContextAndMeanFeatures();
+  virtual float contextFeatureValue(const PbtFid& fid);
+  virtual void addCurvatureFeatures();
+  virtual void addDerivativeFeatures();
+  virtual void addProfileFeatures();
+  virtual void addIntensityFeatures();
+  virtual void addShapeFeatures();
+  virtual void addLocationFeatures();
+  // The edge-sample Haar family into `filters` (old filters deleted).
+  virtual void addHaarFeatures(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
+  virtual float derivativeFeatureValue(const PbtFid& fid, int z, int y, int x);
+  virtual float profileFeatureValue(const PbtFid& fid);
+  // Fills shape index and curvedness from principal1/principal2, sized like `extents`.
+  virtual void computeShapeVolumes(HeapMatrix3D<float>& shape, HeapMatrix3D<float>& curved,
+                                   const HeapMatrix3D<float>& extents);
+  virtual float locationFeatureValue(int variant);
+  virtual float curvatureFeatureValue(int index, int z, int y, int x);
+  // Mean, standard deviation and histogram peak of `volume` (one RF draw). An empty
+  // volume gives mean 0 and scale 0.
+  virtual void estimateIntensityRange();
+
+  // The Haar value of a feature at the current box origin; 0 for an index outside
+  // the filter list.
+  float haarFeatureValue(const PbtFid& fid) const;
+  // Rebuilds `integral` (sums and squares) from `volume`.
+  void buildIntegral();
+  // Deletes every Haar filter and empties the list.
+  static void deleteFilters(std::vector<HaarFilter3D*>& filters);
+
+  int boxSpan = 0;
+  int boxWidth = 0;
+  int boxHeight = 0;
+  int boxDepth = 0;
+  std::string folder;
+  std::vector<HaarFilter3D*> haarFilters;
+  Kro_2DGrad gradient;
+  int loadedCase = -1;
+  int boxOriginZ = 0;
+  int boxOriginY = 0;
+  int boxOriginX = 0;
+  int x = 0;
+  int y = 0;
+  int z = 0;
+  HeapMatrix3D<unsigned char> volume;
+  ItgImage3D<double> integral;
+  Curvature3D<unsigned char> curvature;
+  HeapMatrix3D<float> principal1;
+  HeapMatrix3D<float> principal2;
+  HeapMatrix3D<float> shapeIndex;
+  HeapMatrix3D<float> curvedness;
+  HeapMatrix3D<unsigned char> atlas;
+  std::vector<std::array<int, 3>> contextOffsets;           // (dx, dy, dz)
+  std::vector<HeapMatrix3D<unsigned char>> contextVolumes;  // empty: no maps
+  float peakScale = 1.0f;
+  float intensityMean = 0.0f;
+  float intensityScale = 0.0f;
+  int numContextMaps = 4;
+
+ protected:
+  // Voxel of `volume` with the indexes held inside it; the volume is not empty.
+  int voxel(int zz, int yy, int xx) const;
+  // The atlas value at the current voxel; an empty atlas is first loaded from
+  // gAtlasPath (a path that fails is tried and reported once).
+  float atlasFeatureValue();
+  // Appends one entry of the given fields.
+  void appendFeature(const PbtFid& fid) { featurePool.push_back(fid); }
+
+  std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
+  bool atlasFailed_ = false;
+};

@@ -1,0 +1,34 @@
+#include "features/Object3DSample.h"
+
+#include "features/FeatureFlags.h"
+
+Object3DSample::Object3DSample(int maps, int radius) {
+  boxSpan = 2 * radius;
+  boxWidth = boxHeight = boxDepth = 2 * radius + 1;
+  numContextMaps = maps;
+  Object3DSample::buildFeaturePool();
+}
+
+void Object3DSample::buildFeaturePool() {
+  featurePool.clear();
+  if (gFeatureVersion == 0) {
+    addIntensityFeatures();
+    addLocationFeatures();
+    addDerivativeFeatures();
+    addHaarFeaturesVersion0(haarFilters, boxDepth, boxHeight, boxWidth);
+  } else if (gFeatureVersion == 1) {
+    addAtlasFeatures();
+    addIntensityFeatures();
+    addLocationFeatures();
+    addDerivativeFeatures();
+    addHaarFeaturesVersion1(haarFilters, boxDepth, boxHeight, boxWidth);
+  }
+  Edg3DSample::addContextFeatures();
+}
+
+void Object3DSample::addAtlasFeatures() {
+  PbtFid fid;
+  fid.kind = 't';
+  fid.setDescription("atlas");
+  featurePool.push_back(fid);
+}

@@ -1,0 +1,179 @@
+// Case loading, the position record, the intensity range and the random draws.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "FeatureTestSupport.h"
+#include "TestSupport.h"
+#include "features/Object3DSample.h"
+#include "numerics/UniformRandom.h"
+#include "platform/NativePath.h"
+#include "volume/AnalyzeVolume.h"
+
+namespace {
+
+VoxelSampleRecord Record(int c, int z, int y, int x) {
+  VoxelSampleRecord r;
+  r.caseNumber = static_cast<int16_t>(c);
+  r.z = static_cast<int16_t>(z);
+  r.y = static_cast<int16_t>(y);
+  r.x = static_cast<int16_t>(x);
+  return r;
+}
+
+// A training-data folder with case 3 complete (volume, four maps, atlas pair) and
+// case 7 holding only its volume.
+class CaseFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(PatternVolume(6, 7, 8, 3).Save(tmp.file("I00003.3dm")));
+    for (int i = 0; i < 4; ++i)
+      ASSERT_TRUE(PatternVolume(6, 7, 8, 10 + i).Save(tmp.file("I00003_" + std::to_string(i) + "_prob.3dm")));
+    HeapMatrix3D<short> atlas;
+    atlas.SetSize(6, 7, 8);
+    atlas.Fill(0);
+    atlas(1, 2, 3) = 300;  // the low byte (44) is kept
+    ASSERT_EQ(WriteAnalyze16(tmp.file("I00003_atlas.img"), atlas), 1);
+    ASSERT_TRUE(PatternVolume(5, 5, 5, 7).Save(tmp.file("I00007.3dm")));
+  }
+  TempFolder tmp;
+};
+
+TEST_F(CaseFolder, OpensExactlyTheCaseFilesAndNoneWhenTheCaseStays) {
+  ScopedFeatureFlags flags(1, 1);
+  Object3DSample sample(4, 2);
+  sample.setDirectory(tmp.path().c_str());
+  sample.setDirectory(nullptr);
+  EXPECT_EQ(sample.folder, tmp.path());
+  std::vector<std::string> opens;
+  RecordInputOpensForTesting(&opens);
+  sample.setPosition(Record(3, 2, 3, 4));
+  std::vector<std::string> distinct = opens;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  std::vector<std::string> expected = {tmp.file("I00003.3dm"),        tmp.file("I00003_0_prob.3dm"),
+                                       tmp.file("I00003_1_prob.3dm"), tmp.file("I00003_2_prob.3dm"),
+                                       tmp.file("I00003_3_prob.3dm"), tmp.file("I00003_atlas.hdr"),
+                                       tmp.file("I00003_atlas.img")};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(distinct, expected);
+  opens.clear();
+  sample.setPosition(Record(3, 1, 2, 3));
+  RecordInputOpensForTesting(nullptr);
+  EXPECT_TRUE(opens.empty());
+  EXPECT_EQ(sample.loadedCase, 3);
+  EXPECT_EQ(sample.z, 1);
+  EXPECT_EQ(sample.boxOriginZ, -1);
+  EXPECT_EQ(sample.boxOriginY, 0);
+  EXPECT_EQ(sample.boxOriginX, 1);
+  ASSERT_EQ(sample.contextVolumes.size(), 4u);
+  EXPECT_EQ(sample.contextVolumes[2](1, 2, 3), PatternVolume(6, 7, 8, 12)(1, 2, 3));
+  EXPECT_EQ(sample.volume(5, 6, 7), PatternVolume(6, 7, 8, 3)(5, 6, 7));
+  EXPECT_EQ(sample.computeFeature(sample.featurePool[0]), 44.0f);  // atlas low byte
+}
+
+TEST_F(CaseFolder, FailedLoadLeavesNoStaleCase) {
+  ScopedFeatureFlags flags(1, 1, "");
+  Object3DSample sample(4, 1);
+  sample.setDirectory(tmp.path().c_str());
+  sample.setPosition(Record(3, 2, 2, 2));
+  ASSERT_GT(sample.volume.NumElements(), 0);
+  testing::internal::CaptureStdout();
+  sample.setPosition(Record(4, 2, 2, 2));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "Cannot read the case volume " + tmp.file("I00004.3dm") + "\n");
+  EXPECT_EQ(sample.volume.NumElements(), 0);
+  EXPECT_EQ(sample.atlas.NumElements(), 0);
+  EXPECT_EQ(sample.intensityMean, 0.0f);
+  EXPECT_EQ(sample.intensityScale, 0.0f);
+  for (const HeapMatrix3D<unsigned char>& m : sample.contextVolumes) EXPECT_EQ(m.NumElements(), 0);
+  testing::internal::CaptureStdout();
+  std::string unexpected;
+  for (const PbtFid& f : sample.featurePool) {
+    const float v = sample.computeFeature(f);
+    if (!(v == 0.0f || (f.kind == 'O' && v == -1.0f))) unexpected += std::string(f.getDescription()) + "\n";
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(unexpected, "");
+  // A case with only its volume: maps and atlas empty, no message.
+  testing::internal::CaptureStdout();
+  sample.setPosition(Record(7, 1, 1, 1));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(sample.volume.dim0(), 5);
+}
+
+TEST(Edg3DSample, SetVolumeKeptByCase65535AndOneDrawPerLoad) {
+  ScopedFeatureFlags flags(0, 0);
+  Object3DSample sample(4, 2);
+  const HeapMatrix3D<unsigned char> v = PatternVolume(6, 6, 6);
+  ResetUniformRandomForTesting();
+  sample.setVolume(v);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 1);
+  sample.invalidateCase();
+  // The stored 65535 reads as case -1: nothing is loaded, no draw.
+  sample.setPosition(VoxelSampleRecord::FromWords(0xFFFFu | (3u << 16), 4u | (5u << 16)));
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 1);
+  EXPECT_EQ(sample.z, 3);
+  EXPECT_EQ(sample.y, 4);
+  EXPECT_EQ(sample.x, 5);
+  EXPECT_EQ(sample.boxOriginX, 3);
+  EXPECT_EQ(sample.volume(3, 4, 5), v(3, 4, 5));
+  // A case load takes one draw even when its file is missing.
+  testing::internal::CaptureStdout();
+  sample.setPosition(Record(9, 0, 0, 0));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2);
+}
+
+TEST(Edg3DSample, IntensityRange) {
+  Edg3DSample sample;
+  HeapMatrix3D<unsigned char> v;
+  v.SetSize(3, 4, 5);
+  // A constant on a bin centre has no spread; off the centre the spread is the
+  // distance to the binned mean.
+  v.Fill(76);
+  sample.setVolume(v);
+  EXPECT_EQ(sample.intensityMean, 76.0f);
+  EXPECT_EQ(sample.intensityScale, 0.0f);
+  v.Fill(77);
+  sample.setVolume(v);
+  EXPECT_EQ(sample.intensityScale, 1.0f);
+  // The mean is that of the binned intensities (bin width 4); the spread is taken
+  // around it over the voxel count.
+  const HeapMatrix3D<unsigned char> p = PatternVolume(4, 5, 6);
+  sample.setVolume(p);
+  double mean = 0, n = 0;
+  for (int z = 0; z < 4; ++z)
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x) {
+        const int bin = static_cast<int>(p(z, y, x) / 4.0 + 0.5);
+        mean += bin * 4.0;
+        ++n;
+      }
+  mean /= n;
+  EXPECT_EQ(sample.intensityMean, float(mean));
+  double squares = 0;
+  for (int z = 0; z < 4; ++z)
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x) squares += (p(z, y, x) - double(float(mean))) * (p(z, y, x) - double(float(mean)));
+  EXPECT_EQ(sample.intensityScale, float(std::sqrt(squares / n)));
+  EXPECT_GE(sample.peakScale, 1.0f);
+  HeapMatrix3D<unsigned char> empty;
+  sample.setVolume(empty);
+  EXPECT_EQ(sample.intensityMean, 0.0f);
+  EXPECT_EQ(sample.intensityScale, 0.0f);
+}
+
+TEST(VoxelSampleRecord, WordsMaskEachHalf) {
+  const VoxelSampleRecord r = Record(-1, 12, -3, 40);
+  EXPECT_EQ(r.firstWord(), 0x000CFFFFu);
+  EXPECT_EQ(r.secondWord(), 0x0028FFFDu);
+  const VoxelSampleRecord back = VoxelSampleRecord::FromWords(r.firstWord(), r.secondWord());
+  EXPECT_EQ(back.caseNumber, -1);
+  EXPECT_EQ(back.z, 12);
+  EXPECT_EQ(back.y, -3);
+  EXPECT_EQ(back.x, 40);
+}
+
+}  // namespace
