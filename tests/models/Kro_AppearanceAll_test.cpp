@@ -14,6 +14,7 @@
 #include "numerics/TextFunctions.h"
 #include "pbt/PbtFlags.h"
 #include "platform/BinaryWriter.h"
+#include "platform/FolderCommands.h"
 
 namespace {
 
@@ -186,6 +187,61 @@ TEST(AppearanceAll, WholeVolumeBox) {
   SubVolume b;
   all.GetBox(b);
   EXPECT_EQ(std::vector<int>({b.x0, b.y0, b.z0, b.x1, b.y1, b.z1}), std::vector<int>({0, 0, 0, 119, 99, 79}));
+}
+
+}  // namespace
+
+namespace {
+
+// The atlas feature reads "atlas.3dm" of the model folder until the driver hands the
+// region-competition labels over with Load(null, labels).
+TEST(AppearanceAll, AtlasFeatureReadsTheFolderAtlasThenTheGivenLabels) {
+  TempFolder tmp;
+  WriteFileText(tmp.file("setting.txt"), Settings(3, 2, 1, "0 0 0 4 4 4"));
+  WriteAtlasStumpTree(tmp.file("clf"), 3.0f, {0.75, 0.25}, {0.25, 0.75});
+  WriteUniformVolume(tmp.file("atlas.3dm"), 5, 5, 5, 4);
+  Kro_AppearanceAll all;
+  bool ok = false;
+  Load(all, tmp.path(), &ok);
+  ASSERT_TRUE(ok);
+  Volume source;
+  source.SetSize(5, 5, 5);
+  source.Fill(80);
+  ASSERT_TRUE(all.SetVolume(source, nullptr, nullptr));
+  std::vector<Volume> probs(2);
+  Volume labels;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(all.Segment(nullptr, labels, 0.5f, probs.data()));
+  EXPECT_EQ(labels(2, 2, 2), 1);  // folder atlas 4 >= 3
+  Volume regions;
+  regions.SetSize(5, 5, 5);
+  regions.Fill(1);
+  EXPECT_FALSE(all.Load(nullptr, &regions));
+  ASSERT_TRUE(all.Segment(nullptr, labels, 0.5f, probs.data()));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(labels(2, 2, 2), 0);  // region labels 1 < 3
+}
+
+TEST(AppearanceAll, EndPointSettingsUpdateTheBoxButKeepTheModel) {
+  TempFolder tmp;
+  WriteFileText(tmp.file("setting.txt"), Settings(3, 2, 1, "0 0 0 4 4 4"));
+  WriteLeafTree(tmp.file("clf"), {0.5, 0.5});
+  MakeFolder(tmp.file("end"));
+  WriteFileText(tmp.file("end/setting.txt"), Settings(1, 9, 9, "1 1 1 3 3 3") + "IntensityType: 2\n");
+  Kro_AppearanceAll all;
+  bool ok = false;
+  Load(all, tmp.path(), &ok);
+  ASSERT_TRUE(ok);
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(all.LoadEndPointSetting(tmp.path().c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "setting file for end points: " + tmp.path() + "/end/setting.txt\n");
+  SubVolume b;
+  all.GetBox(b);
+  EXPECT_EQ(b.x0, 1);
+  EXPECT_EQ(all.IntensityType(), 2);
+  EXPECT_EQ(all.ModelType(), 3);
+  EXPECT_EQ(all.NumClasses(), 2);
 }
 
 }  // namespace

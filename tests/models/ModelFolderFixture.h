@@ -34,17 +34,12 @@ inline void WriteLeafTree(const std::string& path, const std::vector<double>& po
   SaveTree(Leaf(posterior), path);
 }
 
-// A root whose AdaBoost stump sends a voxel to `high` when the context map `map` at
-// the voxel itself holds a byte above `threshold` (its feature value is byte - 1),
-// else to `low`.
-inline void WriteContextStumpTree(const std::string& path, int map, float threshold,
-                                  const std::vector<double>& low, const std::vector<double>& high) {
+// A root whose AdaBoost stump on `fid` sends a voxel to `high` when the feature's
+// value is at least `threshold`, else to `low`.
+inline void WriteStumpTree(const std::string& path, const PbtFid& fid, float threshold,
+                           const std::vector<double>& low, const std::vector<double>& high) {
   auto* weak = new PbtAdaWeak();
-  weak->fid.kind = 'O';
-  weak->fid.setDescription("context probability 0, 0, 0");
-  weak->fid.params[0] = kCentreOffset;
-  weak->fid.params[1] = map;
-  weak->fid.params[5] = 4;
+  weak->fid = fid;
   weak->polarity = 1;
   weak->threshold = threshold;
   weak->alpha = 5.0f;
@@ -58,6 +53,27 @@ inline void WriteContextStumpTree(const std::string& path, int map, float thresh
   root->nodeClassifierCode = 0;
   root->children = {Leaf(low), Leaf(high)};
   SaveTree(root, path);
+}
+
+// A stump on the context map `map` at the voxel itself (its value is the byte - 1).
+inline void WriteContextStumpTree(const std::string& path, int map, float threshold,
+                                  const std::vector<double>& low, const std::vector<double>& high) {
+  PbtFid fid;
+  fid.kind = 'O';
+  fid.setDescription("context probability 0, 0, 0");
+  fid.params[0] = kCentreOffset;
+  fid.params[1] = map;
+  fid.params[5] = 4;
+  WriteStumpTree(path, fid, threshold, low, high);
+}
+
+// A stump on the atlas label at the voxel.
+inline void WriteAtlasStumpTree(const std::string& path, float threshold, const std::vector<double>& low,
+                                const std::vector<double>& high) {
+  PbtFid fid;
+  fid.kind = 't';
+  fid.setDescription("atlas");
+  WriteStumpTree(path, fid, threshold, low, high);
 }
 
 inline void WriteUniformVolume(const std::string& path, int d0, int d1, int d2, unsigned char value) {
