@@ -73,8 +73,6 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
     unsigned char* to = &atlas(0, 0, 0);
     for (int64_t i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(static_cast<unsigned short>(from[i]) & 0xFFu);
   }
-  // The case's atlas is tried again through gAtlasPath only when it stays empty.
-  atlasTried_ = false;
 }
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
@@ -110,7 +108,7 @@ void Edg3DSample::estimateIntensityRange() {
   intensityMean = static_cast<float>(histogram.Mean() / total);
   double squares = 0.0;
   for (int64_t i = 0; i < n; ++i) {
-    const double d = v[i] - intensityMean;
+    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
     squares += d * d;
   }
   intensityScale = static_cast<float>(std::sqrt(squares / total));
@@ -138,9 +136,9 @@ void Edg3DSample::buildIntegral() {
         const double v = volume(zz, yy, xx);
         for (int k = 0; k < 2; ++k) {
           HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
-          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) +
-                          at(J, zz, yy, xx - 1) - at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) -
-                          at(J, zz, yy - 1, xx - 1) + at(J, zz - 1, yy - 1, xx - 1);
+          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
+                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
+                          at(J, zz - 1, yy - 1, xx - 1);
         }
       }
 }

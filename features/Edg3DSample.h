@@ -115,7 +115,7 @@ class Edg3DSample : public PbtSample {
   HeapMatrix3D<float> shapeIndex;
   HeapMatrix3D<float> curvedness;
   HeapMatrix3D<unsigned char> atlas;
-  std::vector<std::array<int, 3>> contextOffsets;  // (dx, dy, dz)
+  std::vector<std::array<int, 3>> contextOffsets;           // (dx, dy, dz)
   std::vector<HeapMatrix3D<unsigned char>> contextVolumes;  // empty: no maps
   float peakScale = 1.0f;
   float intensityMean = 0.0f;
@@ -125,11 +125,12 @@ class Edg3DSample : public PbtSample {
  protected:
   // Voxel of `volume` with the indexes held inside it; the volume is not empty.
   int voxel(int zz, int yy, int xx) const;
-  // The atlas value at the current voxel (loads gAtlasPath once per path when empty).
+  // The atlas value at the current voxel; an empty atlas is first loaded from
+  // gAtlasPath (a path that fails is tried and reported once).
   float atlasFeatureValue();
   // Appends one entry of the given fields.
   void appendFeature(const PbtFid& fid) { featurePool.push_back(fid); }
 
-  std::string atlasTriedPath_;  // gAtlasPath last tried while the atlas was empty
-  bool atlasTried_ = false;
+  std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
+  bool atlasFailed_ = false;
 };

@@ -25,7 +25,8 @@ float Edg3DSample::haarFeatureValue(const PbtFid& fid) const {
       break;
     case 2: {
       const double sigma = HaarFirstBoxDeviation(filter, integral, boxOriginZ, boxOriginY, boxOriginX);
-      value = EvaluateHaarFilter(filter, integral, boxOriginZ, boxOriginY, boxOriginX) / std::max(1.0, std::fabs(sigma));
+      value =
+          EvaluateHaarFilter(filter, integral, boxOriginZ, boxOriginY, boxOriginX) / std::max(1.0, std::fabs(sigma));
       break;
     }
     case 3:

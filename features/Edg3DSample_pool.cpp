@@ -90,8 +90,8 @@ void Edg3DSample::addProfileFeatures() {
   for (int axis = 0; axis < 3; ++axis)
     for (int subtype = 0; subtype < 4; ++subtype)
       for (int n = 1; n <= longest; ++n) {
-        PbtFid fid =
-            Entry('1', Format("1D features with the gradient direction: type=%i, subtype=%i, index= %i", axis, subtype, n));
+        PbtFid fid = Entry(
+            '1', Format("1D features with the gradient direction: type=%i, subtype=%i, index= %i", axis, subtype, n));
         fid.params[0] = axis;
         fid.subtype = subtype;
         fid.index = n;
@@ -105,8 +105,9 @@ void Edg3DSample::addShapeFeatures() {
 }
 
 void Edg3DSample::addCurvatureFeatures() {
-  static const char* const kNames[16] = {"f_x",  "f_y",  "f_z",  "f_xx",       "f_xy",       "f_xz",     "f_yx", "f_yy",
-                                         "f_yz", "f_zx", "f_zy", "f_zz", "principle1", "principle2", "Gaussian", "mean"};
+  static const char* const kNames[16] = {"f_x",        "f_y",        "f_z",      "f_xx", "f_xy", "f_xz",
+                                         "f_yx",       "f_yy",       "f_yz",     "f_zx", "f_zy", "f_zz",
+                                         "principle1", "principle2", "Gaussian", "mean"};
   for (int i = 0; i < 16; ++i) {
     PbtFid fid = Entry('C', Format("3D Curvature feature: %s", kNames[i]));
     fid.index = i;

@@ -36,8 +36,8 @@ double ClampedMean(const HeapMatrix3D<double>& J, int x0, int y0, int z0, int x1
   const int X = J.dim2() - 1, Y = J.dim1() - 1, Z = J.dim0() - 1;
   const int ax = Clamp(x0 - 1, X), ay = Clamp(y0 - 1, Y), az = Clamp(z0 - 1, Z);
   const int bx = Clamp(x1, X), by = Clamp(y1, Y), bz = Clamp(z1, Z);
-  const double sum = J(bz, by, bx) - J(az, by, bx) - J(bz, ay, bx) - J(bz, by, ax) + J(az, ay, bx) +
-                     J(az, by, ax) + J(bz, ay, ax) - J(az, ay, ax);
+  const double sum = J(bz, by, bx) - J(az, by, bx) - J(bz, ay, bx) - J(bz, by, ax) + J(az, ay, bx) + J(az, by, ax) +
+                     J(bz, ay, ax) - J(az, ay, ax);
   const double count = static_cast<double>(bx - ax) * (by - ay) * (bz - az);
   return count > 0.0 ? sum / count : 0.0;
 }
@@ -58,7 +58,10 @@ float Edg3DSample::computeFeature(const PbtFid& fid) {
       return curvedness.IsInside(z, y, x) ? curvedness(z, y, x) : 0.0f;
     case 'I': {
       if (volume.NumElements() <= 0) return 0.0f;
-      if (fid.params[0] == 0) return static_cast<float>((voxel(z, y, x) - intensityMean) / intensityScale);
+      if (fid.params[0] == 0) {
+        return static_cast<float>((static_cast<double>(voxel(z, y, x)) - intensityMean) /
+                                  static_cast<double>(intensityScale));
+      }
       if (fid.params[0] != 1) return 0.0f;
       gradient.ApplyInteger(z, y, x);
       double squares = 0.0;
@@ -100,17 +103,28 @@ float Edg3DSample::locationFeatureValue(int variant) {
   const float v = static_cast<float>(static_cast<double>(y) / H);
   const float w = static_cast<float>(static_cast<double>(z) / D);
   switch (variant) {
-    case 0: return u;
-    case 1: return v;
-    case 2: return w;
-    case 3: return static_cast<float>(static_cast<double>(u) + v);
-    case 4: return static_cast<float>(static_cast<double>(u) + w);
-    case 5: return static_cast<float>(static_cast<double>(v) + w);
-    case 6: return static_cast<float>(static_cast<double>(u) - v);
-    case 7: return static_cast<float>(static_cast<double>(u) - w);
-    case 8: return static_cast<float>(static_cast<double>(v) - w);
-    case 9: return static_cast<float>(static_cast<double>(u) + v + w);
-    default: return 0.0f;
+    case 0:
+      return u;
+    case 1:
+      return v;
+    case 2:
+      return w;
+    case 3:
+      return static_cast<float>(static_cast<double>(u) + v);
+    case 4:
+      return static_cast<float>(static_cast<double>(u) + w);
+    case 5:
+      return static_cast<float>(static_cast<double>(v) + w);
+    case 6:
+      return static_cast<float>(static_cast<double>(u) - v);
+    case 7:
+      return static_cast<float>(static_cast<double>(u) - w);
+    case 8:
+      return static_cast<float>(static_cast<double>(v) - w);
+    case 9:
+      return static_cast<float>(static_cast<double>(u) + v + w);
+    default:
+      return 0.0f;
   }
 }
 
@@ -124,12 +138,24 @@ float Edg3DSample::derivativeFeatureValue(const PbtFid& fid, int zz, int yy, int
   const int backward = voxel(pz - dz, py - dy, px - dx);
   int value = 0;
   switch (fid.index) {
-    case 0: value = c - forward; break;
-    case 1: value = std::abs(c - forward); break;
-    case 2: value = c - backward; break;
-    case 3: value = std::abs(c - backward); break;
-    case 4: value = 2 * c - backward - forward; break;
-    default: value = std::abs(2 * c - backward - forward); break;
+    case 0:
+      value = c - forward;
+      break;
+    case 1:
+      value = std::abs(c - forward);
+      break;
+    case 2:
+      value = c - backward;
+      break;
+    case 3:
+      value = std::abs(c - backward);
+      break;
+    case 4:
+      value = 2 * c - backward - forward;
+      break;
+    default:
+      value = std::abs(2 * c - backward - forward);
+      break;
   }
   return static_cast<float>(value);
 }
@@ -189,10 +215,10 @@ float Edg3DSample::curvatureFeatureValue(int index, int zz, int yy, int xx) {
   if (!(n2 > 1000.0)) return 0.0f;
   const double h00 = h[0], h01 = h[1], h02 = h[2], h11 = h[4], h12 = h[5], h22 = h[8];
   if (index == 14) {
-    const float numerator = static_cast<float>(
-        g0 * g0 * (h11 * h22 - h12 * h12) + g1 * g1 * (h00 * h22 - h02 * h02) + g2 * g2 * (h00 * h11 - h01 * h01) +
-        2 * g0 * g1 * (h02 * h12 - h01 * h22) + 2 * g1 * g2 * (h01 * h02 - h00 * h12) +
-        2 * g0 * g2 * (h01 * h12 - h02 * h11));
+    const float numerator =
+        static_cast<float>(g0 * g0 * (h11 * h22 - h12 * h12) + g1 * g1 * (h00 * h22 - h02 * h02) +
+                           g2 * g2 * (h00 * h11 - h01 * h01) + 2 * g0 * g1 * (h02 * h12 - h01 * h22) +
+                           2 * g1 * g2 * (h01 * h02 - h00 * h12) + 2 * g0 * g2 * (h01 * h12 - h02 * h11));
     const float denominator = static_cast<float>(n2 * n2);
     return static_cast<float>(static_cast<double>(numerator) / denominator);
   }
@@ -215,7 +241,8 @@ void Edg3DSample::computeShapeVolumes(HeapMatrix3D<float>& shape, HeapMatrix3D<f
         if (std::fabs(k1) > 1e-5f || std::fabs(k2) > 1e-5f) {
           const float angle = std::atan2(k1 + k2, k1 - k2);
           shape(zz, yy, xx) = static_cast<float>(0.5 - angle / 3.14159265358979323846);
-          curved(zz, yy, xx) = static_cast<float>(std::sqrt((static_cast<double>(k1) * k1 + static_cast<double>(k2) * k2) / 2));
+          curved(zz, yy, xx) =
+              static_cast<float>(std::sqrt((static_cast<double>(k1) * k1 + static_cast<double>(k2) * k2) / 2));
         } else {
           shape(zz, yy, xx) = 0.0f;
           curved(zz, yy, xx) = 0.0f;
@@ -260,13 +287,12 @@ float Edg3DSample::contextFeatureValue(const PbtFid& fid) {
 
 float Edg3DSample::atlasFeatureValue() {
   if (atlas.NumElements() <= 0) {
-    // Try each atlas path once; a path that does not load is reported once and its
-    // features stay 0 without opening the file again.
-    if (!atlasTried_ || atlasTriedPath_ != gAtlasPath) {
-      atlasTried_ = true;
-      atlasTriedPath_ = gAtlasPath;
+    // A path that failed once is neither opened nor reported again; its features stay 0.
+    if (!atlasFailed_ || failedAtlasPath_ != gAtlasPath) {
       if (!atlas.Load(gAtlasPath)) {
         atlas.Clear();
+        atlasFailed_ = true;
+        failedAtlasPath_ = gAtlasPath;
         std::printf("Cannot read the atlas volume %s\n", gAtlasPath.empty() ? "(null)" : gAtlasPath.c_str());
         std::fflush(stdout);
       }

@@ -33,17 +33,23 @@ void Kro_2DGrad::ApplyInteger(int z, int y, int x) {
   }
   const Reader I{*volume, volume->dim0() - 1, volume->dim1() - 1, volume->dim2() - 1};
   sums[0] = (2 * (I(z, y + 1, x) - I(z, y - 1, x)) + I(z, y + 1, x - 1) + I(z, y + 1, x + 1) - I(z, y - 1, x - 1) -
-             I(z, y - 1, x + 1)) * 0.25;
+             I(z, y - 1, x + 1)) *
+            0.25;
   sums[1] = (2 * (I(z, y, x + 1) - I(z, y, x - 1)) + I(z, y - 1, x + 1) + I(z, y + 1, x + 1) - I(z, y - 1, x - 1) -
-             I(z, y + 1, x - 1)) * 0.25;
+             I(z, y + 1, x - 1)) *
+            0.25;
   sums[2] = (2 * (I(z + 1, y, x) - I(z - 1, y, x)) + I(z + 1, y, x - 1) + I(z + 1, y, x + 1) - I(z - 1, y, x - 1) -
-             I(z - 1, y, x + 1)) * 0.25;
+             I(z - 1, y, x + 1)) *
+            0.25;
   sums[3] = (2 * (I(z, y, x + 1) - I(z, y, x - 1)) + I(z - 1, y, x + 1) + I(z + 1, y, x + 1) - I(z - 1, y, x - 1) -
-             I(z + 1, y, x - 1)) * 0.25;
+             I(z + 1, y, x - 1)) *
+            0.25;
   sums[4] = (2 * (I(z + 1, y, x) - I(z - 1, y, x)) + I(z + 1, y - 1, x) + I(z + 1, y + 1, x) - I(z - 1, y - 1, x) -
-             I(z - 1, y + 1, x)) * 0.25;
+             I(z - 1, y + 1, x)) *
+            0.25;
   sums[5] = (2 * (I(z, y + 1, x) - I(z, y - 1, x)) + I(z - 1, y + 1, x) + I(z + 1, y + 1, x) - I(z - 1, y - 1, x) -
-             I(z + 1, y - 1, x)) * 0.25;
+             I(z + 1, y - 1, x)) *
+            0.25;
 }
 
 void Kro_2DGrad::Apply(int z, int y, int x) {

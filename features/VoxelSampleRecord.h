@@ -21,8 +21,7 @@ struct VoxelSampleRecord {
            (static_cast<uint32_t>(static_cast<uint16_t>(z)) << 16);
   }
   uint32_t secondWord() const {
-    return static_cast<uint32_t>(static_cast<uint16_t>(y)) |
-           (static_cast<uint32_t>(static_cast<uint16_t>(x)) << 16);
+    return static_cast<uint32_t>(static_cast<uint16_t>(y)) | (static_cast<uint32_t>(static_cast<uint16_t>(x)) << 16);
   }
   static VoxelSampleRecord FromWords(uint32_t first, uint32_t second) {
     VoxelSampleRecord r;

@@ -73,6 +73,8 @@ void CRegionCompetition::ReleaseRunState() {
     featureSample = nullptr;
   }
   mixtureTerms.clear();
+  mixturePowers.clear();
+  penaltyFactors.clear();
   maxIterations = 15;
   numLabels = 0;
   labelledMean = labelledSpread = 0.0;
@@ -228,6 +230,10 @@ void CRegionCompetition::InitClasses() {
   // Both include the initial count of 1 per bin.
   labelledMean = labelledHistogram->Mean() / labelledSum;
   labelledSpread = (labelledMean - minIntensity) / 3.0;
+  penaltyFactors.resize(static_cast<size_t>(labelledHistogram->bins));
+  for (int b = 0; b < labelledHistogram->bins; ++b)
+    penaltyFactors[static_cast<size_t>(b)] =
+        std::exp(-LowIntensityPenalty(labelledHistogram->min + b * labelledHistogram->width));
 
   sizeTerms[0] = -0.1 * std::exp(0.1);
   for (int l = 1; l <= numLabels; ++l) sizeTerms[l] = -0.3 * std::exp(-0.3);

@@ -157,6 +157,12 @@ class CRegionCompetition {
   PbtFid meanCurvatureFid;
   // Memo of MixtureBinTerm: (numLabels + 1) x bins, NaN where not computed yet.
   std::vector<double> mixtureTerms;
+  // Memo of MixtureBinTerm raised to a count c of 1 .. kMaxMemoCount: (numLabels + 1) x
+  // bins x kMaxMemoCount, NaN where not computed yet.
+  static constexpr int kMaxMemoCount = 27;
+  std::vector<double> mixturePowers;
+  // e^(-g_b) of every bin of the common grid (fixed from InitClasses on).
+  std::vector<double> penaltyFactors;
   // Test-only: number of CandidateEnergies calls that took their two histogram draws.
   int64_t histogramPairsDrawn = 0;
 };

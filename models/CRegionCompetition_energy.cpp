@@ -74,7 +74,9 @@ int CRegionCompetition::NeighbourStatistics(const HeapMatrix3D<short>& volume, i
 
 void CRegionCompetition::ForgetMixtureTerms() {
   const size_t bins = labelledHistogram ? static_cast<size_t>(labelledHistogram->bins) : 0;
-  mixtureTerms.assign((static_cast<size_t>(numLabels) + 1) * bins, std::numeric_limits<double>::quiet_NaN());
+  const double unknown = std::numeric_limits<double>::quiet_NaN();
+  mixtureTerms.assign((static_cast<size_t>(numLabels) + 1) * bins, unknown);
+  mixturePowers.assign(mixtureTerms.size() * kMaxMemoCount, unknown);
 }
 
 double CRegionCompetition::MixtureBinTerm(int label, int bin, double xb, bool onGrid) {
@@ -95,7 +97,10 @@ double CRegionCompetition::MixtureBinTerm(int label, int bin, double xb, bool on
       if (gInversionSucceeded == 0) inverted = false;
     }
   }
-  const double term = p * std::exp(-LowIntensityPenalty(xb)) / kSqrt2Pi;
+  const double penalty = onGrid && static_cast<size_t>(bin) < penaltyFactors.size()
+                             ? penaltyFactors[static_cast<size_t>(bin)]
+                             : std::exp(-LowIntensityPenalty(xb));
+  const double term = p * penalty / kSqrt2Pi;
   // A failed inversion prints its message on every evaluation, so it is not memoised.
   if (memo && inverted) mixtureTerms[slot] = term;
   return term;
@@ -116,22 +121,38 @@ double CRegionCompetition::ClassLikelihood(const RF& hist, int16_t label, const 
   double counted = 0.0;
   if (label > 0) {
     const double refSum = mode == 1 ? 0.0 : BinSum(*reference);
-    // The memo of the mixture terms is kept on the common grid.
+    // The memos are kept on the common grid.
     const bool onGrid = labelledHistogram != nullptr && hist.min == labelledHistogram->min &&
                         hist.width == labelledHistogram->width;
+    const size_t bins = onGrid ? static_cast<size_t>(labelledHistogram->bins) : 0;
+    const bool powersKept = onGrid && label <= numLabels &&
+                            mixturePowers.size() == (static_cast<size_t>(numLabels) + 1) * bins * kMaxMemoCount;
     for (int b = 0; b < hist.bins; ++b) {
       const double c = hist.pdf[b];
       if (!(c > 0)) continue;
       counted += c;
       const double xb = hist.min + b * hist.width;
-      double term;
       if (mode == 1) {
-        term = MixtureBinTerm(label, b, xb, onGrid);
+        // Counts of a neighbourhood are small whole numbers: their powers are memoised.
+        const bool memo = powersKept && static_cast<size_t>(b) < bins && c <= kMaxMemoCount && c == std::floor(c);
+        const size_t slot = memo ? (static_cast<size_t>(label) * bins + static_cast<size_t>(b)) * kMaxMemoCount +
+                                       static_cast<size_t>(c) - 1
+                                 : 0;
+        if (memo && !std::isnan(mixturePowers[slot])) {
+          product *= mixturePowers[slot];
+          continue;
+        }
+        const double power = std::pow(MixtureBinTerm(label, b, xb, onGrid), c);
+        if (memo && !std::isnan(mixtureTerms[static_cast<size_t>(label) * bins + static_cast<size_t>(b)]))
+          mixturePowers[slot] = power;
+        product *= power;
       } else {
         const double p = b < reference->bins && refSum > 0 ? reference->pdf[b] / refSum : 0.0;
-        term = p * std::exp(-LowIntensityPenalty(xb)) / kSqrt2Pi;
+        const double penalty = onGrid && static_cast<size_t>(b) < penaltyFactors.size()
+                                   ? penaltyFactors[static_cast<size_t>(b)]
+                                   : std::exp(-LowIntensityPenalty(xb));
+        product *= std::pow(p * penalty / kSqrt2Pi, c);
       }
-      product *= std::pow(term, c);
     }
   } else {
     double beta = 0.2;

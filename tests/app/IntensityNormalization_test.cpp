@@ -62,6 +62,27 @@ TEST(EstimateIntensityRangeTest, TemplateEqualToVolumeMapsOntoTheFullByteRange) 
   EXPECT_EQ(volume(1, 1, 5), 0);    // clamped below
 }
 
+TEST(EstimateIntensityRangeTest, SmallTopBinsLowerTheUpperBound) {
+  // Box: 40 voxels of 100, 20 of 150, 4 of 200. On the grid from 120 the smoothed
+  // masses are 0.227, 0.227, 0.455 at 149..151 and 0.045 at 199, 200: the two small top
+  // bins and the empty ones below them are cut, so maxT walks down to 151, and the top
+  // peak is at 151.5 on both sides (ratio 1): v -> (v - 100) * 255 / 51.
+  Volume16 templ = Make16(5, 4, 4, [](int z, int y, int x) {
+    const int i = (z * 4 + y) * 4 + x;
+    return z == 4 ? 0 : i < 40 ? 100 : i < 60 ? 150 : 200;
+  });
+  templ(4, 0, 0) = 110;
+  Volume16 volume = templ;
+  TempFolder folder;
+  EstimateIntensityRange(templ, volume, SubVolume(0, 0, 0, 3, 3, 3), folder.path());
+  EXPECT_EQ(ReadFileText(folder.file("setting.txt")),
+            "IntensityRange:100 151\nIntensityType: 4\nClassifierVersion: 0\n");
+  EXPECT_EQ(volume(0, 0, 0), 0);
+  EXPECT_EQ(volume(4, 0, 0), 50);
+  EXPECT_EQ(volume(2, 2, 2), 250);  // index 42: 150
+  EXPECT_EQ(volume(3, 3, 3), 255);  // 200
+}
+
 TEST(NormalizeIntensityTest, TwoTissuePhantom) {
   // Template intensities 100 and 200, the volume's half of that: the scale fit finds 2,
   // the spreads then agree (b = 1) and both map onto 0..255 by the template's range.

@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "FeatureTestSupport.h"
+#include "TestSupport.h"
 #include "features/Edg3DSample.h"
 #include "features/HaarFilter3D.h"
 #include "features/Object3DSample.h"
-#include "TestSupport.h"
 #include "platform/NativePath.h"
 
 namespace {
@@ -76,8 +76,16 @@ TEST_F(ValueFixture, LocationQuotientsRoundedToFloatFirst) {
       for (int x : {0, 2, W - 1}) {
         MoveTo(z, y, x);
         volatile float u = float(double(x) / W), v = float(double(y) / H), w = float(double(z) / D);
-        const double expected[10] = {u, v, w, double(u) + v, double(u) + w, double(v) + w,
-                                     double(u) - v, double(u) - w, double(v) - w, double(u) + v + w};
+        const double expected[10] = {u,
+                                     v,
+                                     w,
+                                     double(u) + v,
+                                     double(u) + w,
+                                     double(v) + w,
+                                     double(u) - v,
+                                     double(u) - w,
+                                     double(v) - w,
+                                     double(u) + v + w};
         for (int i = 0; i < 10; ++i) EXPECT_EQ(sample.locationFeatureValue(i), float(expected[i])) << i;
         EXPECT_EQ(sample.locationFeatureValue(10), 0.0f);
       }
@@ -96,7 +104,7 @@ TEST_F(ValueFixture, IntensityAndGradientMagnitude) {
   other.params[0] = 2;
   ForEachVoxel([&](int z, int y, int x) {
     EXPECT_EQ(sample.computeFeature(intensity),
-              float((volume(z, y, x) - sample.intensityMean) / sample.intensityScale));
+              float((double(volume(z, y, x)) - double(sample.intensityMean)) / double(sample.intensityScale)));
     double s[6];
     PlaneSums(volume, z, y, x, s);
     double m = 0;
@@ -120,8 +128,8 @@ TEST_F(ValueFixture, DerivativesReadClampedNeighbours) {
       const int a = f.subtype == 0, b = f.subtype == 1, c = f.subtype == 2;
       const int p = At(volume, pz, py, px), fw = At(volume, pz + a, py + b, px + c),
                 bw = At(volume, pz - a, py - b, px - c);
-      const int values[6] = {p - fw, std::abs(p - fw), p - bw, std::abs(p - bw), 2 * p - bw - fw,
-                             std::abs(2 * p - bw - fw)};
+      const int values[6] = {p - fw,           std::abs(p - fw), p - bw,
+                             std::abs(p - bw), 2 * p - bw - fw,  std::abs(2 * p - bw - fw)};
       ASSERT_EQ(sample.computeFeature(f), float(values[f.index])) << f.getDescription() << " at " << z << y << x;
     }
   });
@@ -155,7 +163,8 @@ TEST_F(ValueFixture, ProfilesAgainstExplicitRuns) {
         static const int kStep[3][3] = {{0, 1, 1}, {1, 1, 0}, {1, 0, 1}};
         const int sz = kStep[axis][0], sy = kStep[axis][1], sx = kStep[axis][2];
         for (int k = 0; k < n; ++k)
-          S += At(volume, z + (1 + k) * sz, y + (1 + k) * sy, x + (1 + k) * sx) - At(volume, z - k * sz, y - k * sy, x - k * sx);
+          S += At(volume, z + (1 + k) * sz, y + (1 + k) * sy, x + (1 + k) * sx) -
+               At(volume, z - k * sz, y - k * sy, x - k * sx);
       }
       double expected = S;
       if (f.subtype == 0) expected = S * Sign(axis == 0 ? s[0] : axis == 1 ? s[2] : s[5]);
@@ -292,8 +301,14 @@ TEST(Edg3DSampleValues, AtlasLoadsGlobalPathOncePerPath) {
   r.z = 5;  // outside the atlas
   sample.setPosition(r);
   EXPECT_EQ(sample.computeFeature(atlasFeature), 0.0f);
-  RecordInputOpensForTesting(nullptr);
   EXPECT_EQ(opens.size(), 2u);
+  // A later case without its own atlas loads the good path again.
+  sample.atlas.Clear();
+  r.z = 2;
+  sample.setPosition(r);
+  EXPECT_EQ(sample.computeFeature(atlasFeature), float(atlas(2, 3, 4)));
+  RecordInputOpensForTesting(nullptr);
+  EXPECT_EQ(opens.size(), 3u);
 }
 
 TEST(Edg3DSampleValues, EmptyCaseGivesZero) {
@@ -346,8 +361,8 @@ void CheckHaarEntries(Edg3DSample& sample, const HeapMatrix3D<unsigned char>& v,
       double R = 0, sigma = 0;
       std::vector<double> S, counts;
       for (const HaarCube& b : filter.boxes) {
-        S.push_back(ClampedSumByLoops(v, oz + b.z0, oy + b.y0, ox + b.x0, oz + b.z1, oy + b.y1, ox + b.x1, false,
-                                      nullptr));
+        S.push_back(
+            ClampedSumByLoops(v, oz + b.z0, oy + b.y0, ox + b.x0, oz + b.z1, oy + b.y1, ox + b.x1, false, nullptr));
         counts.push_back((b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1) * (b.z1 - b.z0 + 1));
       }
       if (filter.type == 10) {
@@ -357,14 +372,15 @@ void CheckHaarEntries(Edg3DSample& sample, const HeapMatrix3D<unsigned char>& v,
       }
       const HaarCube& b0 = filter.boxes[0];
       double n = 0;
-      const double s1 = ClampedSumByLoops(v, oz + b0.z0, oy + b0.y0, ox + b0.x0, oz + b0.z1, oy + b0.y1, ox + b0.x1,
-                                          false, &n);
+      const double s1 =
+          ClampedSumByLoops(v, oz + b0.z0, oy + b0.y0, ox + b0.x0, oz + b0.z1, oy + b0.y1, ox + b0.x1, false, &n);
       const double s2 =
           ClampedSumByLoops(v, oz + b0.z0, oy + b0.y0, ox + b0.x0, oz + b0.z1, oy + b0.y1, ox + b0.x1, true, nullptr);
       if (n > 0) sigma = std::sqrt(std::max(0.0, s2 / n - (s1 / n) * (s1 / n)));
       const int variant = f.params[0];
-      const double expected = variant == 1 ? R : variant == 2 ? R / std::max(1.0, std::fabs(sigma))
-                                                              : R / sample.intensityScale;
+      const double expected = variant == 1   ? R
+                              : variant == 2 ? R / std::max(1.0, std::fabs(sigma))
+                                             : R / sample.intensityScale;
       ASSERT_NEAR(sample.computeFeature(f), expected, 1e-4 * (1 + std::fabs(expected)))
           << f.getDescription() << " variant " << variant << " centre " << c;
       f.params[1] = 1;

@@ -99,7 +99,7 @@ for c in d['cases']:
   for (size_t i = 0; i < results.size(); ++i) {
     double expected = 0;
     ASSERT_TRUE(lines >> expected);
-    EXPECT_NEAR(results[i], expected, expected * 1e-11) << "case " << i;
+    EXPECT_NEAR(results[i], expected, expected * 1e-12) << "case " << i;
   }
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "RegionCompetitionProbe.h"
@@ -194,9 +193,9 @@ struct Phantom {
 
 std::vector<int> ChangeCounts(const std::string& console) {
   std::vector<int> counts;
-  std::regex change("Change (-?[0-9]+) voxels\n");
-  for (std::sregex_iterator it(console.begin(), console.end(), change), end; it != end; ++it)
-    counts.push_back(std::stoi((*it)[1]));
+  std::istringstream lines(console);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("Change ", 0) == 0) counts.push_back(std::stoi(line.substr(7)));
   return counts;
 }
 
@@ -237,7 +236,7 @@ TEST_F(RegionCompetitionRun, PhantomKeepsTheInvariantsAndMovesTowardsTheTruth) {
     for (int y = 0; y < N; ++y)
       for (int x = 0; x < N; ++x)
         if (phantom.volume[z][y][x] == 0) cleared[z][y][x] = 0;
-  EXPECT_LT(Phantom::Mismatches(rc.labels, phantom.truth), Phantom::Mismatches(cleared, phantom.truth) * 2 / 3);
+  EXPECT_LT(Phantom::Mismatches(rc.labels, phantom.truth), Phantom::Mismatches(cleared, phantom.truth) * 3 / 4);
 
   const std::vector<int> changes = ChangeCounts(console);
   ASSERT_GE(changes.size(), 2u);

@@ -1,0 +1,244 @@
+#include "models/Kro_AppearDiscrmModel.h"
+
+#include <cstdio>
+
+#include "features/Object3DSample.h"
+#include "features/VoxelSampleRecord.h"
+#include "models/LabelsFromProbabilities.h"
+#include "models/ProbabilityByte.h"
+#include "numerics/TextFunctions.h"
+#include "platform/Conversions.h"
+#include "platform/NativePath.h"
+
+namespace {
+
+int BoxDim0(const SubVolume& b) { return b.z1 - b.z0 + 1; }
+int BoxDim1(const SubVolume& b) { return b.y1 - b.y0 + 1; }
+int BoxDim2(const SubVolume& b) { return b.x1 - b.x0 + 1; }
+
+}  // namespace
+
+Kro_AppearDiscrmModel::Kro_AppearDiscrmModel() = default;
+
+Kro_AppearDiscrmModel::~Kro_AppearDiscrmModel() {
+  sourceVolume = nullptr;
+  provider.reset();
+  classifiers.clear();
+  extraTrees.clear();
+}
+
+bool Kro_AppearDiscrmModel::LoadTree(PbtMClassTree& tree, const std::string& path) {
+  std::string error;
+  if (tree.load(path.c_str(), &error)) return true;
+  std::printf("%s\n", error.empty() ? ("cannot load classifier " + path).c_str() : error.c_str());
+  return false;
+}
+
+void Kro_AppearDiscrmModel::CheckClassCount(const PbtMClassTree& tree, const std::string& path) const {
+  const int k = ElementCount(tree.classPosterior);
+  if (k != numClasses)
+    std::printf("warning: classifier %s gives %d class posteriors for %d classes; they are padded with 0 or cut\n",
+                path.c_str(), k, static_cast<int>(numClasses));
+}
+
+void Kro_AppearDiscrmModel::BuildProvider(int n, int r) {
+  provider.reset();
+  provider = std::make_unique<Object3DSample>(n, r);
+  radius = static_cast<int16_t>(r);
+  numClasses = static_cast<int16_t>(n);
+}
+
+void Kro_AppearDiscrmModel::NoteFeatures() {
+  std::vector<PbtFid> fids;
+  for (const PbtMClassTree* tree : classifiers) tree->collectFeatures(fids);
+  usesAtlas = false;
+  for (const PbtFid& f : fids)
+    if (f.kind == 't') usesAtlas = true;
+}
+
+bool Kro_AppearDiscrmModel::SetVolume(const HeapMatrix3D<unsigned char>& volume, const char* folder,
+                                      const char* name, const SubVolume* givenBox) {
+  sourceVolume = nullptr;
+  if (volume.NumElements() == 0) {
+    std::printf("the volume to segment is empty\n");
+    return false;
+  }
+  const SubVolume whole(0, 0, 0, volume.dim2() - 1, volume.dim1() - 1, volume.dim0() - 1);
+  SubVolume b = givenBox ? *givenBox : whole;
+  b.Intersect(whole);
+  if (b.x1 < b.x0 || b.y1 < b.y0 || b.z1 < b.z0) {
+    std::printf("the box %d %d %d %d %d %d does not overlap the volume of %d x %d x %d voxels\n",
+                givenBox->x0, givenBox->y0, givenBox->z0, givenBox->x1, givenBox->y1, givenBox->z1, volume.dim2(),
+                volume.dim1(), volume.dim0());
+    return false;
+  }
+  sourceVolume = &volume;
+  box = b;
+  const int r = radius;
+  innerBox = SubVolume(b.x0 + r, b.y0 + r, b.z0 + r, b.x1 - r, b.y1 - r, b.z1 - r);
+  const int64_t boxCount = int64_t{BoxDim0(b)} * BoxDim1(b) * BoxDim2(b);
+  if (provider) {
+    if (boxCount != volume.NumElements()) {
+      HeapMatrix3D<unsigned char> crop;
+      CropVolume(crop, volume, b);
+      provider->setVolume(crop);
+    } else {
+      provider->setVolume(volume);
+    }
+  }
+  if (name != nullptr && std::string(name).size() > 1) LoadEdgeVolume(folder ? folder : "", name);
+  return true;
+}
+
+bool Kro_AppearDiscrmModel::InsideInner(int z, int y, int x) const {
+  return z >= innerBox.z0 && z <= innerBox.z1 && y >= innerBox.y0 && y <= innerBox.y1 && x >= innerBox.x0 &&
+         x <= innerBox.x1;
+}
+
+void Kro_AppearDiscrmModel::OneHot(VectorQo<double>& out, int c) const {
+  out.SetSize(numClasses);
+  out.Fill(0.0);
+  if (c >= 0 && c < numClasses) out[c] = 1.0;
+}
+
+void Kro_AppearDiscrmModel::Position(Object3DSample& sample, int z, int y, int x) const {
+  VoxelSampleRecord record;
+  record.caseNumber = -1;  // keep the volumes the sample holds
+  record.z = LowShort(z - box.z0);
+  record.y = LowShort(y - box.y0);
+  record.x = LowShort(x - box.x0);
+  sample.setPosition(record);
+}
+
+void Kro_AppearDiscrmModel::TreePosterior(const PbtMClassTree& tree, Object3DSample& sample,
+                                          VectorQo<double>& scratch, VectorQo<double>& out) const {
+  tree.treePosterior(scratch, &sample);
+  out.SetSize(numClasses);
+  const int have = ElementCount(scratch);
+  for (int i = 0; i < numClasses; ++i) out[i] = i < have ? scratch[i] : 0.0;
+}
+
+void Kro_AppearDiscrmModel::ApplyLift(VectorQo<double>& out) const {
+  const int n = ElementCount(out) < ElementCount(lift) ? ElementCount(out) : ElementCount(lift);
+  for (int i = 0; i < n; ++i) out[i] *= lift[i];
+  out.NormalizeSum();
+}
+
+void Kro_AppearDiscrmModel::Posterior(VectorQo<double>& out, int z, int y, int x, int k) {
+  if (!provider) {
+    OneHot(out, 0);
+    return;
+  }
+  VectorQo<double> scratch;
+  EvaluatePosterior(*provider, scratch, out, z, y, x, k);
+}
+
+void Kro_AppearDiscrmModel::PrepareEvaluation() {
+  if (!provider || !usesAtlas || provider->getAtlasVolume().NumElements() > 0) return;
+  // The atlas feature loads gAtlasPath on first use; do that use here, once.
+  PbtFid atlasFeature;
+  atlasFeature.kind = 't';
+  provider->computeFeature(atlasFeature);
+}
+
+void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int passes, bool withContext) {
+  const int d0 = BoxDim0(box), d1 = BoxDim1(box), d2 = BoxDim2(box);
+  for (int c = 0; c < numClasses; ++c) {
+    probs[c].SetSize(d0, d1, d2);
+    probs[c].Fill(0);
+  }
+  PrepareEvaluation();
+  VectorQo<double> scratch;
+  VectorQo<double> out(numClasses);
+  for (int k = 0; k < passes; ++k) {
+    for (int dz = 0; dz < d0; ++dz)
+      for (int dy = 0; dy < d1; ++dy)
+        for (int dx = 0; dx < d2; ++dx) {
+          EvaluatePosterior(*provider, scratch, out, box.z0 + dz, box.y0 + dy, box.x0 + dx, k);
+          for (int c = 0; c < numClasses; ++c) probs[c](dz, dy, dx) = ProbabilityByte(out[c]);
+        }
+    if (!withContext) continue;
+    provider->setContextVolumes(probs);
+    std::printf("context iteration %d\n", k + 1);
+    std::fflush(stdout);
+  }
+}
+
+bool Kro_AppearDiscrmModel::Segment(const HeapMatrix3D<unsigned char>*, HeapMatrix3D<unsigned char>& labels,
+                                    float weight, HeapMatrix3D<unsigned char>* probs) {
+  if (!sourceVolume || !provider || numClasses < 1) return false;
+  std::vector<HeapMatrix3D<unsigned char>> own;
+  if (probs == nullptr) {
+    own.resize(numClasses);
+    probs = own.data();
+  }
+  RunPasses(probs, NumPasses(), true);
+  provider->clearContextVolumes();
+  LabelsFromProbabilities(probs, labels, weight);
+  return true;
+}
+
+void Kro_AppearDiscrmModel::ProbabilityMaps(HeapMatrix3D<unsigned char>* probs) {
+  if (!sourceVolume || !provider || probs == nullptr || numClasses < 1) return;
+  RunPasses(probs, 1, false);
+}
+
+void Kro_AppearDiscrmModel::FastLabelMap(HeapMatrix3D<unsigned char>& labels, bool secondComponent) {
+  if (!sourceVolume || !provider) return;
+  HeapMatrix3D<unsigned char> work;
+  work.SetSize(BoxDim0(box) / 2, BoxDim1(box) / 2, BoxDim2(box) / 2);
+  work.Fill(0);
+  PrepareEvaluation();
+  VectorQo<double> scratch;
+  VectorQo<double> out(numClasses);
+  for (int i = 0; i < work.dim0(); ++i)
+    for (int j = 0; j < work.dim1(); ++j)
+      for (int l = 0; l < work.dim2(); ++l) {
+        EvaluatePosterior(*provider, scratch, out, box.z0 + 2 * i, box.y0 + 2 * j, box.x0 + 2 * l, 0);
+        work(i, j, l) = LowByte(MaxIndex(out));
+      }
+  work.KeepLargestComponents(secondComponent);
+  const HeapMatrix3D<unsigned char>& src = *sourceVolume;
+  labels.SetSize(src.dim0(), src.dim1(), src.dim2());
+  labels.Fill(0);
+  for (int z = 0; z < src.dim0(); ++z)
+    for (int y = 0; y < src.dim1(); ++y)
+      for (int x = 0; x < src.dim2(); ++x) {
+        const int wz = (z - box.z0) / 2, wy = (y - box.y0) / 2, wx = (x - box.x0) / 2;
+        if (work.IsInside(wz, wy, wx)) labels(z, y, x) = work(wz, wy, wx);
+      }
+}
+
+float Kro_AppearDiscrmModel::EdgeProbability(int, int, int) { return 0.0f; }
+
+void Kro_AppearDiscrmModel::ComputeEdgeVolume() {
+  if (!sourceVolume) return;
+  const int d0 = BoxDim0(box), d1 = BoxDim1(box), d2 = BoxDim2(box);
+  edgeVolume.SetSize(d0, d1, d2);
+  for (int dz = 0; dz < d0; ++dz)
+    for (int dy = 0; dy < d1; ++dy)
+      for (int dx = 0; dx < d2; ++dx)
+        edgeVolume(dz, dy, dx) = ProbabilityByte(EdgeProbability(box.z0 + dz, box.y0 + dy, box.x0 + dx));
+}
+
+bool Kro_AppearDiscrmModel::LoadEdgeVolume(const std::string& folder, const std::string& name) {
+  return edgeVolume.Load(folder + "/" + BaseName(name) + "_edge.3dm");
+}
+
+void Kro_AppearDiscrmModel::LoadProbLift(const std::string& folder) {
+  lift = VectorQo<double>(numClasses, 1.0);
+  std::FILE* file = OpenFile(folder + "\\prob_lift.txt", "rt");
+  if (file == nullptr) return;
+  for (int read = 0; read < numClasses; ++read) {
+    int index = 0;
+    float factor = 0.0f;
+    if (std::fscanf(file, "%d %f", &index, &factor) != 2) break;
+    if (index >= 0 && index < numClasses) lift[index] = factor;
+  }
+  std::fclose(file);
+}
+
+void Kro_AppearDiscrmModel::LabelsFromProbabilities(const HeapMatrix3D<unsigned char>* probs,
+                                                    HeapMatrix3D<unsigned char>& labels, float weight) {
+  ::LabelsFromProbabilities(probs, numClasses, labels, weight);
+}

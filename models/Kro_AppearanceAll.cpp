@@ -1,0 +1,154 @@
+#include "models/Kro_AppearanceAll.h"
+
+#include <cstdio>
+
+#include "features/FeatureFlags.h"
+#include "features/Object3DSample.h"
+#include "models/AppearanceSettings.h"
+#include "models/Kro_AppearDiscrmModelKro40.h"
+#include "models/Kro_AppearDiscrmModelVesk.h"
+#include "models/Kro_AppearDiscrmModelVeskSepHippo.h"
+#include "numerics/TextFunctions.h"
+#include "pbt/PbtFlags.h"
+
+namespace {
+
+constexpr int kMaxClasses = 256;
+constexpr int kMaxRadius = 255;
+
+}  // namespace
+
+Kro_AppearanceAll::Kro_AppearanceAll()
+    : likelihoods(kLabels),  // deliberate: 256 records, two draws each
+      present(kLabels, false) {}
+
+Kro_AppearanceAll::~Kro_AppearanceAll() { DeleteModel(); }
+
+void Kro_AppearanceAll::DeleteModel() { model.reset(); }
+
+bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned char>* labels) {
+  if (folder == nullptr) {
+    if (labels != nullptr && model && model->Provider()) model->Provider()->getAtlasVolume() = *labels;
+    return false;
+  }
+  DeleteModel();
+  loadFailed = false;
+  std::string path = std::string(folder) + "/setting.txt";
+  ToBackslashes(path);
+  std::printf("setting file: %s\n", path.c_str());
+  std::fflush(stdout);
+  AppearanceSettings settings;
+  if (!ReadAppearanceSettings(path, settings)) {
+    ReadGenerative(folder);
+    modelType = 0;
+    return false;
+  }
+  if (settings.hasIntensityType) intensityType = settings.intensityType;
+  if (settings.hasClassifierVersion) classifierVersion = settings.classifierVersion;
+
+  const int type = settings.modelType;
+  if (type == 0) {
+    ReadGenerative(folder);
+    modelType = 0;
+    return true;
+  }
+  if (type < 0 || type > 3) {
+    std::printf("unknown ModelType %d\n", type);
+    loadFailed = true;
+    return false;
+  }
+  if (settings.numClasses < 1 || settings.numClasses > kMaxClasses || settings.radius < 0 ||
+      settings.radius > kMaxRadius) {
+    std::printf("invalid model settings in %s\n", path.c_str());
+    loadFailed = true;
+    return false;
+  }
+  // The flags come first: the model's load reads the trees (gTreeLayoutFlag) and
+  // builds the provider's feature pool (gFeatureVersion).
+  switch (type) {
+    case 1:
+      gTreeLayoutFlag = 0;
+      gFeatureVersion = 0;
+      model = std::make_unique<Kro_AppearDiscrmModelVeskSepHippo>();
+      break;
+    case 2:
+      gFeatureVersion = 0;
+      gTreeLayoutFlag = 1;
+      model = std::make_unique<Kro_AppearDiscrmModelVesk>();
+      break;
+    default:
+      gTreeLayoutFlag = 1;
+      gFeatureVersion = 1;
+      gClassifierVersion = classifierVersion;
+      model = std::make_unique<Kro_AppearDiscrmModelKro40>();
+      break;
+  }
+  box = settings.box;
+  if (!model->Load(folder, settings.numClasses, settings.radius)) {
+    DeleteModel();
+    modelType = type;
+    loadFailed = true;
+    return false;
+  }
+  if (type == 3 && labels != nullptr && model->Provider()) model->Provider()->getAtlasVolume() = *labels;
+  modelType = type;
+  return true;
+}
+
+bool Kro_AppearanceAll::LoadEndPointSetting(const char* folder) {
+  if (folder == nullptr) return false;
+  const std::string path = std::string(folder) + "/end/setting.txt";
+  std::printf("setting file for end points: %s\n", path.c_str());
+  std::fflush(stdout);
+  AppearanceSettings settings;
+  if (!ReadAppearanceSettings(path, settings)) {
+    ReadGenerative(folder);
+    modelType = 0;
+    return false;
+  }
+  if (settings.hasIntensityType) intensityType = settings.intensityType;
+  if (settings.hasClassifierVersion) classifierVersion = settings.classifierVersion;
+  if (settings.modelType == 0) {
+    ReadGenerative(folder);
+    modelType = 0;
+  } else if (settings.modelType >= 1 && settings.modelType <= 3) {
+    box = settings.box;
+  }
+  return true;
+}
+
+bool Kro_AppearanceAll::SetVolume(const HeapMatrix3D<unsigned char>& source, const char* folder, const char* name) {
+  volume = source;
+  if (!HasModel()) return false;
+  return model->SetVolume(volume, folder, name, box.x1 < 0 ? nullptr : &box);
+}
+
+void Kro_AppearanceAll::Posterior(VectorQo<double>& out, int z, int y, int x) {
+  if (HasModel()) model->Posterior(out, z, y, x, 0);
+}
+
+void Kro_AppearanceAll::FastLabelMap(HeapMatrix3D<unsigned char>& labels) {
+  if (HasModel()) model->FastLabelMap(labels, modelType == 1 || modelType == 2);
+}
+
+bool Kro_AppearanceAll::Segment(const HeapMatrix3D<unsigned char>* source, HeapMatrix3D<unsigned char>& labels,
+                                float weight, HeapMatrix3D<unsigned char>* probs) {
+  if (!HasModel()) return false;
+  return model->Segment(source, labels, weight, probs);
+}
+
+void Kro_AppearanceAll::SetWholeVolumeBox(int xSize, int ySize, int zSize) {
+  box = SubVolume(0, 0, 0, xSize - 1, ySize - 1, zSize - 1);
+}
+
+int Kro_AppearanceAll::NumClasses() const { return HasModel() ? model->NumClasses() : 0; }
+
+void Kro_AppearanceAll::ProbabilityMaps(HeapMatrix3D<unsigned char>* probs) {
+  if (HasModel()) model->ProbabilityMaps(probs);
+}
+
+HeapMatrix3D<unsigned char>* Kro_AppearanceAll::EdgeVolume() {
+  if (!HasModel()) return nullptr;
+  model->ComputeEdgeVolume();
+  return &model->EdgeVolumeRef();
+}
