@@ -44,7 +44,7 @@ class Brain3DSampleSet : public PbtMSampleSet {
   Brain3DSampleSet() = default;
   ~Brain3DSampleSet() override;
   Brain3DSampleSet(const Brain3DSampleSet&) = delete;
-  // clear(true), the base part (Part of PbtMSampleSet's assignment), then the record
+  // clear(true), the base part (as PbtMSampleSet assigns it), then the record
   // lists. The two distributions are not copied.
   Brain3DSampleSet& operator=(const Brain3DSampleSet& other);
 

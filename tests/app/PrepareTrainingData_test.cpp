@@ -275,3 +275,21 @@ TEST(PrepareTrainingDataTest, GoldenTargetFromThreeSubjects) {
   EXPECT_EQ(common[19][19][19], 17);
   EXPECT_EQ(templ[19][19][19], Brain(l0, 0)[19][19][19]);
 }
+
+TEST(PrepareTrainingDataTest, AFileThatCannotBeWrittenStopsTheRun) {
+  // A folder in the place of the file makes its writing fail.
+  for (const char* blocked : {"label_mapping.txt", "setting.txt", "I00001.3dm", "atlas.3dm"}) {
+    TempFolder tmp;
+    std::filesystem::create_directories(tmp.path() + "/src");
+    for (int s = 0; s < 2; ++s) {
+      const Shorts labels = GoldenLabels(s);
+      WriteSubject(tmp.path() + "/src", std::to_string(s), Brain(labels, 10 * s), labels);
+    }
+    std::filesystem::create_directories(tmp.path() + "/out/" + blocked);
+    const ProcessResult r = Train(tmp, {"-n", "2", "-t", "0"});
+    EXPECT_EQ(r.status, 1) << blocked;
+    const std::string line = std::string("Unable to write out/") + blocked + "\n";
+    ASSERT_GE(r.out.size(), line.size()) << blocked;
+    EXPECT_EQ(r.out.substr(r.out.size() - line.size()), line) << blocked << ": " << r.out;
+  }
+}
