@@ -10,13 +10,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-subjects=${EXAMPLE_SUBJECTS:-6}
+subjects=${EXAMPLE_SUBJECTS:-4}
 iterations=${EXAMPLE_ITERATIONS:-3}
 
 start=$(date +%s)
 bash scripts/ensure_packages.sh cmake ninja-build g++ libfreeimage-dev python3 python3-numpy python3-nibabel
-cmake -S . -B build/release -G Ninja -DSEGMENTER_TESTS=OFF > /dev/null
-cmake --build build/release -j "$(nproc)"
+# A fresh build folder is configured without the tests; an existing one keeps its options.
+if [ -f build/release/CMakeCache.txt ]; then
+  cmake -S . -B build/release > /dev/null
+else
+  cmake -S . -B build/release -G Ninja -DSEGMENTER_TESTS=OFF > /dev/null
+fi
+cmake --build build/release -j "$(nproc)" --target segmenter
 segmenter=$root/build/release/app/segmenter
 data=$root/example/hippocampus
 
