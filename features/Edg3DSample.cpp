@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "features/FeatureFlags.h"
+#include "features/HaarFilter3D.h"
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
 #include "platform/NativePath.h"
@@ -23,6 +24,51 @@ std::string CaseFile(const std::string& folder, int caseNumber, const char* tail
 Edg3DSample::Edg3DSample() { gradient.SetVolume(volume); }
 
 Edg3DSample::~Edg3DSample() { deleteFilters(haarFilters); }
+
+Edg3DSample* Edg3DSample::workerCopy() const {
+  Edg3DSample* copy = new Edg3DSample();
+  copy->copyStateFrom(*this);
+  return copy;
+}
+
+void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
+  if (this == &o) return;
+  clearCacheMode();
+  featurePool = o.featurePool;
+  boxSpan = o.boxSpan;
+  boxWidth = o.boxWidth;
+  boxHeight = o.boxHeight;
+  boxDepth = o.boxDepth;
+  folder = o.folder;
+  deleteFilters(haarFilters);
+  haarFilters.reserve(o.haarFilters.size());
+  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
+  loadedCase = o.loadedCase;
+  boxOriginZ = o.boxOriginZ;
+  boxOriginY = o.boxOriginY;
+  boxOriginX = o.boxOriginX;
+  x = o.x;
+  y = o.y;
+  z = o.z;
+  volume = o.volume;
+  integral = o.integral;
+  curvature = o.curvature;
+  principal1 = o.principal1;
+  principal2 = o.principal2;
+  shapeIndex = o.shapeIndex;
+  curvedness = o.curvedness;
+  atlas = o.atlas;
+  contextOffsets = o.contextOffsets;
+  contextVolumes = o.contextVolumes;
+  peakScale = o.peakScale;
+  intensityMean = o.intensityMean;
+  intensityScale = o.intensityScale;
+  numContextMaps = o.numContextMaps;
+  gradient = o.gradient;
+  gradient.SetVolume(volume);
+  failedAtlasPath_ = o.failedAtlasPath_;
+  atlasFailed_ = o.atlasFailed_;
+}
 
 void Edg3DSample::setDirectory(const char* text) {
   if (text) folder = text;

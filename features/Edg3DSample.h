@@ -17,7 +17,8 @@
 // per case load in setPosition and once per setVolume.
 //
 // Threads: a sample is used by one thread at a time; a parallel loop gives each
-// worker its own sample.
+// worker its own sample (workerCopy: a deep copy of volumes, maps, filters and
+// position, without a draw).
 #include <array>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ class Edg3DSample : public PbtSample {
   // A plain sample: box extents 0, no case, 4 context maps, empty pool.
   Edg3DSample();
   ~Edg3DSample() override;
+
+  // A deep copy of this sample's state (see PbtSample::workerCopy); draws nothing.
+  Edg3DSample* workerCopy() const override;
 
   // The value of `fid` at the current voxel (see Edg3DSample_values.cpp).
   float computeFeature(const PbtFid& fid) override;
@@ -123,6 +127,9 @@ class Edg3DSample : public PbtSample {
   int numContextMaps = 4;
 
  protected:
+  // Every member of `other` into this sample (Haar filters deep-copied, the gradient
+  // pointed at this sample's volume); compute mode. No draw, no file.
+  void copyStateFrom(const Edg3DSample& other);
   // Voxel of `volume` with the indexes held inside it; the volume is not empty.
   int voxel(int zz, int yy, int xx) const;
   // The atlas value at the current voxel; an empty atlas is first loaded from

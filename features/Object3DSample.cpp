@@ -9,6 +9,12 @@ Object3DSample::Object3DSample(int maps, int radius) {
   Object3DSample::buildFeaturePool();
 }
 
+Object3DSample* Object3DSample::workerCopy() const {
+  Object3DSample* copy = new Object3DSample(Empty{});
+  copy->copyStateFrom(*this);
+  return copy;
+}
+
 void Object3DSample::buildFeaturePool() {
   featurePool.clear();
   if (gFeatureVersion == 0) {

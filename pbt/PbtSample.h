@@ -31,6 +31,12 @@ class PbtSample {
 
   int numFeatures() const { return static_cast<int>(featurePool.size()); }
 
+  // A new sample in compute mode holding a copy of this one's data, pool and position,
+  // for one worker of a parallel loop; the caller owns it. Taking the copy draws
+  // nothing and opens no file. Null (the base) when the sample cannot be copied: the
+  // callers then keep to the one shared sample.
+  virtual PbtSample* workerCopy() const { return nullptr; }
+
   // Compute mode: computeFeature(fid). Cache mode: cacheTable[fid.poolIndex][cacheColumn],
   // without a range check: callers use only features of the pool that the set numbered.
   float getFeatureValue(const PbtFid& fid) {
