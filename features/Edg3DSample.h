@@ -39,7 +39,18 @@ class Edg3DSample : public PbtSample {
   ~Edg3DSample() override;
 
   // A deep copy of this sample's state (see PbtSample::workerCopy); draws nothing.
+  // Null for a class derived from it (Object3DSample has its own), which must
+  // override both workerCopy and getPlace to be shared among workers.
   Edg3DSample* workerCopy() const override;
+  // Place: (x, y, z, loaded case) and the data stamp; false while an atlas feature of
+  // the pool would still load the atlas file.
+  bool getPlace(Place& place) const override;
+  void moveTo(const Place& place) override;
+  uint64_t dataStamp() const override { return dataStamp_; }
+  // A new data stamp. Called by every member that changes the volumes or maps; code
+  // that writes the public volumes directly calls it too, so that worker copies
+  // taken earlier are not used with stale data.
+  void touchData();
 
   // The value of `fid` at the current voxel (see Edg3DSample_values.cpp).
   float computeFeature(const PbtFid& fid) override;
@@ -59,7 +70,10 @@ class Edg3DSample : public PbtSample {
   // Copies the first numContextMaps volumes of `maps` (the caller passes at least
   // that many).
   virtual void setContextVolumes(const HeapMatrix3D<unsigned char>* maps);
-  virtual void clearContextVolumes() { contextVolumes.clear(); }
+  virtual void clearContextVolumes() {
+    contextVolumes.clear();
+    touchData();
+  }
   virtual Curvature3D<unsigned char>& getDerivedVolumes() { return curvature; }
   virtual void setScale(float s) { intensityScale = s; }
 
@@ -140,4 +154,5 @@ class Edg3DSample : public PbtSample {
 
   std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
   bool atlasFailed_ = false;
+  uint64_t dataStamp_ = 0;
 };

@@ -146,8 +146,19 @@ void Kro_AppearDiscrmModel::PrepareEvaluation() {
 std::vector<std::unique_ptr<Object3DSample>> Kro_AppearDiscrmModel::WorkerSamples(int items) const {
   std::vector<std::unique_ptr<Object3DSample>> copies;
   const int workers = std::min(WorkerCount(), std::max(items, 1));
-  for (int w = 1; w < workers; ++w) copies.emplace_back(provider->workerCopy());
+  for (int w = 1; w < workers; ++w) {
+    copies.emplace_back(provider->workerCopy());
+    if (!copies.back()) return {};  // a provider that cannot be copied works alone
+  }
   return copies;
+}
+
+void Kro_AppearDiscrmModel::ForEachRow(int rows, size_t copies, const std::function<void(int, int)>& body) {
+  if (copies + 1 < static_cast<size_t>(std::min(WorkerCount(), std::max(rows, 1)))) {
+    for (int row = 0; row < rows; ++row) body(row, 0);
+  } else {
+    ParallelFor(0, rows, body);
+  }
 }
 
 void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int passes, bool withContext) {
@@ -164,7 +175,7 @@ void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int pa
   const int workers = static_cast<int>(copies.size()) + 1;
   std::vector<VectorQo<double>> scratch(workers), out(workers, VectorQo<double>(numClasses));
   for (int k = 0; k < passes; ++k) {
-    ParallelFor(0, rows, [&](int row, int w) {
+    ForEachRow(rows, copies.size(), [&](int row, int w) {
       Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
       const int dz = row / d1, dy = row % d1;
       for (int dx = 0; dx < d2; ++dx) {
@@ -209,7 +220,7 @@ void Kro_AppearDiscrmModel::FastLabelMap(HeapMatrix3D<unsigned char>& labels, bo
   std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
   const int workers = static_cast<int>(copies.size()) + 1;
   std::vector<VectorQo<double>> scratch(workers), out(workers, VectorQo<double>(numClasses));
-  ParallelFor(0, rows, [&](int row, int w) {
+  ForEachRow(rows, copies.size(), [&](int row, int w) {
     Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
     const int i = row / work.dim1(), j = row % work.dim1();
     for (int l = 0; l < work.dim2(); ++l) {
@@ -249,7 +260,7 @@ void Kro_AppearDiscrmModel::ComputeEdgeVolume() {
   PrepareEvaluation();
   const int rows = d0 * d1;
   std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
-  ParallelFor(0, rows, [&](int row, int w) {
+  ForEachRow(rows, copies.size(), [&](int row, int w) {
     Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
     const int dz = row / d1, dy = row % d1;
     for (int dx = 0; dx < d2; ++dx)

@@ -25,6 +25,7 @@
 // ProbabilityMaps, FastLabelMap and ComputeEdgeVolume; without a volume they do
 // nothing (Segment returns false).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -144,6 +145,9 @@ class Kro_AppearDiscrmModel {
   // Copies of the provider for workers 1 .. of a loop over `items` (worker 0 uses the
   // provider itself); no draw, no file.
   std::vector<std::unique_ptr<Object3DSample>> WorkerSamples(int items) const;
+  // ParallelFor over the rows when there is a sample for every worker, else in order
+  // on this thread with worker 0.
+  static void ForEachRow(int rows, size_t copies, const std::function<void(int row, int worker)>& body);
   // Fills the probability volumes for passes first .. last - 1 (context between),
   // one row of the box per ParallelFor item.
   void RunPasses(HeapMatrix3D<unsigned char>* probs, int passes, bool withContext);
