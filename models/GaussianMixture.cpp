@@ -118,7 +118,7 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
   if (n < 1 || K < 1 || d < 1 || samples.Cols() < d) return 0;
 
   std::vector<double> resp(static_cast<size_t>(n) * K);
-  std::vector<double> diff(d), logTerms(static_cast<size_t>(n));
+  std::vector<double> logTerms(static_cast<size_t>(n));
   struct Scratch {
     std::vector<double> density, diff, row, point;
   };
@@ -168,14 +168,16 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
     if (std::fabs(meanLogLikelihood / previous - 1.0) < kStopTolerance) break;
     previous = meanLogLikelihood;
 
-    // M-step.
-    for (int k = 0; k < K; ++k) {
+    // M-step: the components are independent items (each sums over the samples in
+    // sample order), shared among the workers.
+    ParallelFor(0, K, [&](int k, int w) {
+      std::vector<double>& delta = scratch[static_cast<size_t>(w)].diff;
       double nk = 0.0;
       for (int i = 0; i < n; ++i) nk += resp[static_cast<size_t>(i) * K + k];
       if (!(nk > 0.0) || !std::isfinite(nk)) {
         // No responsibility: the component keeps its shape and drops out of the mixture.
         weights[k] = 0.0;
-        continue;
+        return;
       }
       weights[k] = nk / n;
       Vector2 sum(d);
@@ -188,14 +190,14 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
       Matrix2 scatter(d, d);
       for (int i = 0; i < n; ++i) {
         const double r = resp[static_cast<size_t>(i) * K + k];
-        for (int a = 0; a < d; ++a) diff[a] = samples(i, a) - mean[a];
+        for (int a = 0; a < d; ++a) delta[a] = samples(i, a) - mean[a];
         for (int a = 0; a < d; ++a)
-          for (int b = 0; b < d; ++b) scatter(a, b) += r * diff[a] * diff[b];
+          for (int b = 0; b < d; ++b) scatter(a, b) += r * delta[a] * delta[b];
       }
       Matrix2 covariance = scatter / nk;
       for (int a = 0; a < d; ++a) covariance(a, a) += kRegularisation;
       covariances[k] = covariance;
-    }
+    });
   }
   return cycle;
 }
