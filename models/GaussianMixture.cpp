@@ -123,11 +123,13 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
     std::vector<double> density, diff, row, point;
   };
   std::vector<Scratch> scratch(static_cast<size_t>(std::max(1, WorkerCount())));
+  // At least 16 elements each, so that no two workers write into one cache line.
+  const size_t kPad = 16;
   for (Scratch& own : scratch) {
-    own.density.assign(static_cast<size_t>(K), 0.0);
-    own.diff.assign(static_cast<size_t>(d), 0.0);
-    own.row.assign(static_cast<size_t>(d), 0.0);
-    own.point.assign(static_cast<size_t>(d), 0.0);
+    own.density.assign(std::max(static_cast<size_t>(K), kPad), 0.0);
+    own.diff.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
+    own.row.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
+    own.point.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
   }
   std::vector<ComponentInverse> inverses(K);
   double previous = -1e10;

@@ -172,15 +172,15 @@ void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int pa
   // with copies of it taken after the atlas is loaded, so no worker opens a file.
   const int rows = d0 * d1;
   std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
-  const int workers = static_cast<int>(copies.size()) + 1;
-  std::vector<VectorQo<double>> scratch(workers), out(workers, VectorQo<double>(numClasses));
   for (int k = 0; k < passes; ++k) {
     ForEachRow(rows, copies.size(), [&](int row, int w) {
       Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
+      // Vectors of the row's own: workers never share a cache line of them.
+      VectorQo<double> scratch, out(numClasses);
       const int dz = row / d1, dy = row % d1;
       for (int dx = 0; dx < d2; ++dx) {
-        EvaluatePosterior(sample, scratch[w], out[w], box.z0 + dz, box.y0 + dy, box.x0 + dx, k);
-        for (int c = 0; c < numClasses; ++c) probs[c](dz, dy, dx) = ProbabilityByte(out[w][c]);
+        EvaluatePosterior(sample, scratch, out, box.z0 + dz, box.y0 + dy, box.x0 + dx, k);
+        for (int c = 0; c < numClasses; ++c) probs[c](dz, dy, dx) = ProbabilityByte(out[c]);
       }
     });
     if (!withContext) continue;
@@ -218,14 +218,13 @@ void Kro_AppearDiscrmModel::FastLabelMap(HeapMatrix3D<unsigned char>& labels, bo
   PrepareEvaluation();
   const int rows = work.dim0() * work.dim1();
   std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
-  const int workers = static_cast<int>(copies.size()) + 1;
-  std::vector<VectorQo<double>> scratch(workers), out(workers, VectorQo<double>(numClasses));
   ForEachRow(rows, copies.size(), [&](int row, int w) {
     Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
+    VectorQo<double> scratch, out(numClasses);
     const int i = row / work.dim1(), j = row % work.dim1();
     for (int l = 0; l < work.dim2(); ++l) {
-      EvaluatePosterior(sample, scratch[w], out[w], box.z0 + 2 * i, box.y0 + 2 * j, box.x0 + 2 * l, 0);
-      work(i, j, l) = LowByte(MaxIndex(out[w]));
+      EvaluatePosterior(sample, scratch, out, box.z0 + 2 * i, box.y0 + 2 * j, box.x0 + 2 * l, 0);
+      work(i, j, l) = LowByte(MaxIndex(out));
     }
   });
   work.KeepLargestComponents(secondComponent);
