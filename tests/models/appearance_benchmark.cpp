@@ -25,6 +25,7 @@
 #include "pbt/PbtMClassTree.h"
 #include "pbt/PbtMEcoc.h"
 #include "platform/FolderCommands.h"
+#include "platform/ParallelFor.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
               target.dim1(), target.dim0(), evaluations);
   std::printf("posterior evaluations: %.0f per second (%.3f s CPU for %ld)\n", evaluations / evalSeconds,
               evalSeconds, evaluations);
-  std::printf("one pass over the volume: %.3f s CPU, %.3f s wall, 1 worker\n", passSeconds, passWall);
+  std::printf("one pass over the volume: %.3f s CPU, %.3f s wall, %d workers\n", passSeconds, passWall,
+              WorkerCount());
   return 0;
 }
