@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app/Kro_BrainSetting.h"
+#include "app/PrepareTrainingData.h"
 #include "app/Roads.h"
+#include "app/TrainAutoContext.h"
 #include "features/FeatureFlags.h"
 #include "numerics/ListDirectory.h"
 #include "numerics/TextFunctions.h"

@@ -2,17 +2,7 @@
 
 #include <cstdio>
 
-// The roads are not built yet; each says so rather than pretending to succeed.
-
-bool PrepareTrainingData(const std::string&, const std::string&, int) {
-  std::printf("Training is not available yet.\n");
-  return false;
-}
-
-bool TrainAutoContext(const std::string&, int, int, int, int) {
-  std::printf("Training is not available yet.\n");
-  return false;
-}
+// The segmentation road is not built yet; it says so rather than pretending to succeed.
 
 bool SegmentVolumes(const Kro_BrainSetting&, bool) {
   std::printf("Segmentation is not available yet.\n");

@@ -35,12 +35,12 @@ TEST(ProgramMainTest, UsageTextWithFewerThanTwoArguments) {
   }
 }
 
-TEST(ProgramMainTest, TrainingCreatesNestedTargetThenReportsUnavailable) {
+TEST(ProgramMainTest, TrainingCreatesNestedTargetThenReportsAMissingSource) {
   TempFolder tmp;
   ProcessResult r = RunProcess({SEGMENTER_EXE, "-r", "1", "src", "out/nested/target"}, tmp.path());
   EXPECT_TRUE(std::filesystem::is_directory(tmp.path() + "/out/nested/target"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Training is not available yet.\n");
+  EXPECT_EQ(r.out, "No training subjects (names ending .brain.hdr) in src\n");
 }
 
 TEST(ProgramMainTest, SegmentationReportsUnavailableAndOtherModesDoNothing) {

@@ -1,0 +1,127 @@
+#include "app/TrainAutoContext.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "TestSupport.h"
+#include "features/FeatureFlags.h"
+#include "pbt/PbtFlags.h"
+#include "pbt/PbtMClassTree.h"
+#include "volume/AnalyzeVolume.h"
+#include "volume/HeapMatrix3D.h"
+
+TEST(TrainAutoContextTest, TreeDepthGrowsWithTheLogarithmOfTheClassCount) {
+  // ln K is held in single precision, so at powers of two the ceiling takes the next
+  // whole number.
+  const struct {
+    int first, last, depth;
+  } rows[] = {{1, 15, 7}, {16, 31, 8}, {32, 63, 9}, {64, 127, 11}, {128, 255, 12}};
+  for (const auto& row : rows) {
+    for (int K = row.first; K <= row.last; ++K) EXPECT_EQ(TreeDepthFor(K), row.depth) << "K = " << K;
+  }
+}
+
+TEST(TrainAutoContextTest, MinimumClassSizeFollowsTheNumberOfVolumes) {
+  const struct {
+    int volumes, cap;
+  } rows[] = {{0, 0}, {1, 100}, {10, 1000}, {14, 1400}, {15, 1500}, {20, 1500}, {100000, 1500}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(SampleCapFor(row.volumes), row.cap) << row.volumes;
+    EXPECT_EQ(MinClassSamplesFor(row.volumes), row.cap) << row.volumes;
+  }
+}
+
+TEST(TrainAutoContextTest, NoIterationSetsOnlyTheFlags) {
+  TempFolder tmp;
+  gTypedClassifierFiles = 0;
+  gTreeLayoutFlag = 0;
+  gFeatureVersion = 0;
+  gMinClassSamples = 50;
+  gContextAvailable = 1;
+  EXPECT_TRUE(TrainAutoContext(tmp.path() + "/target", 10, 2, 0, 1));
+  EXPECT_EQ(gTypedClassifierFiles, 1);
+  EXPECT_EQ(gTreeLayoutFlag, 1);
+  EXPECT_EQ(gFeatureVersion, 1);
+  EXPECT_EQ(gMinClassSamples, 1000);
+  EXPECT_EQ(gContextAvailable, 1);
+  std::string atlas = tmp.path() + "/target/atlas.3dm";
+  for (char& c : atlas) c = c == '/' ? '\\' : c;
+  EXPECT_EQ(gAtlasPath, atlas);
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/target"));
+}
+
+namespace {
+
+// A prepared training data set of two 16^3 cases with two classes (0 below column 8,
+// 1 from it on), their atlas pairs and "known.3dm" without agreed voxels.
+void WriteDataSet(const std::string& target) {
+  std::filesystem::create_directories(target);
+  for (int i = 0; i < 2; ++i) {
+    HeapMatrix3D<unsigned char> volume, labels;
+    volume.SetSize(16, 16, 16);
+    labels.SetSize(16, 16, 16);
+    for (int z = 0; z < 16; ++z)
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+          labels[z][y][x] = x < 8 ? 0 : 1;
+          volume[z][y][x] = static_cast<unsigned char>((x < 8 ? 60 : 160) + (x * 7 + y * 3 + z * 5 + i) % 11);
+        }
+    const std::string name = target + "/I0000" + std::to_string(i);
+    ASSERT_TRUE(volume.Save(name + ".3dm"));
+    ASSERT_TRUE(labels.Save(name + "_label.3dm"));
+    ASSERT_EQ(WriteAnalyzeVolume(name + "_atlas.img", labels), 1);
+  }
+  HeapMatrix3D<unsigned char> known;
+  known.SetSize(16, 16, 16);
+  known.Fill(3);
+  ASSERT_TRUE(known.Save(target + "/known.3dm"));
+  ASSERT_TRUE(known.Save(target + "/atlas.3dm"));
+}
+
+}  // namespace
+
+TEST(TrainAutoContextTest, EachIterationLeavesALoadableTreeAndMapsForTheNext) {
+  TempFolder tmp;
+  const std::string target = tmp.path() + "/data set";
+  WriteDataSet(target);
+  testing::internal::CaptureStdout();
+  const bool ok = TrainAutoContext(target, 2, 1, 2, 1);
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(ok);
+  for (int d = 1; d <= 2; ++d) {
+    const std::string folder = target + "/" + std::to_string(d);
+    PbtMClassTree tree;
+    EXPECT_TRUE(tree.load((folder + "/clf").c_str())) << d;
+    EXPECT_TRUE(std::filesystem::exists(folder + "/labels/I00001_label.3dm")) << d;
+    EXPECT_TRUE(std::filesystem::exists(folder + "/I00001_1_prob.3dm")) << d;
+  }
+  EXPECT_EQ(gContextAvailable, 1);
+  // The context maps of the last iteration are those in the data folder.
+  HeapMatrix3D<unsigned char> inData, inIteration;
+  ASSERT_TRUE(inData.Load(target + "/I00000_1_prob.3dm"));
+  ASSERT_TRUE(inIteration.Load(target + "/2/I00000_1_prob.3dm"));
+  EXPECT_EQ(inData.NumElements(), inIteration.NumElements());
+  for (int z = 0; z < 16; ++z)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) ASSERT_EQ(inData[z][y][x], inIteration[z][y][x]);
+}
+
+TEST(TrainAutoContextTest, ATreeThatWasNotSavedStopsTheTraining) {
+  TempFolder tmp;
+  const std::string target = tmp.path() + "/target";
+  WriteDataSet(target);
+  // A folder where the tree file belongs: saving it fails.
+  std::filesystem::create_directories(target + "/1/clf");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const bool ok = TrainAutoContext(target, 2, 1, 1, 1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(ok);
+  std::string clf = target + "/1/clf";
+  for (char& c : clf) c = c == '/' ? '\\' : c;
+  EXPECT_NE(out.find("Training of iteration 1 left no usable classifier " + clf + ": "), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(target + "/1/I00000_0_prob.3dm"));
+}
