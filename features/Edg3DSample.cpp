@@ -1,9 +1,13 @@
 #include "features/Edg3DSample.h"
 
+#include <atomic>
 #include <cmath>
+#include <typeinfo>
 #include <cstdio>
 
 #include "features/FeatureFlags.h"
+#include "features/HaarFilter3D.h"
+#include "features/Object3DSample.h"
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
 #include "platform/NativePath.h"
@@ -24,6 +28,88 @@ Edg3DSample::Edg3DSample() { gradient.SetVolume(volume); }
 
 Edg3DSample::~Edg3DSample() { deleteFilters(haarFilters); }
 
+Edg3DSample* Edg3DSample::workerCopy() const {
+  // A derived class may hold state or compute features of its own: it copies itself.
+  if (typeid(*this) != typeid(Edg3DSample)) return nullptr;
+  Edg3DSample* copy = new Edg3DSample();
+  copy->copyStateFrom(*this);
+  return copy;
+}
+
+namespace {
+std::atomic<uint64_t> gNextDataStamp{1};
+}  // namespace
+
+void Edg3DSample::touchData() { dataStamp_ = gNextDataStamp.fetch_add(1); }
+
+bool Edg3DSample::getPlace(Place& place) const {
+  // Only a sample whose worker copies are of its own class can be followed.
+  if (typeid(*this) != typeid(Edg3DSample) && typeid(*this) != typeid(Object3DSample)) return false;
+  // An empty atlas is loaded by the first atlas feature computed (unless that path
+  // already failed): that computation must stay on the calling thread.
+  if (atlas.NumElements() <= 0 && !(atlasFailed_ && failedAtlasPath_ == gAtlasPath)) {
+    for (const PbtFid& f : featurePool)
+      if (f.kind == 't') return false;
+  }
+  place.words[0] = x;
+  place.words[1] = y;
+  place.words[2] = z;
+  place.words[3] = loadedCase;
+  place.dataStamp = dataStamp_;
+  return true;
+}
+
+void Edg3DSample::moveTo(const Place& place) {
+  x = place.words[0];
+  y = place.words[1];
+  z = place.words[2];
+  loadedCase = place.words[3];
+  const int half = boxSpan / 2;
+  boxOriginZ = z - half;
+  boxOriginY = y - half;
+  boxOriginX = x - half;
+}
+
+void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
+  if (this == &o) return;
+  clearCacheMode();
+  featurePool = o.featurePool;
+  boxSpan = o.boxSpan;
+  boxWidth = o.boxWidth;
+  boxHeight = o.boxHeight;
+  boxDepth = o.boxDepth;
+  folder = o.folder;
+  deleteFilters(haarFilters);
+  haarFilters.reserve(o.haarFilters.size());
+  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
+  loadedCase = o.loadedCase;
+  boxOriginZ = o.boxOriginZ;
+  boxOriginY = o.boxOriginY;
+  boxOriginX = o.boxOriginX;
+  x = o.x;
+  y = o.y;
+  z = o.z;
+  volume = o.volume;
+  integral = o.integral;
+  curvature = o.curvature;
+  principal1 = o.principal1;
+  principal2 = o.principal2;
+  shapeIndex = o.shapeIndex;
+  curvedness = o.curvedness;
+  atlas = o.atlas;
+  contextOffsets = o.contextOffsets;
+  contextVolumes = o.contextVolumes;
+  peakScale = o.peakScale;
+  intensityMean = o.intensityMean;
+  intensityScale = o.intensityScale;
+  numContextMaps = o.numContextMaps;
+  gradient = o.gradient;
+  gradient.SetVolume(volume);
+  failedAtlasPath_ = o.failedAtlasPath_;
+  atlasFailed_ = o.atlasFailed_;
+  dataStamp_ = o.dataStamp_;
+}
+
 void Edg3DSample::setDirectory(const char* text) {
   if (text) folder = text;
 }
@@ -39,6 +125,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
   const int c = record.caseNumber;
   if (c == loadedCase) return;
   loadedCase = c;
+  touchData();
 
   clearContextVolumes();
   // Start from empty volumes so that a file that does not load leaves no earlier
@@ -77,13 +164,14 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
   volume = v;
+  touchData();
   buildIntegral();
   estimateIntensityRange();
   gradient.SetVolume(volume);
 }
 
 void Edg3DSample::setContextVolumes(const HeapMatrix3D<unsigned char>* maps) {
-  clearContextVolumes();
+  clearContextVolumes();  // a new data stamp
   if (!maps || numContextMaps <= 0) return;
   contextVolumes.resize(numContextMaps);
   for (int i = 0; i < numContextMaps; ++i) contextVolumes[i] = maps[i];

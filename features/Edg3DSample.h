@@ -17,7 +17,8 @@
 // per case load in setPosition and once per setVolume.
 //
 // Threads: a sample is used by one thread at a time; a parallel loop gives each
-// worker its own sample.
+// worker its own sample (workerCopy: a deep copy of volumes, maps, filters and
+// position, without a draw).
 #include <array>
 #include <string>
 #include <vector>
@@ -37,6 +38,20 @@ class Edg3DSample : public PbtSample {
   Edg3DSample();
   ~Edg3DSample() override;
 
+  // A deep copy of this sample's state (see PbtSample::workerCopy); draws nothing.
+  // Null for a class derived from it (Object3DSample has its own), which must
+  // override both workerCopy and getPlace to be shared among workers.
+  Edg3DSample* workerCopy() const override;
+  // Place: (x, y, z, loaded case) and the data stamp; false while an atlas feature of
+  // the pool would still load the atlas file.
+  bool getPlace(Place& place) const override;
+  void moveTo(const Place& place) override;
+  uint64_t dataStamp() const override { return dataStamp_; }
+  // A new data stamp. Called by every member that changes the volumes or maps; code
+  // that writes the public volumes directly calls it too, so that worker copies
+  // taken earlier are not used with stale data.
+  void touchData();
+
   // The value of `fid` at the current voxel (see Edg3DSample_values.cpp).
   float computeFeature(const PbtFid& fid) override;
 
@@ -55,7 +70,10 @@ class Edg3DSample : public PbtSample {
   // Copies the first numContextMaps volumes of `maps` (the caller passes at least
   // that many).
   virtual void setContextVolumes(const HeapMatrix3D<unsigned char>* maps);
-  virtual void clearContextVolumes() { contextVolumes.clear(); }
+  virtual void clearContextVolumes() {
+    contextVolumes.clear();
+    touchData();
+  }
   virtual Curvature3D<unsigned char>& getDerivedVolumes() { return curvature; }
   virtual void setScale(float s) { intensityScale = s; }
 
@@ -123,6 +141,9 @@ class Edg3DSample : public PbtSample {
   int numContextMaps = 4;
 
  protected:
+  // Every member of `other` into this sample (Haar filters deep-copied, the gradient
+  // pointed at this sample's volume); compute mode. No draw, no file.
+  void copyStateFrom(const Edg3DSample& other);
   // Voxel of `volume` with the indexes held inside it; the volume is not empty.
   int voxel(int zz, int yy, int xx) const;
   // The atlas value at the current voxel; an empty atlas is first loaded from
@@ -133,4 +154,5 @@ class Edg3DSample : public PbtSample {
 
   std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
   bool atlasFailed_ = false;
+  uint64_t dataStamp_ = 0;
 };

@@ -289,6 +289,7 @@ float Edg3DSample::atlasFeatureValue() {
   if (atlas.NumElements() <= 0) {
     // A path that failed once is neither opened nor reported again; its features stay 0.
     if (!atlasFailed_ || failedAtlasPath_ != gAtlasPath) {
+      touchData();
       if (!atlas.Load(gAtlasPath)) {
         atlas.Clear();
         atlasFailed_ = true;

@@ -1,5 +1,7 @@
 #include "features/Object3DSample.h"
 
+#include <typeinfo>
+
 #include "features/FeatureFlags.h"
 
 Object3DSample::Object3DSample(int maps, int radius) {
@@ -7,6 +9,14 @@ Object3DSample::Object3DSample(int maps, int radius) {
   boxWidth = boxHeight = boxDepth = 2 * radius + 1;
   numContextMaps = maps;
   Object3DSample::buildFeaturePool();
+}
+
+Object3DSample* Object3DSample::workerCopy() const {
+  // A derived class may hold state or compute features of its own: it copies itself.
+  if (typeid(*this) != typeid(Object3DSample)) return nullptr;
+  Object3DSample* copy = new Object3DSample(Empty{});
+  copy->copyStateFrom(*this);
+  return copy;
 }
 
 void Object3DSample::buildFeaturePool() {

@@ -12,6 +12,9 @@ class Object3DSample : public Edg3DSample {
   // Box of 2 * radius + 1 voxels on each axis; builds the pool.
   Object3DSample(int numContextMaps, int radius);
 
+  // A deep copy (pool included, not rebuilt); draws nothing.
+  Object3DSample* workerCopy() const override;
+
   // By gFeatureVersion: 0 intensity, location, derivative, Haar (version 0), context;
   // 1 atlas first, then the same with the version-1 Haar family; any other: context.
   void buildFeaturePool() override;
@@ -19,4 +22,9 @@ class Object3DSample : public Edg3DSample {
   virtual void addHaarFeaturesVersion0(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
   virtual void addHaarFeaturesVersion1(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
   virtual HeapMatrix3D<unsigned char>& getAtlasVolume() { return atlas; }
+
+ private:
+  struct Empty {};
+  // An empty sample with no pool, filled by workerCopy.
+  explicit Object3DSample(Empty) {}
 };

@@ -1,10 +1,12 @@
 #include "models/GaussianMixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "platform/Fatal.h"
+#include "platform/ParallelFor.h"
 
 namespace {
 
@@ -116,7 +118,19 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
   if (n < 1 || K < 1 || d < 1 || samples.Cols() < d) return 0;
 
   std::vector<double> resp(static_cast<size_t>(n) * K);
-  std::vector<double> density(K), diff(d), row(d), point(d);
+  std::vector<double> logTerms(static_cast<size_t>(n));
+  struct Scratch {
+    std::vector<double> density, diff, row, point;
+  };
+  std::vector<Scratch> scratch(static_cast<size_t>(std::max(1, WorkerCount())));
+  // At least 16 elements each, so that no two workers write into one cache line.
+  const size_t kPad = 16;
+  for (Scratch& own : scratch) {
+    own.density.assign(std::max(static_cast<size_t>(K), kPad), 0.0);
+    own.diff.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
+    own.row.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
+    own.point.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
+  }
   std::vector<ComponentInverse> inverses(K);
   double previous = -1e10;
   int cycle = 0;
@@ -127,40 +141,45 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
     // E-step. The inverses depend only on the covariances, so they are formed once a
     // cycle; the densities are those ComponentDensity gives.
     for (int k = 0; k < K; ++k) inverses[k] = InvertCovariance(covariances[k]);
-    double logLikelihood = 0.0;
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < d; ++j) point[j] = samples(i, j);
+    // A covariance that does not invert gives the first sample a density of 0, which
+    // ends the run; report it here, as the sample loop would, before any worker starts.
+    for (int k = 0; k < K; ++k) {
+      if (inverses[k].ok) continue;
+      ReportFailedInversion(k);
+      std::printf("%f\n", 0.0);
+      FatalExit(1, "Error: Null probability. Abort.\n");
+    }
+    // Per-sample densities and responsibilities on every worker (scratch per worker);
+    // the log-likelihood is summed afterwards in sample order.
+    ParallelFor(0, n, [&](int i, int w) {
+      Scratch& own = scratch[static_cast<size_t>(w)];
+      for (int j = 0; j < d; ++j) own.point[j] = samples(i, j);
       double s = 0.0;
       for (int k = 0; k < K; ++k) {
-        double p = 0.0;
-        if (inverses[k].ok) {
-          p = Density(point.data(), means, k, inverses[k], d, diff.data(), row.data());
-        } else {
-          ReportFailedInversion(k);
-        }
-        if (p == 0.0) {
-          std::printf("%f\n", p);
-          FatalExit(1, "Error: Null probability. Abort.\n");
-        }
-        density[k] = p;
+        const double p = Density(own.point.data(), means, k, inverses[k], d, own.diff.data(), own.row.data());
+        own.density[k] = p;
         s += weights[k] * p;
       }
-      logLikelihood += std::log(s);
-      for (int k = 0; k < K; ++k) resp[static_cast<size_t>(i) * K + k] = weights[k] * density[k] / s;
-    }
+      logTerms[static_cast<size_t>(i)] = std::log(s);
+      for (int k = 0; k < K; ++k) resp[static_cast<size_t>(i) * K + k] = weights[k] * own.density[k] / s;
+    });
+    double logLikelihood = 0.0;
+    for (int i = 0; i < n; ++i) logLikelihood += logTerms[static_cast<size_t>(i)];
 
     const double meanLogLikelihood = logLikelihood / n;
     if (std::fabs(meanLogLikelihood / previous - 1.0) < kStopTolerance) break;
     previous = meanLogLikelihood;
 
-    // M-step.
-    for (int k = 0; k < K; ++k) {
+    // M-step: the components are independent items (each sums over the samples in
+    // sample order), shared among the workers.
+    ParallelFor(0, K, [&](int k, int w) {
+      std::vector<double>& delta = scratch[static_cast<size_t>(w)].diff;
       double nk = 0.0;
       for (int i = 0; i < n; ++i) nk += resp[static_cast<size_t>(i) * K + k];
       if (!(nk > 0.0) || !std::isfinite(nk)) {
         // No responsibility: the component keeps its shape and drops out of the mixture.
         weights[k] = 0.0;
-        continue;
+        return;
       }
       weights[k] = nk / n;
       Vector2 sum(d);
@@ -173,14 +192,14 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
       Matrix2 scatter(d, d);
       for (int i = 0; i < n; ++i) {
         const double r = resp[static_cast<size_t>(i) * K + k];
-        for (int a = 0; a < d; ++a) diff[a] = samples(i, a) - mean[a];
+        for (int a = 0; a < d; ++a) delta[a] = samples(i, a) - mean[a];
         for (int a = 0; a < d; ++a)
-          for (int b = 0; b < d; ++b) scatter(a, b) += r * diff[a] * diff[b];
+          for (int b = 0; b < d; ++b) scatter(a, b) += r * delta[a] * delta[b];
       }
       Matrix2 covariance = scatter / nk;
       for (int a = 0; a < d; ++a) covariance(a, a) += kRegularisation;
       covariances[k] = covariance;
-    }
+    });
   }
   return cycle;
 }

@@ -1,5 +1,6 @@
 #include "models/Kro_AppearDiscrmModel.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "features/Object3DSample.h"
@@ -9,6 +10,7 @@
 #include "numerics/TextFunctions.h"
 #include "platform/Conversions.h"
 #include "platform/NativePath.h"
+#include "platform/ParallelFor.h"
 
 namespace {
 
@@ -141,6 +143,24 @@ void Kro_AppearDiscrmModel::PrepareEvaluation() {
   provider->computeFeature(atlasFeature);
 }
 
+std::vector<std::unique_ptr<Object3DSample>> Kro_AppearDiscrmModel::WorkerSamples(int items) const {
+  std::vector<std::unique_ptr<Object3DSample>> copies;
+  const int workers = std::min(WorkerCount(), std::max(items, 1));
+  for (int w = 1; w < workers; ++w) {
+    copies.emplace_back(provider->workerCopy());
+    if (!copies.back()) return {};  // a provider that cannot be copied works alone
+  }
+  return copies;
+}
+
+void Kro_AppearDiscrmModel::ForEachRow(int rows, size_t copies, const std::function<void(int, int)>& body) {
+  if (copies + 1 < static_cast<size_t>(std::min(WorkerCount(), std::max(rows, 1)))) {
+    for (int row = 0; row < rows; ++row) body(row, 0);
+  } else {
+    ParallelFor(0, rows, body);
+  }
+}
+
 void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int passes, bool withContext) {
   const int d0 = BoxDim0(box), d1 = BoxDim1(box), d2 = BoxDim2(box);
   for (int c = 0; c < numClasses; ++c) {
@@ -148,17 +168,24 @@ void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int pa
     probs[c].Fill(0);
   }
   PrepareEvaluation();
-  VectorQo<double> scratch;
-  VectorQo<double> out(numClasses);
+  // One item per row of the box; worker 0 evaluates with the provider, the others
+  // with copies of it taken after the atlas is loaded, so no worker opens a file.
+  const int rows = d0 * d1;
+  std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
   for (int k = 0; k < passes; ++k) {
-    for (int dz = 0; dz < d0; ++dz)
-      for (int dy = 0; dy < d1; ++dy)
-        for (int dx = 0; dx < d2; ++dx) {
-          EvaluatePosterior(*provider, scratch, out, box.z0 + dz, box.y0 + dy, box.x0 + dx, k);
-          for (int c = 0; c < numClasses; ++c) probs[c](dz, dy, dx) = ProbabilityByte(out[c]);
-        }
+    ForEachRow(rows, copies.size(), [&](int row, int w) {
+      Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
+      // Vectors of the row's own: workers never share a cache line of them.
+      VectorQo<double> scratch, out(numClasses);
+      const int dz = row / d1, dy = row % d1;
+      for (int dx = 0; dx < d2; ++dx) {
+        EvaluatePosterior(sample, scratch, out, box.z0 + dz, box.y0 + dy, box.x0 + dx, k);
+        for (int c = 0; c < numClasses; ++c) probs[c](dz, dy, dx) = ProbabilityByte(out[c]);
+      }
+    });
     if (!withContext) continue;
     provider->setContextVolumes(probs);
+    for (std::unique_ptr<Object3DSample>& copy : copies) copy->setContextVolumes(probs);
     std::printf("context iteration %d\n", k + 1);
     std::fflush(stdout);
   }
@@ -189,14 +216,17 @@ void Kro_AppearDiscrmModel::FastLabelMap(HeapMatrix3D<unsigned char>& labels, bo
   work.SetSize(BoxDim0(box) / 2, BoxDim1(box) / 2, BoxDim2(box) / 2);
   work.Fill(0);
   PrepareEvaluation();
-  VectorQo<double> scratch;
-  VectorQo<double> out(numClasses);
-  for (int i = 0; i < work.dim0(); ++i)
-    for (int j = 0; j < work.dim1(); ++j)
-      for (int l = 0; l < work.dim2(); ++l) {
-        EvaluatePosterior(*provider, scratch, out, box.z0 + 2 * i, box.y0 + 2 * j, box.x0 + 2 * l, 0);
-        work(i, j, l) = LowByte(MaxIndex(out));
-      }
+  const int rows = work.dim0() * work.dim1();
+  std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
+  ForEachRow(rows, copies.size(), [&](int row, int w) {
+    Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
+    VectorQo<double> scratch, out(numClasses);
+    const int i = row / work.dim1(), j = row % work.dim1();
+    for (int l = 0; l < work.dim2(); ++l) {
+      EvaluatePosterior(sample, scratch, out, box.z0 + 2 * i, box.y0 + 2 * j, box.x0 + 2 * l, 0);
+      work(i, j, l) = LowByte(MaxIndex(out));
+    }
+  });
   work.KeepLargestComponents(secondComponent);
   const HeapMatrix3D<unsigned char>& src = *sourceVolume;
   labels.SetSize(src.dim0(), src.dim1(), src.dim2());
@@ -209,16 +239,33 @@ void Kro_AppearDiscrmModel::FastLabelMap(HeapMatrix3D<unsigned char>& labels, bo
       }
 }
 
-float Kro_AppearDiscrmModel::EdgeProbability(int, int, int) { return 0.0f; }
+float Kro_AppearDiscrmModel::EdgeProbability(int z, int y, int x) {
+  return provider ? EdgeProbabilityWith(*provider, z, y, x) : 0.0f;
+}
+
+float Kro_AppearDiscrmModel::EdgeProbabilityWith(Object3DSample&, int, int, int) const { return 0.0f; }
 
 void Kro_AppearDiscrmModel::ComputeEdgeVolume() {
   if (!sourceVolume) return;
   const int d0 = BoxDim0(box), d1 = BoxDim1(box), d2 = BoxDim2(box);
   edgeVolume.SetSize(d0, d1, d2);
-  for (int dz = 0; dz < d0; ++dz)
-    for (int dy = 0; dy < d1; ++dy)
-      for (int dx = 0; dx < d2; ++dx)
-        edgeVolume(dz, dy, dx) = ProbabilityByte(EdgeProbability(box.z0 + dz, box.y0 + dy, box.x0 + dx));
+  if (!provider) {
+    for (int dz = 0; dz < d0; ++dz)
+      for (int dy = 0; dy < d1; ++dy)
+        for (int dx = 0; dx < d2; ++dx)
+          edgeVolume(dz, dy, dx) = ProbabilityByte(EdgeProbability(box.z0 + dz, box.y0 + dy, box.x0 + dx));
+    return;
+  }
+  PrepareEvaluation();
+  const int rows = d0 * d1;
+  std::vector<std::unique_ptr<Object3DSample>> copies = WorkerSamples(rows);
+  ForEachRow(rows, copies.size(), [&](int row, int w) {
+    Object3DSample& sample = w == 0 ? *provider : *copies[w - 1];
+    const int dz = row / d1, dy = row % d1;
+    for (int dx = 0; dx < d2; ++dx)
+      edgeVolume(dz, dy, dx) =
+          ProbabilityByte(EdgeProbabilityWith(sample, box.z0 + dz, box.y0 + dy, box.x0 + dx));
+  });
 }
 
 bool Kro_AppearDiscrmModel::LoadEdgeVolume(const std::string& folder, const std::string& name) {

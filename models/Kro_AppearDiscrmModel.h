@@ -25,6 +25,7 @@
 // ProbabilityMaps, FastLabelMap and ComputeEdgeVolume; without a volume they do
 // nothing (Segment returns false).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,9 +71,12 @@ class Kro_AppearDiscrmModel {
   virtual void Posterior(VectorQo<double>& out, int z, int y, int x, int k);
   // One pass (k = 0) without context into `probs` (numClasses volumes), no labelling.
   virtual void ProbabilityMaps(HeapMatrix3D<unsigned char>* probs);
-  // Probability of an edge at a voxel; 0 in this base.
+  // Probability of an edge at a voxel, through the provider (EdgeProbabilityWith).
   virtual float EdgeProbability(int z, int y, int x);
-  // edgeVolume := the edge probability byte of every voxel of the box.
+  // The same with `sample` (the provider or a worker's copy); 0 in this base.
+  virtual float EdgeProbabilityWith(Object3DSample& sample, int z, int y, int x) const;
+  // edgeVolume := the edge probability byte of every voxel of the box, shared among
+  // the workers (ParallelFor) with a copy of the provider each.
   virtual void ComputeEdgeVolume();
   // Reads edgeVolume from "<folder>/<base name of name>_edge.3dm"; false when it does
   // not read.
@@ -138,6 +142,13 @@ class Kro_AppearDiscrmModel {
   bool usesAtlas = false;
 
  private:
-  // Fills the probability volumes for passes first .. last - 1 (context between).
+  // Copies of the provider for workers 1 .. of a loop over `items` (worker 0 uses the
+  // provider itself); no draw, no file.
+  std::vector<std::unique_ptr<Object3DSample>> WorkerSamples(int items) const;
+  // ParallelFor over the rows when there is a sample for every worker, else in order
+  // on this thread with worker 0.
+  static void ForEachRow(int rows, size_t copies, const std::function<void(int row, int worker)>& body);
+  // Fills the probability volumes for passes first .. last - 1 (context between),
+  // one row of the box per ParallelFor item.
   void RunPasses(HeapMatrix3D<unsigned char>* probs, int passes, bool withContext);
 };

@@ -78,10 +78,10 @@ void Kro_AppearDiscrmModelKro40::EvaluatePosterior(Object3DSample& sample, Vecto
   ApplyLift(out);
 }
 
-float Kro_AppearDiscrmModelKro40::EdgeProbability(int z, int y, int x) {
-  if (!edgeClassifier.hasChildren() || !provider || !InsideInner(z, y, x)) return 0.0f;
-  Position(*provider, z, y, x);
+float Kro_AppearDiscrmModelKro40::EdgeProbabilityWith(Object3DSample& sample, int z, int y, int x) const {
+  if (!edgeClassifier.hasChildren() || !InsideInner(z, y, x)) return 0.0f;
+  Position(sample, z, y, x);
   VectorQo<double> p;
-  edgeClassifier.treePosterior(p, provider.get());
+  edgeClassifier.treePosterior(p, &sample);
   return ElementCount(p) > 1 ? static_cast<float>(p[1]) : 0.0f;
 }

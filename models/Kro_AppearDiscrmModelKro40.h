@@ -17,7 +17,7 @@ class Kro_AppearDiscrmModelKro40 : public Kro_AppearDiscrmModel {
                          int x, int k) const override;
   // Entry 1 of the edge tree's posterior inside the inner box; 0 outside it and
   // without an edge tree.
-  float EdgeProbability(int z, int y, int x) override;
+  float EdgeProbabilityWith(Object3DSample& sample, int z, int y, int x) const override;
 
   const HeapMatrix3D<unsigned char>& Known() const { return known; }
 

@@ -4,6 +4,7 @@
 
 #include "numerics/HistogramFunctions.h"
 #include "platform/Conversions.h"
+#include "platform/ParallelFor.h"
 
 namespace {
 
@@ -50,9 +51,10 @@ void ConvolveAlongAxis(SimpleMatrix3D<float>& out, const SimpleMatrix3D<float>& 
   const int nz = in.dim0(), ny = in.dim1(), nx = in.dim2();
   const int half = (taps - 1) / 2;
   const int n = Extent(in, axis - 1);
-  // Every element sums its taps in the order t = 0 .. taps - 1, whatever the loop order.
-  for (int z = 0; z < nz; ++z)
-    for (int y = 0; y < ny; ++y) {
+  // Every element sums its taps in the order t = 0 .. taps - 1, whatever the loop order;
+  // the rows (z, y) are independent items shared among the workers.
+  ParallelFor(0, nz * ny, [&](int row, int) {
+      const int z = row / ny, y = row % ny;
       float* o = &result(z, y, 0);
       if (axis == 3) {
         const float* src = &in(z, y, 0);
@@ -66,7 +68,7 @@ void ConvolveAlongAxis(SimpleMatrix3D<float>& out, const SimpleMatrix3D<float>& 
           for (int x = 0; x < nx; ++x) o[x] += k * static_cast<double>(src[x]);
         }
       }
-    }
+  });
   out = result;
 }
 
@@ -85,7 +87,7 @@ void SuppressNonMaxima(SimpleMatrix3D<float>& out, const SimpleMatrix3D<float>& 
       }
   const float threshold = lo + (hi - lo) * fraction;
 
-  for (int z = 2; z < nz - 2; ++z)
+  ParallelFor(2, nz - 2, [&](int z, int) {
     for (int y = 2; y < ny - 2; ++y)
       for (int x = 2; x < nx - 2; ++x) {
         const float g[3] = {gz(z, y, x), gy(z, y, x), gx(z, y, x)};
@@ -117,6 +119,7 @@ void SuppressNonMaxima(SimpleMatrix3D<float>& out, const SimpleMatrix3D<float>& 
         }
         if (maximum) out(z, y, x) = mc;
       }
+  });
 }
 
 void MCMC_EdgeOp3D::CannyEdge(SimpleMatrix3D<float>& out, float sigma, const float* spacing) {
@@ -162,7 +165,7 @@ void MCMC_EdgeOp3D::CannyEdge(SimpleMatrix3D<float>& out, float sigma, const flo
   }
   SimpleMatrix3D<float> magnitude;
   SizeAndZero(magnitude, *this);
-  for (int z = 0; z < dim0(); ++z)
+  ParallelFor(0, dim0(), [&](int z, int) {
     for (int y = 0; y < dim1(); ++y)
       for (int x = 0; x < dim2(); ++x) {
         const float a = grad[0](z, y, x), b = grad[1](z, y, x), c = grad[2](z, y, x);
@@ -170,6 +173,7 @@ void MCMC_EdgeOp3D::CannyEdge(SimpleMatrix3D<float>& out, float sigma, const flo
         sum += c * c;
         magnitude(z, y, x) = std::sqrt(sum);
       }
+  });
   SuppressNonMaxima(out, magnitude, grad[0], grad[1], grad[2], 0.05f);
 }
 

@@ -11,6 +11,7 @@
 #include "pbt/PbtOrBoost.h"
 #include "pbt/PbtTreeWeak.h"
 #include "pbt/PbtLog.h"
+#include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
 #include "platform/SystemInfo.h"
 
@@ -63,10 +64,24 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     const double tr = ProcessorMillis();
     float bestErr = 1.0f;
     int best = -1;
+    // The stumps (one per feature, drawing nothing) train on every worker; the OR and
+    // AND cascades after them build stumps of their own (draws) and train here, in
+    // order. The best is then picked in candidate order, the first of equal errors.
+    const int stumps = p->treeDepth > 0 ? 0 : std::min(nFeat, static_cast<int>(candidates.size()));
+    std::vector<float> errors(candidates.size());
+    ParallelFor(0, stumps, [&](int i, int) {
+      PbtAdaWeakParams own = weak;
+      own.featureIndex = i;
+      if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
+      errors[static_cast<size_t>(i)] = static_cast<float>(candidates[static_cast<size_t>(i)]->train(set, &own));
+    });
     for (size_t i = 0; i < candidates.size(); ++i) {
       weak.featureIndex = static_cast<int>(i);
       if (i < pool.size()) weak.fid = pool[i];
-      const float e = static_cast<float>(candidates[i]->train(set, &weak));
+      if (static_cast<int>(i) >= stumps) errors[i] = static_cast<float>(candidates[i]->train(set, &weak));
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      const float e = errors[i];
       if (e < bestErr) {
         bestErr = e;
         best = static_cast<int>(i);

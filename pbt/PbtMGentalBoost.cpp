@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "pbt/PbtLog.h"
+#include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
 #include "platform/SystemInfo.h"
 
@@ -189,10 +190,18 @@ double PbtMGentalBoost::trainMulti(PbtMSampleSet& set, PbtAdaBoostParams& p) {
     const double tr = ProcessorMillis();
     float best = 1.0f;
     int bestIndex = 0;
+    // The functions a first training adds (one draw each) are added here, in feature
+    // order, so that the training below draws nothing and can run on every worker.
+    for (int j = 0; j < nFeatures; ++j) candidates[static_cast<size_t>(j)]->sizeFunctions(set.numClasses());
+    std::vector<float> errors(static_cast<size_t>(nFeatures));
+    ParallelFor(0, nFeatures, [&](int j, int) {
+      PbtMGentalWeakParams own = q;
+      own.fid = pool[static_cast<size_t>(j)];
+      own.featureIndex = j;
+      errors[static_cast<size_t>(j)] = candidates[static_cast<size_t>(j)]->trainMulti(set, own);
+    });
     for (int j = 0; j < nFeatures; ++j) {
-      q.fid = pool[static_cast<size_t>(j)];
-      q.featureIndex = j;
-      const float e = candidates[static_cast<size_t>(j)]->trainMulti(set, q);
+      const float e = errors[static_cast<size_t>(j)];
       if (e < best) {
         best = e;
         bestIndex = j;

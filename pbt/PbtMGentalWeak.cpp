@@ -77,6 +77,10 @@ bool PbtMGentalWeak::read(BinaryReader& in) {
   return true;
 }
 
+void PbtMGentalWeak::sizeFunctions(int n) {
+  functions.resize(static_cast<size_t>(n > 0 ? n : 0));  // deliberate: one draw per function added
+}
+
 float PbtMGentalWeak::trainMulti(PbtMSampleSet& set, PbtMGentalWeakParams& q) {
   const int f = q.featureIndex;
   const int numClasses = set.numClasses();

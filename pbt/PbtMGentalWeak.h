@@ -71,6 +71,9 @@ class PbtMGentalWeak : public PbtClassifier {
   // q.featureIndex; returns the weighted error of the best-class rule over the
   // active samples, rounded to float.
   virtual float trainMulti(PbtMSampleSet& set, PbtMGentalWeakParams& q);
+  // Sizes the function list to n as training does (one draw per function added), so
+  // that a later training with n active classes draws nothing.
+  void sizeFunctions(int n);
   // out := one entry per function: entry f.slot holds f's value in the bin of v (0
   // outside its grid), then every entry is reduced by the mean of those values.
   // Entries no function names stay at -2 before the reduction.

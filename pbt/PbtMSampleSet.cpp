@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "numerics/TextFunctions.h"
+#include "pbt/PbtFeatureFill.h"
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
@@ -274,22 +275,30 @@ void PbtMSampleSet::calculateAllFeatures() {
   // Column = the entry's index within its class, so values pair with weights and
   // records by index whatever the entry order. Entries of inactive classes are
   // skipped, and so are indices outside their class (out of contract).
-  VectorQo<float> values;
+  // The entries are positioned here in order; their features are computed on the
+  // workers (PbtFeatureFill) and stored, with the ranges, in entry order. The tag
+  // indexes the (class, index) pairs of the entries added.
+  std::vector<std::pair<int, int>> tags;
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+    const int cls = tags[static_cast<size_t>(tag)].first, index = tags[static_cast<size_t>(tag)].second;
+    std::vector<std::vector<float>>& rows = cacheRows[static_cast<size_t>(slotOfClass[static_cast<size_t>(cls)])];
+    for (int f = 0; f < n; ++f) {
+      const float v = values[f];
+      rows[static_cast<size_t>(f)][static_cast<size_t>(index)] = v;
+      if (static_cast<double>(v) < featureMin[f]) featureMin[f] = v;
+      if (static_cast<double>(v) > featureMax[f]) featureMax[f] = v;
+    }
+  });
   int c = 0, i = 0;
   reset();
   while (next(c, i)) {
     if (!isActiveClass(c) || i < 0 || i >= classCount[c]) continue;
     PbtSample* p = current();  // compute mode: featuresCached is still 0
     if (p == nullptr) continue;
-    const int n = std::min(p->computeAllFeatures(values), nFeatures);
-    std::vector<std::vector<float>>& rows = cacheRows[static_cast<size_t>(slotOfClass[static_cast<size_t>(c)])];
-    for (int f = 0; f < n; ++f) {
-      const float v = values[f];
-      rows[static_cast<size_t>(f)][static_cast<size_t>(i)] = v;
-      if (static_cast<double>(v) < featureMin[f]) featureMin[f] = v;
-      if (static_cast<double>(v) > featureMax[f]) featureMax[f] = v;
-    }
+    tags.emplace_back(c, i);
+    fill.add(p, static_cast<int>(tags.size()) - 1);
   }
+  fill.finish();
   featuresCached = 1;
 }
 

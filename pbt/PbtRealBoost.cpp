@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "pbt/PbtLog.h"
+#include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
 #include "platform/SystemInfo.h"
 
@@ -126,10 +127,17 @@ float PbtRealBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     const double tr = ProcessorMillis();
     float best = 1.0f;
     int bestIndex = 0;
+    // Each candidate trains on its own feature (no draw); the best is then picked in
+    // feature order, the first of equal errors winning.
+    std::vector<float> errors(static_cast<size_t>(n));
+    ParallelFor(0, n, [&](int j, int) {
+      PbtRealWeakParams own = q;
+      own.featureIndex = j;
+      own.fid = pool[static_cast<size_t>(j)];
+      errors[static_cast<size_t>(j)] = candidates[static_cast<size_t>(j)]->train(set, &own);
+    });
     for (int j = 0; j < n; ++j) {
-      q.featureIndex = j;
-      q.fid = pool[static_cast<size_t>(j)];
-      const float e = candidates[static_cast<size_t>(j)]->train(set, &q);
+      const float e = errors[static_cast<size_t>(j)];
       if (e < best) {
         best = e;
         bestIndex = j;

@@ -8,6 +8,7 @@
 // entry's column. Then getFeatureValue reads table[fid.poolIndex][column] and
 // computeFeature is not called. The table is owned by the sample set; the set
 // switches the sample back to compute mode when it frees the cache.
+#include <cstdint>
 #include <vector>
 
 #include "numerics/VectorQo.h"
@@ -30,6 +31,27 @@ class PbtSample {
   virtual void renderImage(Raster<unsigned char>&) {}
 
   int numFeatures() const { return static_cast<int>(featurePool.size()); }
+
+  // A new sample in compute mode holding a copy of this one's data, pool and position,
+  // for one worker of a parallel loop; the caller owns it. Taking the copy draws
+  // nothing and opens no file. Null (the base) when the sample cannot be copied: the
+  // callers then keep to the one shared sample.
+  virtual PbtSample* workerCopy() const { return nullptr; }
+
+  // Where the sample stands, for worker copies to follow it: four position words and
+  // the stamp of the data (volumes, maps) the sample holds, which changes whenever that
+  // data changes. False (the base) when the sample cannot say, or when computing a
+  // feature here could open a file or draw: such an entry is computed with the shared
+  // sample, on the calling thread.
+  struct Place {
+    int32_t words[4] = {0, 0, 0, 0};
+    uint64_t dataStamp = 0;
+  };
+  virtual bool getPlace(Place&) const { return false; }
+  // Moves this sample (a worker copy holding data of the same stamp) to `place`.
+  virtual void moveTo(const Place&) {}
+  // The stamp of the data this sample holds (see getPlace); 0 in the base.
+  virtual uint64_t dataStamp() const { return 0; }
 
   // Compute mode: computeFeature(fid). Cache mode: cacheTable[fid.poolIndex][cacheColumn],
   // without a range check: callers use only features of the pool that the set numbered.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "pbt/PbtFeatureFill.h"
 #include "pbt/PbtLog.h"
 #include "pbt/PbtSampleDump.h"
 #include "platform/Fatal.h"
@@ -169,7 +170,14 @@ void PbtSampleSet::calculateAllFeatures() {
 
   // Column = the entry's sample index, so values pair with weights by index whatever
   // the entry order. Entries outside their class are out of contract and skipped.
-  VectorQo<float> values;
+  // The entries are positioned here in order; their features are computed on the
+  // workers (PbtFeatureFill). The tag is the sample index, negative for a negative.
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+    const bool positive = tag >= 0;
+    const int s = positive ? tag : -tag - 1;
+    std::vector<std::vector<float>>& rows = positive ? posRows : negRows;
+    for (int f = 0; f < n; ++f) rows[f][s] = values[f];
+  });
   reset();
   while (hasNext()) {
     const bool positive = next();
@@ -177,10 +185,9 @@ void PbtSampleSet::calculateAllFeatures() {
     if (s < 0 || s >= (positive ? numPos : numNeg)) continue;
     PbtSample* p = current();  // compute mode: featuresCached is still 0
     if (p == nullptr) continue;
-    const int n = std::min(p->computeAllFeatures(values), nFeatures);
-    std::vector<std::vector<float>>& rows = positive ? posRows : negRows;
-    for (int f = 0; f < n; ++f) rows[f][s] = values[f];
+    fill.add(p, positive ? s : -s - 1);
   }
+  fill.finish();
   featuresCached = 1;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
 
 namespace {
@@ -110,11 +111,20 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   std::vector<std::unique_ptr<PbtAdaWeak>> candidates;
   float err = 1.0f;
   int best = -1;
+  // The stumps are built here in feature order (their draws as before: training
+  // draws nothing), trained on every worker, and the best picked in feature order.
   for (int i = 0; i < n; ++i) {
     candidates.emplace_back(new PbtAdaWeak());  // deliberate: one stump per feature (two draws)
-    if (static_cast<size_t>(i) < pool.size()) stumpParams.fid = pool[static_cast<size_t>(i)];
-    stumpParams.featureIndex = i;
-    const float e = candidates.back()->train(set, &stumpParams);
+  }
+  std::vector<float> errors(static_cast<size_t>(n));
+  ParallelFor(0, n, [&](int i, int) {
+    PbtAdaWeakParams own = stumpParams;
+    if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
+    own.featureIndex = i;
+    errors[static_cast<size_t>(i)] = candidates[static_cast<size_t>(i)]->train(set, &own);
+  });
+  for (int i = 0; i < n; ++i) {
+    const float e = errors[static_cast<size_t>(i)];
     if (e < err) {
       err = e;
       best = i;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include "platform/ParallelFor.h"
 
 namespace fs = std::filesystem;
 
@@ -161,3 +162,6 @@ std::string MaskSourceLines(const std::string& text) {
   }
   return out + text.substr(at);
 }
+
+ScopedWorkerCount::ScopedWorkerCount(int workers) { SetWorkerCount(workers); }
+ScopedWorkerCount::~ScopedWorkerCount() { SetWorkerCount(0); }

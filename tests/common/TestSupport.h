@@ -47,3 +47,12 @@ std::string MaskTimes(const std::string& text);
 // Replaces every "img/AnalyzeHeader.cpp: <line>: " prefix of the header layer's
 // messages with "P: ", so messages compare without their line numbers.
 std::string MaskSourceLines(const std::string& text);
+
+// Sets the parallel-for worker count for a scope, back to the default afterwards.
+class ScopedWorkerCount {
+ public:
+  explicit ScopedWorkerCount(int workers);
+  ~ScopedWorkerCount();
+  ScopedWorkerCount(const ScopedWorkerCount&) = delete;
+  ScopedWorkerCount& operator=(const ScopedWorkerCount&) = delete;
+};

@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "features/Edg3DSample.h"
+#include "features/FeatureFlags.h"
+#include "features/Object3DSample.h"
+#include "TestSupport.h"
+#include "numerics/UniformRandom.h"
 
 namespace {
 
@@ -193,6 +200,78 @@ TEST(Edg3DSampleSetTest, CloneCopiesRecordsAndClearEmptiesThem) {
   EXPECT_TRUE(set.negRecords.empty());
   EXPECT_EQ(set.numEntries(), 0);
   set.setSample(nullptr);
+}
+
+// The feature cache of a set whose entries visit two cases (with context maps for
+// one of them), in runs and alternating: the table and the random sequence.
+struct CacheRun {
+  std::vector<std::vector<float>> pos, neg;
+  long long draws = 0;
+};
+
+CacheRun FillCache(const std::string& folder, int workers) {
+  ScopedWorkerCount count(workers);
+  ResetUniformRandomForTesting();
+  Edg3DSampleSet set;
+  auto* sample = new Object3DSample(2, 2);
+  sample->setDirectory(folder.c_str());
+  set.setSample(sample);
+  set.setOwnsSample(true);
+  EdgSampleSetParams params;
+  set.init(params);
+  const int nPos = 60, nNeg = 50;
+  for (int i = 0; i < nPos; ++i) set.posRecords.push_back(Rec(i < 25 || i % 7 == 0 ? 0 : 1, i % 9, 2 + i % 5, i % 11));
+  for (int i = 0; i < nNeg; ++i) set.negRecords.push_back(Rec(i % 3 == 0 ? 1 : 0, 8 - i % 9, i % 10, 3));
+  const int features = sample->numFeatures();
+  set.allocate(features, nPos, nNeg);
+  set.initWeights(nPos, nNeg, 0.5f);
+  for (int e = 0, p = 0, n = 0; e < nPos + nNeg; ++e) {
+    const bool positive = (e % 3 != 2 && p < nPos) || n >= nNeg;
+    set.setEntry(e, positive ? p++ : n++, positive ? 1 : 0);
+  }
+  set.calculateAllFeatures();
+  CacheRun run;
+  for (int positive = 0; positive < 2; ++positive) {
+    float** table = set.getFeatureTable(positive == 1);
+    const int n = positive ? nPos : nNeg;
+    std::vector<std::vector<float>>& out = positive ? run.pos : run.neg;
+    for (int f = 0; f < features; ++f) out.emplace_back(table[f], table[f] + n);
+  }
+  run.draws = UniformRandomDrawCountForTesting();
+  return run;
+}
+
+TEST(Edg3DSampleSetTest, FeatureCacheOfSeveralWorkersIsThatOfOne) {
+  const int savedVersion = gFeatureVersion, savedContext = gContextAvailable;
+  gFeatureVersion = 0;
+  gContextAvailable = 1;
+  TempFolder tmp;
+  for (int c = 0; c < 2; ++c) {
+    HeapMatrix3D<unsigned char> v;
+    v.SetSize(9, 10, 11);
+    for (int z = 0; z < 9; ++z)
+      for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 11; ++x) v(z, y, x) = static_cast<unsigned char>((z * 37 + y * y * 5 + x * 11 + c * 90) % 251);
+    char name[32];
+    std::snprintf(name, sizeof name, "I%05d.3dm", c);
+    ASSERT_TRUE(v.Save(tmp.file(name)));
+    for (int m = 0; c == 1 && m < 2; ++m) {
+      std::snprintf(name, sizeof name, "I%05d_%d_prob.3dm", c, m);
+      ASSERT_TRUE(v.Save(tmp.file(name)));
+    }
+  }
+  const CacheRun one = FillCache(tmp.path(), 1);
+  const CacheRun several = FillCache(tmp.path(), 4);
+  gFeatureVersion = savedVersion;
+  gContextAvailable = savedContext;
+  ASSERT_GT(one.pos.size(), 50u);
+  EXPECT_EQ(several.draws, one.draws);
+  EXPECT_GT(one.draws, 2);  // the cases were loaded more than once
+  for (size_t f = 0; f < one.pos.size(); ++f) {
+    // Bytes, so that NaN and signed zeros compare too.
+    ASSERT_EQ(0, std::memcmp(one.pos[f].data(), several.pos[f].data(), one.pos[f].size() * sizeof(float))) << f;
+    ASSERT_EQ(0, std::memcmp(one.neg[f].data(), several.neg[f].data(), one.neg[f].size() * sizeof(float))) << f;
+  }
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "models/CBrainGMM.h"
 
 namespace {
@@ -179,4 +181,36 @@ TEST(CBrainGMMTest, FitSkipsLabelZeroAndLabelsWithoutSamples) {
   EXPECT_EQ(gmm.mixtures[2].covariances[1](0, 0), 1.0);  // no samples: as constructed
   EXPECT_GT(gmm.mixtures[1].means(0, 0), 40.0);
   EXPECT_LT(gmm.mixtures[1].means(2, 0), 52.0);
+}
+
+// Densities on every worker, the log-likelihood summed in sample order: the fit
+// (cycles, weights, means, covariances) is the one-worker fit bit for bit, in one and
+// two dimensions.
+TEST(GaussianMixtureTest, SeveralWorkersFitTheBitsOfOne) {
+  for (int d = 1; d <= 2; ++d) {
+    SCOPED_TRACE(d);
+    Matrix2 samples(3001, d);
+    for (int i = 0; i < samples.Rows(); ++i)
+      for (int j = 0; j < d; ++j)
+        samples(i, j) = 40.0 * (i % 3) + std::fmod(i * 0.618034 * (j + 1), 1.0) * 25.0 + j;
+    std::vector<std::vector<double>> bits(2);
+    std::vector<int> cycles(2);
+    for (int run = 0; run < 2; ++run) {
+      ScopedWorkerCount count(run == 0 ? 1 : 5);
+      GaussianMixture g;
+      g.InitFromData(3, samples);
+      cycles[run] = g.FitEM(samples);
+      for (int k = 0; k < 3; ++k) {
+        bits[run].push_back(g.weights[k]);
+        for (int a = 0; a < d; ++a) {
+          bits[run].push_back(g.means(k, a));
+          for (int b = 0; b < d; ++b) bits[run].push_back(g.covariances[k](a, b));
+        }
+      }
+    }
+    EXPECT_GT(cycles[0], 2);
+    EXPECT_EQ(cycles[1], cycles[0]);
+    ASSERT_EQ(bits[1].size(), bits[0].size());
+    EXPECT_EQ(0, std::memcmp(bits[0].data(), bits[1].data(), bits[0].size() * sizeof(double)));
+  }
 }

@@ -8,6 +8,8 @@
 #include "ModelFolderFixture.h"
 #include "TestSupport.h"
 #include "features/FeatureFlags.h"
+#include "features/Object3DSample.h"
+#include "numerics/UniformRandom.h"
 #include "models/Kro_AppearanceAll.h"
 #include "models/ProbabilityByte.h"
 #include "numerics/TextFunctions.h"
@@ -240,6 +242,99 @@ TEST(DiscriminativeModel, EdgeProbabilityAndEdgeVolume) {
   ASSERT_NE(edges, nullptr);
   EXPECT_NEAR(edges->operator()(3, 3, 3), 178, 1);
   EXPECT_EQ(edges->operator()(0, 0, 0), 0);
+}
+
+// A textured volume, a model whose passes read the atlas, a Haar feature and the
+// previous pass's maps, and an edge tree: every output of the voxel loops, and the
+// random sequence, with one worker and with several.
+struct ModelRun {
+  std::vector<Volume> probs;
+  Volume labels, fast, edges;
+  long long draws = 0;
+};
+
+ModelRun RunTexturedModel(const std::string& folder, int workers) {
+  ScopedWorkerCount count(workers);
+  ResetUniformRandomForTesting();
+  const int size = 17;
+  Volume source;
+  source.SetSize(size, size - 2, size + 3);
+  for (int z = 0; z < source.dim0(); ++z)
+    for (int y = 0; y < source.dim1(); ++y)
+      for (int x = 0; x < source.dim2(); ++x)
+        source(z, y, x) = static_cast<unsigned char>((z * z * 7 + y * 13 + x * x * 3 + x * y) % 241);
+  Kro_AppearanceAll all;
+  ModelRun run;
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(all.Load(folder.c_str(), nullptr));
+  all.SetWholeVolumeBox(source.dim2(), source.dim1(), source.dim0());
+  EXPECT_TRUE(all.SetVolume(source, folder.c_str(), nullptr));
+  run.probs.resize(3);
+  EXPECT_TRUE(all.Segment(nullptr, run.labels, 0.5f, run.probs.data()));
+  all.Model()->FastLabelMap(run.fast, true);
+  all.Model()->ComputeEdgeVolume();
+  testing::internal::GetCapturedStdout();
+  run.edges = all.Model()->EdgeVolumeRef();
+  run.draws = UniformRandomDrawCountForTesting();
+  return run;
+}
+
+bool SameBytes(const Volume& a, const Volume& b) {
+  if (a.dim0() != b.dim0() || a.dim1() != b.dim1() || a.dim2() != b.dim2()) return false;
+  for (int z = 0; z < a.dim0(); ++z)
+    for (int y = 0; y < a.dim1(); ++y)
+      for (int x = 0; x < a.dim2(); ++x)
+        if (a(z, y, x) != b(z, y, x)) return false;
+  return true;
+}
+
+int DistinctBytes(const Volume& v) {
+  std::vector<bool> seen(256, false);
+  int n = 0;
+  for (int z = 0; z < v.dim0(); ++z)
+    for (int y = 0; y < v.dim1(); ++y)
+      for (int x = 0; x < v.dim2(); ++x)
+        if (!seen[v(z, y, x)]) seen[v(z, y, x)] = true, ++n;
+  return n;
+}
+
+TEST(DiscriminativeModel, SeveralWorkersGiveTheBytesAndDrawsOfOne) {
+  const int savedVersion = gFeatureVersion, savedContext = gContextAvailable;
+  gFeatureVersion = 1;
+  gContextAvailable = 1;
+  TempFolder tmp;
+  WriteFileText(tmp.file("setting.txt"), Settings(3, 3, 2, "0 0 0 19 14 16") + "IntensityType: 4\n");
+  // The pool's middle Haar feature.
+  Object3DSample pool(3, 2);
+  std::vector<PbtFid> haar;
+  for (const PbtFid& f : pool.featurePool)
+    if (f.kind == 'H') haar.push_back(f);
+  ASSERT_FALSE(haar.empty());
+  const PbtFid& h = haar[haar.size() / 2];
+  WriteAtlasStumpTree(tmp.file("clf"), 1.5f, {0.2, 0.5, 0.3}, {0.5, 0.1, 0.4});
+  WriteStumpTree(tmp.file("clf1"), h, 0.0f, {0.6, 0.3, 0.1}, {0.1, 0.3, 0.6});
+  WriteContextStumpTree(tmp.file("clf2"), 2, 100.0f, {0.7, 0.2, 0.1}, {0.1, 0.2, 0.7});
+  WriteStumpTree(tmp.file("clf_edge"), h, 0.0f, {0.8, 0.2}, {0.3, 0.7});
+  Volume atlas;
+  atlas.SetSize(17, 15, 20);
+  for (int z = 0; z < 17; ++z)
+    for (int y = 0; y < 15; ++y)
+      for (int x = 0; x < 20; ++x) atlas(z, y, x) = static_cast<unsigned char>((x + y + z) % 4);
+  ASSERT_TRUE(atlas.Save(tmp.file("atlas.3dm")));
+
+  const ModelRun one = RunTexturedModel(tmp.path(), 1);
+  const ModelRun several = RunTexturedModel(tmp.path(), 6);
+  gFeatureVersion = savedVersion;
+  gContextAvailable = savedContext;
+  ASSERT_EQ(one.probs.size(), 3u);
+  EXPECT_GE(DistinctBytes(one.probs[2]), 3);  // border, and both sides of the last stump
+  EXPECT_GE(DistinctBytes(one.labels), 2);
+  EXPECT_GT(DistinctBytes(one.edges), 2);
+  for (size_t c = 0; c < 3; ++c) EXPECT_TRUE(SameBytes(one.probs[c], several.probs[c])) << "class " << c;
+  EXPECT_TRUE(SameBytes(one.labels, several.labels));
+  EXPECT_TRUE(SameBytes(one.fast, several.fast));
+  EXPECT_TRUE(SameBytes(one.edges, several.edges));
+  EXPECT_EQ(several.draws, one.draws);
 }
 
 }  // namespace

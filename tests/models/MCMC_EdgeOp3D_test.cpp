@@ -255,3 +255,42 @@ TEST(MCMC_EdgeOp3DTest, FlatSmallAndEmptyVolumesHaveNoEdges) {
         for (int x = 0; x < c.nx; ++x) EXPECT_EQ(out(z, y, x), 0);
   }
 }
+
+// Rows of the convolutions and slices of the suppression on every worker: the edge
+// strengths (with and without voxel sizes) and the byte map of one worker.
+TEST(MCMC_EdgeOp3DTest, SeveralWorkersGiveTheEdgesOfOne) {
+  HeapMatrix3D<unsigned char> in;
+  in.SetSize(19, 23, 21);
+  for (int z = 0; z < 19; ++z)
+    for (int y = 0; y < 23; ++y)
+      for (int x = 0; x < 21; ++x) {
+        const int r2 = (x - 10) * (x - 10) + (y - 11) * (y - 11) + 2 * (z - 9) * (z - 9);
+        in(z, y, x) = static_cast<unsigned char>((r2 < 60 ? 180 : 40) + (x * 7 + y * 3 + z * 5) % 17);
+      }
+  std::vector<HeapMatrix3D<unsigned char>> maps(2);
+  std::vector<std::vector<float>> strengths(2);
+  for (int run = 0; run < 2; ++run) {
+    ScopedWorkerCount count(run == 0 ? 1 : 6);
+    ComputeCannyEdgeMap(maps[run], in);
+    MCMC_EdgeOp3D op;
+    op.SetSize(19, 23, 21);
+    for (int z = 0; z < 19; ++z)
+      for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 21; ++x) op(z, y, x) = in(z, y, x);
+    const float spacing[3] = {2.0f, 1.0f, 1.5f};
+    SimpleMatrix3D<float> out;
+    op.CannyEdge(out, 1.5f, spacing);
+    for (int z = 0; z < 19; ++z)
+      for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 21; ++x) strengths[run].push_back(out(z, y, x));
+  }
+  int nonzero = 0;
+  for (int z = 0; z < 19; ++z)
+    for (int y = 0; y < 23; ++y)
+      for (int x = 0; x < 21; ++x) {
+        nonzero += maps[0](z, y, x) != 0 ? 1 : 0;
+        ASSERT_EQ(maps[0](z, y, x), maps[1](z, y, x)) << z << " " << y << " " << x;
+      }
+  EXPECT_GT(nonzero, 50);
+  EXPECT_EQ(0, std::memcmp(strengths[0].data(), strengths[1].data(), strengths[0].size() * sizeof(float)));
+}

@@ -25,6 +25,7 @@
 #include "pbt/PbtMClassTree.h"
 #include "pbt/PbtMEcoc.h"
 #include "platform/FolderCommands.h"
+#include "platform/ParallelFor.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -110,6 +111,7 @@ int main(int argc, char** argv) {
 
   TempFolder tmp;
   const double trainStart = CpuSeconds();
+  const auto trainWallStart = std::chrono::steady_clock::now();
   PbtMClassTree tree;
   {
     ScopedMinClassSamples minimum(10);
@@ -128,6 +130,7 @@ int main(int argc, char** argv) {
     tree.trainTree(&set, &twoClass, &params);
   }
   const double trainSeconds = CpuSeconds() - trainStart;
+  const double trainWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - trainWallStart).count();
   if (std::getenv("BENCH_LOG")) std::fprintf(stderr, "%s", ReadFileText(tmp.file("train/logfile.txt")).c_str());
   RenameTree(&tree, sample.featurePool);
   std::vector<PbtFid> used;
@@ -175,12 +178,13 @@ int main(int argc, char** argv) {
   const double passSeconds = CpuSeconds() - passStart;
   const double passWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
 
-  std::printf("tree: %d levels, %d nodes, %d leaves, %zu feature uses; trained in %.2f s\n", levels, nodes, leaves,
-              used.size(), trainSeconds);
+  std::printf("tree: %d levels, %d nodes, %d leaves, %zu feature uses; trained in %.2f s CPU, %.2f s wall\n", levels,
+              nodes, leaves, used.size(), trainSeconds, trainWall);
   std::printf("segmented subject %s: %d x %d x %d voxels, inner box %ld voxels\n", segPrefix.c_str(), target.dim2(),
               target.dim1(), target.dim0(), evaluations);
   std::printf("posterior evaluations: %.0f per second (%.3f s CPU for %ld)\n", evaluations / evalSeconds,
               evalSeconds, evaluations);
-  std::printf("one pass over the volume: %.3f s CPU, %.3f s wall, 1 worker\n", passSeconds, passWall);
+  std::printf("one pass over the volume: %.3f s CPU, %.3f s wall, %d workers\n", passSeconds, passWall,
+              WorkerCount());
   return 0;
 }

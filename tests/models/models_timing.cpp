@@ -8,6 +8,7 @@
 
 #include "models/CBrainGMM.h"
 #include "models/MCMC_EdgeOp3D.h"
+#include "platform/ParallelFor.h"
 
 int main() {
   const int nz = 181, ny = 217, nx = 181;
@@ -40,7 +41,7 @@ int main() {
   gmm.Fit(intensity, labels, step);
   auto t2 = std::chrono::steady_clock::now();
 
-  std::printf("volume %d x %d x %d, one thread\n", nx, ny, nz);
+  std::printf("volume %d x %d x %d, %d workers\n", nx, ny, nz, WorkerCount());
   std::printf("ComputeCannyEdgeMap: %.2f s\n", std::chrono::duration<double>(t1 - t0).count());
   std::printf("CBrainGMM::Fit (3 components, labels 1-4, step %d): %.2f s\n", step,
               std::chrono::duration<double>(t2 - t1).count());

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 #include "PbtMTestSets.h"
@@ -589,4 +590,57 @@ TEST(PbtMClassTreeTrainDeathTest, NoDataWithoutSampleSetParametersEndsTheRun) {
   TrainSetup setup(tmp.file("out"));
   PbtMClassTree tree;
   EXPECT_EXIT(tree.trainTree(&set, &twoClass, &setup.tree), testing::ExitedWithCode(1), "ERROR:  No data, stopping.");
+}
+
+namespace {
+
+// Trains the six-blob tree with the given learner set-up; the "clf" bytes and the
+// generator's draw count afterwards.
+std::pair<std::string, long long> TrainBlobs(const std::string& folder, const PbtAdaBoostParams& learner,
+                                             int twoClassClassifier, int workers) {
+  ScopedWorkerCount count(workers);
+  ScopedMinClassSamples minimum(10);
+  ResetUniformRandomForTesting();
+  MVectorSampleSet set(Blobs(6, 60));
+  VectorSampleSet twoClass;
+  TrainSetup setup(folder, 3);
+  setup.booster = learner;
+  setup.tree.twoClassClassifier = twoClassClassifier;
+  PbtMClassTree tree;
+  testing::internal::CaptureStdout();
+  tree.trainTree(&set, &twoClass, &setup.tree);
+  testing::internal::GetCapturedStdout();
+  const long long draws = UniformRandomDrawCountForTesting();
+  const std::vector<uint8_t> bytes = ReadFileBytes(folder + "/clf");
+  return {std::string(bytes.begin(), bytes.end()), draws};
+}
+
+}  // namespace
+
+// The search over features runs on every worker; the trained tree and the random
+// sequence are those of one worker, for each kind of weak learner.
+TEST(PbtMClassTreeTrainTest, SeveralWorkersTrainTheBytesAndDrawsOfOne) {
+  struct Case {
+    const char* name;
+    int twoClassClassifier, orLevels, andLevels, treeDepth;
+  } cases[] = {
+      {"AdaBoost stumps", 0, 0, 0, 0},
+      {"AdaBoost with OR and AND cascades", 0, 2, 2, 0},
+      {"AdaBoost of depth-2 trees", 0, 0, 0, 2},
+      {"RealBoost", 1, 0, 0, 0},
+  };
+  TempFolder tmp;
+  for (const Case& c : cases) {
+    PbtAdaBoostParams learner;
+    learner.numWeak = 3;
+    learner.codingMode = 1;
+    learner.orLevels = c.orLevels;
+    learner.andLevels = c.andLevels;
+    learner.treeDepth = c.treeDepth;
+    const auto one = TrainBlobs(tmp.file(std::string(c.name) + "1"), learner, c.twoClassClassifier, 1);
+    const auto several = TrainBlobs(tmp.file(std::string(c.name) + "5"), learner, c.twoClassClassifier, 5);
+    ASSERT_FALSE(one.first.empty()) << c.name;
+    EXPECT_EQ(several.first, one.first) << c.name;
+    EXPECT_EQ(several.second, one.second) << c.name;
+  }
 }

@@ -555,3 +555,30 @@ TEST(PbtMGentalBoostTest, TreeWithGentleAndRealNodesRoundTrips) {
   loaded.collectFeatures(features);
   EXPECT_EQ(features.size(), static_cast<size_t>(gentle->numWeak() + real->numWeak()));
 }
+
+namespace {
+
+// The gentle booster's record bytes and the draws after training on TrainingSet.
+std::pair<std::string, long long> GentleTraining(int workers) {
+  ScopedWorkerCount count(workers);
+  ScopedMinClassSamples minimum(2);
+  std::unique_ptr<MVectorSampleSet> set = TrainingSet();
+  ResetUniformRandomForTesting();
+  PbtMGentalBoost boost;
+  TempFolder tmp;
+  PbtAdaBoostParams params = BoostParams(5, tmp.file("log.txt"));
+  boost.trainMulti(*set, params);
+  return {RecordBytes(boost), UniformRandomDrawCountForTesting()};
+}
+
+}  // namespace
+
+// Candidates train on every worker; their functions are added in feature order first,
+// so the members and the random sequence are those of one worker.
+TEST(PbtMGentalBoostTest, SeveralWorkersTrainTheBytesAndDrawsOfOne) {
+  const auto one = GentleTraining(1);
+  const auto several = GentleTraining(3);
+  EXPECT_EQ(several.first, one.first);
+  EXPECT_EQ(several.second, one.second);
+  EXPECT_EQ(one.second, 3 * 2 + 3 * 3 + 5 * (2 + 3));
+}

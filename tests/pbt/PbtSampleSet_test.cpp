@@ -302,8 +302,8 @@ TEST(PbtSampleSetTest, SaveSamplesCreatesBothFoldersAndWritesOnlyDrawnSamples) {
 }
 
 TEST(PbtSampleSetDeathTest, CacheAllocationFailureEndsTheRun) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #else
   std::unique_ptr<VectorSampleSet> set(VectorSampleSet::singleFeature({1}, {2}));
   auto tooLarge = [&] {
