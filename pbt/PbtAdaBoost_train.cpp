@@ -69,8 +69,13 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     // order. The best is then picked in candidate order, the first of equal errors.
     const int stumps = p->treeDepth > 0 ? 0 : std::min(nFeat, static_cast<int>(candidates.size()));
     std::vector<float> errors(candidates.size());
+    // The weights stay as they are while the stumps train: their sums are formed once.
+    PbtAdaWeakParams round = weak;
+    round.weightSumsGiven = true;
+    round.posWeightSum = set->getWeights(true).Sum();
+    round.negWeightSum = set->getWeights(false).Sum();
     ParallelFor(0, stumps, [&](int i, int) {
-      PbtAdaWeakParams own = weak;
+      PbtAdaWeakParams own = round;
       own.featureIndex = i;
       if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
       errors[static_cast<size_t>(i)] = static_cast<float>(candidates[static_cast<size_t>(i)]->train(set, &own));

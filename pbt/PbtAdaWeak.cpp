@@ -127,8 +127,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     posShare = 1.0f;
     negShare = 1.0f;
   }
-  const double sp = posW.Sum();
-  const double sn = negW.Sum();
+  const double sp = params->weightSumsGiven ? params->posWeightSum : posW.Sum();
+  const double sn = params->weightSumsGiven ? params->negWeightSum : negW.Sum();
   *prior = static_cast<float>(sp / (sp + sn));
 
   // Bins computed for another number of samples cannot be this set's.

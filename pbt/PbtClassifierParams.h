@@ -102,4 +102,10 @@ class PbtAdaWeakParams : public PbtClassifierParams {
   int featureIndex = -1;   // row of the feature in the sample set's feature cache
   int numMembers = 0;      // members of an AND or OR booster candidate
   int treeDepth = 0;       // depth of a decision-tree candidate
+  // Sums of the set's positive and negative weights (as Matrix::Sum forms them), given
+  // by a caller that forms them once for many learners over unchanged weights; when
+  // not given the learner forms them itself.
+  bool weightSumsGiven = false;
+  double posWeightSum = 0.0;
+  double negWeightSum = 0.0;
 };
