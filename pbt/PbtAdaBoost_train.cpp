@@ -9,6 +9,7 @@
 #include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtAndBoost.h"
 #include "pbt/PbtOrBoost.h"
+#include "pbt/PbtStumpBins.h"
 #include "pbt/PbtTreeWeak.h"
 #include "pbt/PbtLog.h"
 #include "platform/ParallelFor.h"
@@ -55,6 +56,12 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
   weak.numThresholds = 30;
   weak.numMembers = std::max(p->orLevels, p->andLevels);
   weak.treeDepth = p->treeDepth;
+  // A tree candidate builds fresh stumps for every node and round: they share the bins.
+  std::unique_ptr<PbtStumpBins> stumpBins;
+  if (p->treeDepth > 0 && set->getFeatureTable(true) != nullptr && set->getFeatureTable(false) != nullptr) {
+    stumpBins.reset(new PbtStumpBins(nFeat, set->numSamples(true), set->numSamples(false), weak.numThresholds));
+    weak.stumpBins = stumpBins.get();
+  }
 
   WriteLog(p->logName, FormatText("  Training %s with count:  pos=%i  neg=%i  (prep time=%.3fs)\n", getName(),
                                   set->numSamples(true), set->numSamples(false),

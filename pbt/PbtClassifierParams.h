@@ -93,6 +93,8 @@ class PbtAdaBoostParams : public PbtClassifierParams {
 
 // Weak-learner parameters: one record per booster training call, updated for each
 // candidate.
+class PbtStumpBins;
+
 class PbtAdaWeakParams : public PbtClassifierParams {
  public:
   const char* describe() override { return "PbtAdaWeakParams"; }
@@ -108,4 +110,6 @@ class PbtAdaWeakParams : public PbtClassifierParams {
   bool weightSumsGiven = false;
   double posWeightSum = 0.0;
   double negWeightSum = 0.0;
+  // Ranges and bins shared among the stumps of one boosting run (not owned; may be null).
+  PbtStumpBins* stumpBins = nullptr;
 };
