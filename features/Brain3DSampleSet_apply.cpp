@@ -1,6 +1,8 @@
 // Brain3DSampleSet::applyClassifier: the bootstrap masks of a tree node and the
 // class-probability maps of an auto-context iteration.
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "pbt/PbtMClassTree.h"
 #include "platform/Conversions.h"
 #include "platform/Fatal.h"
+#include "platform/ParallelFor.h"
 
 using namespace case_files;
 
@@ -23,6 +26,27 @@ VoxelSampleRecord RecordOf(int i, int z, int y, int x) {
   r.y = LowShort(y);
   r.x = LowShort(x);
   return r;
+}
+
+// `place` (a place on the loaded case) moved to the record's voxel.
+PbtSample::Place PlaceOf(const VoxelSampleRecord& rec, PbtSample::Place place) {
+  place.words[0] = rec.x;
+  place.words[1] = rec.y;
+  place.words[2] = rec.z;
+  return place;
+}
+
+// Brings one worker copy per worker to the data `shared` holds; false when the sample
+// cannot be copied. Copying draws nothing and opens no file.
+bool RefreshCopies(std::vector<std::unique_ptr<PbtSample>>& copies, const PbtSample& shared, int workers) {
+  copies.resize(static_cast<size_t>(workers));
+  ParallelFor(0, workers, [&](int w, int) {
+    std::unique_ptr<PbtSample>& copy = copies[static_cast<size_t>(w)];
+    if (!copy || copy->dataStamp() != shared.dataStamp()) copy.reset(shared.workerCopy());
+  });
+  for (const std::unique_ptr<PbtSample>& copy : copies)
+    if (!copy) return false;
+  return true;
 }
 
 }  // namespace
@@ -51,6 +75,11 @@ void Brain3DSampleSet::applyClassifier(EdgSampleSetParams& p, const char* suffix
   }
   PbtMClassTree* tree = dynamic_cast<PbtMClassTree*>(p.classifier);
   VectorQo<double> posterior;
+  // Per-voxel work is shared among the workers, each with its own copy of the sample;
+  // case loads and their draws stay on this thread, in case order.
+  const int workers = std::max(1, WorkerCount());
+  std::vector<std::unique_ptr<PbtSample>> copies;
+  PbtSample::Place place;
 
   for (int i = 0; i < count; ++i) {
     if (mapMode) {
@@ -94,39 +123,101 @@ void Brain3DSampleSet::applyClassifier(EdgSampleSetParams& p, const char* suffix
     }
 
     const int step = p.loaded == 1 ? 1 : 2;
-    for (int z = r; z < d0 - r; z += step) {
-      for (int y = r; y < d1 - r; y += step) {
-        for (int x = r; x < d2 - r; x += step) {
-          if (!mapMode) {
-            if (labels[z][y][x] >= K) continue;
-            if (useMask && mask[z][y][x] == 0) continue;
-            const VoxelSampleRecord rec = RecordOf(i, z, y, x);
-            PbtSample* s = setSamplePosition(rec.firstWord(), rec.secondWord());
-            if (p.classifier->probability(s) > 0.0f) output[z][y][x] = 1;
+    // Voxels (z, y, x) visited: from r below d - r in steps of `step` on each axis.
+    const int nz = d0 - r > r ? (d0 - 2 * r + step - 1) / step : 0;
+    const int ny = d1 - r > r ? (d1 - 2 * r + step - 1) / step : 0;
+    const int nx = d2 - r > r ? (d2 - 2 * r + step - 1) / step : 0;
+    const auto evaluated = [&](int z, int y, int x) {
+      if (!mapMode) return labels[z][y][x] < K && !(useMask && mask[z][y][x] == 0);
+      return !(useKnown && known[z][y][x] < K);
+    };
+    // The voxel's output from `s`, a sample positioned on it (null for a known voxel).
+    const auto writeVoxel = [&](PbtSample* s, VectorQo<double>& post, int z, int y, int x) {
+      if (!mapMode) {
+        if (p.classifier->probability(s) > 0.0f) output[z][y][x] = 1;
+        return;
+      }
+      if (s == nullptr) {
+        post = VectorQo<double>(K, 0.0);
+        post[known[z][y][x]] = 1.0;
+      } else if (tree != nullptr) {
+        tree->treePosterior(post, s);
+      } else {
+        p.classifier->posterior(s, post);
+      }
+      const int n = post.rows * post.cols;
+      double sum = 0.0;
+      for (int k = 0; k < n; ++k) sum += post[k];
+      for (int k = 0; k < K; ++k) {
+        double v = k < n ? post[k] : 0.0;
+        if (sum != 0.0) v /= sum;
+        maps[static_cast<size_t>(k)][z][y][x] = DoubleToLowByte(v * 255.0);
+      }
+      if (K == 2) second[z][y][x] = maps[1][z][y][x];
+    };
+    const auto position = [&](PbtSample* s, int z, int y, int x) {
+      const VoxelSampleRecord rec = RecordOf(i, z, y, x);
+      s->moveTo(PlaceOf(rec, place));
+    };
+
+    // The first evaluated voxel is done here, with the shared sample: that is where the
+    // case is loaded (with its random draw), as a one-voxel-at-a-time walk would.
+    int first = -1;
+    for (int row = 0; row < nz * ny && first < 0; ++row)
+      for (int ix = 0; ix < nx; ++ix)
+        if (evaluated(r + row / ny * step, r + row % ny * step, r + ix * step)) {
+          first = row * nx + ix;
+          break;
+        }
+    bool parallel = false;
+    if (first >= 0) {
+      const int z = r + first / nx / ny * step, y = r + first / nx % ny * step, x = r + first % nx * step;
+      const VoxelSampleRecord rec = RecordOf(i, z, y, x);
+      PbtSample* s = setSamplePosition(rec.firstWord(), rec.secondWord());
+      writeVoxel(s, posterior, z, y, x);
+      parallel = workers > 1 && !s->isCached() && s->getPlace(place) && RefreshCopies(copies, *s, workers);
+    }
+    if (first >= 0 && parallel) {
+      // The remaining rows on the workers, each with its own copy of the loaded case.
+      std::vector<VectorQo<double>> posts(static_cast<size_t>(workers));
+      const int rows = nz * ny;
+      const int firstRow = first / nx;
+      ParallelFor(firstRow, rows, [&](int row, int w) {
+        PbtSample* s = copies[static_cast<size_t>(w)].get();
+        VectorQo<double>& post = posts[static_cast<size_t>(w)];
+        const int z = r + row / ny * step, y = r + row % ny * step;
+        for (int ix = row == firstRow ? first % nx + 1 : 0; ix < nx; ++ix) {
+          const int x = r + ix * step;
+          if (!evaluated(z, y, x)) {
+            if (mapMode) writeVoxel(nullptr, post, z, y, x);
             continue;
           }
-          if (useKnown && known[z][y][x] < K) {
-            posterior = VectorQo<double>(K, 0.0);
-            posterior[known[z][y][x]] = 1.0;
-          } else {
-            const VoxelSampleRecord rec = RecordOf(i, z, y, x);
-            PbtSample* s = setSamplePosition(rec.firstWord(), rec.secondWord());
-            if (tree != nullptr) {
-              tree->treePosterior(posterior, s);
-            } else {
-              p.classifier->posterior(s, posterior);
-            }
-          }
-          const int n = posterior.rows * posterior.cols;
-          double sum = 0.0;
-          for (int k = 0; k < n; ++k) sum += posterior[k];
-          for (int k = 0; k < K; ++k) {
-            double v = k < n ? posterior[k] : 0.0;
-            if (sum != 0.0) v /= sum;
-            maps[static_cast<size_t>(k)][z][y][x] = DoubleToLowByte(v * 255.0);
-          }
-          if (K == 2) second[z][y][x] = maps[1][z][y][x];
+          position(s, z, y, x);
+          writeVoxel(s, post, z, y, x);
         }
+      });
+      // Known voxels before the first evaluated one.
+      if (mapMode)
+        for (int v = 0; v < first; ++v)
+          writeVoxel(nullptr, posterior, r + v / nx / ny * step, r + v / nx % ny * step, r + v % nx * step);
+      // Leave the shared sample where the walk would: on the last evaluated voxel.
+      for (int v = nz * ny * nx - 1; v >= first; --v) {
+        const int z = r + v / nx / ny * step, y = r + v / nx % ny * step, x = r + v % nx * step;
+        if (!evaluated(z, y, x)) continue;
+        const VoxelSampleRecord rec = RecordOf(i, z, y, x);
+        setSamplePosition(rec.firstWord(), rec.secondWord());
+        break;
+      }
+    } else {
+      for (int v = 0; v < nz * ny * nx; ++v) {
+        if (v == first) continue;
+        const int z = r + v / nx / ny * step, y = r + v / nx % ny * step, x = r + v % nx * step;
+        if (!evaluated(z, y, x)) {
+          if (mapMode) writeVoxel(nullptr, posterior, z, y, x);
+          continue;
+        }
+        const VoxelSampleRecord rec = RecordOf(i, z, y, x);
+        writeVoxel(setSamplePosition(rec.firstWord(), rec.secondWord()), posterior, z, y, x);
       }
     }
 

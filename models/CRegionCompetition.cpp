@@ -65,6 +65,8 @@ void CRegionCompetition::ReleaseRunState() {
   currentLabelHistogram = nullptr;
   candidateLabelHistogram = nullptr;
   sizeTerms.Release();
+  std::vector<float>().swap(featureTerms);
+  std::vector<uint8_t>().swap(featureTermKnown);
   if (featureSample) {
     featureSample->getDerivedVolumes().Volume().Release();
     featureSample->clearContextVolumes();

@@ -28,7 +28,8 @@
 // "Region Competition...", per iteration "Complete iteration %d" and "Change %d voxels",
 // then "Region Competition Complete!".
 //
-// Threads: one thread; the object draws from the program-wide generator.
+// Threads: the sweeps run on one thread and draw from the program-wide generator; only
+// the curvature term of the initial labelling is precomputed on the workers.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -107,7 +108,13 @@ class CRegionCompetition {
   double CandidateEnergies(const RF& hist, int z, int y, int x, int16_t current, int numNeighbours,
                            int16_t& candidate, double& edge);
   // Mean curvature of the initial labelling at the voxel; 0 on a face of the volume.
+  // Answered from the memo where PrecomputeFeatureTerms (or an earlier call) filled it.
   double FeatureTerm(int z, int y, int x);
+  // Fills the FeatureTerm memo, on the workers (each with a copy of the voxel sample),
+  // for the voxels a first sweep evaluates: inside the sweep margin `margin`, of
+  // non-zero intensity, on a label border. The term depends on the initial labelling
+  // only, so the memo holds exactly what FeatureTerm computes. Draws nothing.
+  void PrecomputeFeatureTerms(int margin);
   // Energy change of leaving label `current`; the move is taken when it is below 0.
   double MoveEnergy(double feature, double energy, double edge, int current, int iteration) const;
 
@@ -161,6 +168,9 @@ class CRegionCompetition {
   // bins x kMaxMemoCount, NaN where not computed yet.
   static constexpr int kMaxMemoCount = 27;
   std::vector<double> mixturePowers;
+  // FeatureTerm per voxel (z, y, x) in labels' layout, and whether it is filled yet.
+  std::vector<float> featureTerms;
+  std::vector<uint8_t> featureTermKnown;
   // e^(-g_b) of every bin of the common grid (fixed from InitClasses on).
   std::vector<double> penaltyFactors;
   // Test-only: number of CandidateEnergies calls that took their two histogram draws.

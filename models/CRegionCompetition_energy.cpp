@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "features/Edg3DSample.h"
 #include "features/VoxelSampleRecord.h"
@@ -11,6 +12,7 @@
 #include "models/Matrix2.h"
 #include "models/Vector2.h"
 #include "numerics/UniformRandom.h"
+#include "platform/ParallelFor.h"
 
 namespace {
 
@@ -242,6 +244,9 @@ double CRegionCompetition::FeatureTerm(int z, int y, int x) {
   if (z <= 0 || y <= 0 || x <= 0 || z >= labels.dim0() - 1 || y >= labels.dim1() - 1 || x >= labels.dim2() - 1)
     return 0.0;
   if (featureSample == nullptr) return 0.0;
+  const size_t at = (static_cast<size_t>(z) * labels.dim1() + y) * labels.dim2() + x;
+  const bool memo = featureTermKnown.size() == static_cast<size_t>(labels.NumElements());
+  if (memo && featureTermKnown[at]) return featureTerms[at];
   // Case 65535 keeps the volumes the sample holds.
   VoxelSampleRecord record;
   record.caseNumber = -1;
@@ -249,7 +254,45 @@ double CRegionCompetition::FeatureTerm(int z, int y, int x) {
   record.y = static_cast<int16_t>(y);
   record.x = static_cast<int16_t>(x);
   featureSample->setPosition(record);
-  return featureSample->getFeatureValue(meanCurvatureFid);
+  const float value = featureSample->getFeatureValue(meanCurvatureFid);
+  if (memo) {
+    featureTerms[at] = value;
+    featureTermKnown[at] = 1;
+  }
+  return value;
+}
+
+void CRegionCompetition::PrecomputeFeatureTerms(int m) {
+  const int Z = labels.dim0(), Y = labels.dim1(), X = labels.dim2();
+  const size_t n = static_cast<size_t>(labels.NumElements());
+  featureTerms.assign(n, 0.0f);
+  featureTermKnown.assign(n, 0);
+  if (featureSample == nullptr || Z <= 2 * m || Y <= 2 * m || X <= 2 * m) return;
+  // Worker copies follow the sample on its own case (-1: the volumes it was given);
+  // a sample holding a loaded case would load files when moved, so it keeps to FeatureTerm.
+  PbtSample::Place place;
+  if (!featureSample->getPlace(place) || place.words[3] != -1) return;
+  const int workers = std::max(1, WorkerCount());
+  std::vector<std::unique_ptr<PbtSample>> copies(static_cast<size_t>(workers));
+  ParallelFor(0, workers, [&](int w, int) { copies[static_cast<size_t>(w)].reset(featureSample->workerCopy()); });
+  for (const std::unique_ptr<PbtSample>& copy : copies)
+    if (!copy) return;
+  ParallelFor(m, Z - m, [&](int z, int w) {
+    PbtSample& s = *copies[static_cast<size_t>(w)];
+    for (int y = m; y < Y - m; ++y)
+      for (int x = m; x < X - m; ++x) {
+        if (intensity[z][y][x] == 0 || !IsBoundaryVoxel(labels, z, y, x, 6)) continue;
+        if (z <= 0 || y <= 0 || x <= 0 || z >= Z - 1 || y >= Y - 1 || x >= X - 1) continue;
+        PbtSample::Place at = place;
+        at.words[0] = x;
+        at.words[1] = y;
+        at.words[2] = z;
+        s.moveTo(at);
+        const size_t i = (static_cast<size_t>(z) * Y + y) * X + x;
+        featureTerms[i] = s.getFeatureValue(meanCurvatureFid);
+        featureTermKnown[i] = 1;
+      }
+  });
 }
 
 double CRegionCompetition::MoveEnergy(double feature, double energy, double edge, int current,

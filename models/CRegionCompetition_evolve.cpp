@@ -16,6 +16,7 @@ int CRegionCompetition::Evolve() {
   };
 
   const int Z = labels.dim0(), Y = labels.dim1(), X = labels.dim2();
+  PrecomputeFeatureTerms((3 * neighbourhoodSize) / 2);
   int it = 0;
   int changes = 0;
   bool failed = false;

@@ -9,6 +9,7 @@
 #include "pbt/PbtAdaWeak.h"
 #include "pbt/PbtAndBoost.h"
 #include "pbt/PbtOrBoost.h"
+#include "pbt/PbtStumpBins.h"
 #include "pbt/PbtTreeWeak.h"
 #include "pbt/PbtLog.h"
 #include "platform/ParallelFor.h"
@@ -55,6 +56,12 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
   weak.numThresholds = 30;
   weak.numMembers = std::max(p->orLevels, p->andLevels);
   weak.treeDepth = p->treeDepth;
+  // A tree candidate builds fresh stumps for every node and round: they share the bins.
+  std::unique_ptr<PbtStumpBins> stumpBins;
+  if (p->treeDepth > 0 && set->getFeatureTable(true) != nullptr && set->getFeatureTable(false) != nullptr) {
+    stumpBins.reset(new PbtStumpBins(nFeat, set->numSamples(true), set->numSamples(false), weak.numThresholds));
+    weak.stumpBins = stumpBins.get();
+  }
 
   WriteLog(p->logName, FormatText("  Training %s with count:  pos=%i  neg=%i  (prep time=%.3fs)\n", getName(),
                                   set->numSamples(true), set->numSamples(false),
@@ -69,8 +76,13 @@ float PbtAdaBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     // order. The best is then picked in candidate order, the first of equal errors.
     const int stumps = p->treeDepth > 0 ? 0 : std::min(nFeat, static_cast<int>(candidates.size()));
     std::vector<float> errors(candidates.size());
+    // The weights stay as they are while the stumps train: their sums are formed once.
+    PbtAdaWeakParams round = weak;
+    round.weightSumsGiven = true;
+    round.posWeightSum = set->getWeights(true).Sum();
+    round.negWeightSum = set->getWeights(false).Sum();
     ParallelFor(0, stumps, [&](int i, int) {
-      PbtAdaWeakParams own = weak;
+      PbtAdaWeakParams own = round;
       own.featureIndex = i;
       if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
       errors[static_cast<size_t>(i)] = static_cast<float>(candidates[static_cast<size_t>(i)]->train(set, &own));

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pbt/PbtLog.h"
+#include "pbt/PbtStumpBins.h"
 #include "pbt/PbtWeakTraining.h"
 #include "platform/Fatal.h"
 
@@ -127,8 +128,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     posShare = 1.0f;
     negShare = 1.0f;
   }
-  const double sp = posW.Sum();
-  const double sn = negW.Sum();
+  const double sp = params->weightSumsGiven ? params->posWeightSum : posW.Sum();
+  const double sn = params->weightSumsGiven ? params->negWeightSum : negW.Sum();
   *prior = static_cast<float>(sp / (sp + sn));
 
   // Bins computed for another number of samples cannot be this set's.
@@ -181,24 +182,49 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   const float* posRow = set->getFeatureTable(true)[featureIndex];
   const float* negRow = set->getFeatureTable(false)[featureIndex];
   fid = params->fid;
+  const int n = params->numThresholds;
+  PbtStumpBins::Entry* shared =
+      params->stumpBins != nullptr ? params->stumpBins->entry(featureIndex, nPos, nNeg, n) : nullptr;
 
   // Values that are not numbers take no part in the range (and get no bin below).
   float lo = 0.0f, hi = 0.0f;
-  ValueRange(posRow, nPos, negRow, nNeg, &lo, &hi);
+  if (shared != nullptr && shared->filled) {
+    lo = shared->lo;
+    hi = shared->hi;
+  } else {
+    ValueRange(posRow, nPos, negRow, nNeg, &lo, &hi);
+  }
   if (!(lo < hi && lo > -1e99 && hi < 1e99)) {
+    if (shared != nullptr && !shared->filled) {
+      shared->lo = lo;
+      shared->hi = hi;
+      shared->degenerate = true;
+      shared->filled = true;
+    }
     degenerate = 1;
     return;
   }
 
-  const int n = params->numThresholds;
   if (n < 1 || n > kMaxThresholds) {
     Misuse(FormatText("numThresholds %i outside 1..%i", n, kMaxThresholds));
   }
   posHist.InitWithBins(lo, hi, n);
   negHist.InitWithBins(lo, hi, n);
 
-  BinValues(posBins, posRow, nPos, posHist);
-  BinValues(negBins, negRow, nNeg, posHist);
+  if (shared != nullptr && shared->filled) {
+    posBins = shared->posBins;
+    negBins = shared->negBins;
+  } else {
+    BinValues(posBins, posRow, nPos, posHist);
+    BinValues(negBins, negRow, nNeg, posHist);
+    if (shared != nullptr) {
+      shared->lo = lo;
+      shared->hi = hi;
+      shared->posBins = posBins;
+      shared->negBins = negBins;
+      shared->filled = true;
+    }
+  }
   prepared = 1;
 }
 

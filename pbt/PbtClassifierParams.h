@@ -93,6 +93,8 @@ class PbtAdaBoostParams : public PbtClassifierParams {
 
 // Weak-learner parameters: one record per booster training call, updated for each
 // candidate.
+class PbtStumpBins;
+
 class PbtAdaWeakParams : public PbtClassifierParams {
  public:
   const char* describe() override { return "PbtAdaWeakParams"; }
@@ -102,4 +104,12 @@ class PbtAdaWeakParams : public PbtClassifierParams {
   int featureIndex = -1;   // row of the feature in the sample set's feature cache
   int numMembers = 0;      // members of an AND or OR booster candidate
   int treeDepth = 0;       // depth of a decision-tree candidate
+  // Sums of the set's positive and negative weights (as Matrix::Sum forms them), given
+  // by a caller that forms them once for many learners over unchanged weights; when
+  // not given the learner forms them itself.
+  bool weightSumsGiven = false;
+  double posWeightSum = 0.0;
+  double negWeightSum = 0.0;
+  // Ranges and bins shared among the stumps of one boosting run (not owned; may be null).
+  PbtStumpBins* stumpBins = nullptr;
 };

@@ -130,6 +130,10 @@ float PbtRealBoost::train(PbtSampleSet* set, PbtClassifierParams* params) {
     // Each candidate trains on its own feature (no draw); the best is then picked in
     // feature order, the first of equal errors winning.
     std::vector<float> errors(static_cast<size_t>(n));
+    // The weights stay as they are while the candidates train: their sums are formed once.
+    q.weightSumsGiven = true;
+    q.posWeightSum = set->getWeights(true).Sum();
+    q.negWeightSum = set->getWeights(false).Sum();
     ParallelFor(0, n, [&](int j, int) {
       PbtRealWeakParams own = q;
       own.featureIndex = j;

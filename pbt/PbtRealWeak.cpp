@@ -83,8 +83,8 @@ void PbtRealWeak::trainHistogram(PbtSampleSet* set, PbtRealWeakParams* q, float*
   const int nNeg = set->numSamples(false);
   const VectorQo<double>& posW = set->getWeights(true);
   const VectorQo<double>& negW = set->getWeights(false);
-  const double sp = posW.Sum();
-  const double sn = negW.Sum();
+  const double sp = q->weightSumsGiven ? q->posWeightSum : posW.Sum();
+  const double sn = q->weightSumsGiven ? q->negWeightSum : negW.Sum();
   // Without any weight there is no class share to estimate: even odds.
   *c = sp + sn > 0.0 ? static_cast<float>(sp / (sp + sn)) : 0.5f;
 

@@ -37,6 +37,12 @@ class PbtRealWeakParams : public PbtClassifierParams {
   PbtFid fid;             // the feature the learner uses
   int numBins = 30;       // histogram resolution, 1..PbtRealWeak::kMaxBins
   int featureIndex = -1;  // row of the feature in the sample set's feature cache
+  // Sums of the set's positive and negative weights (as Matrix::Sum forms them), given
+  // by a caller that forms them once for many learners over unchanged weights; when
+  // not given the learner forms them itself.
+  bool weightSumsGiven = false;
+  double posWeightSum = 0.0;
+  double negWeightSum = 0.0;
 };
 
 class PbtRealWeak : public PbtClassifier {

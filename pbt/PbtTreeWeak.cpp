@@ -107,6 +107,11 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   PbtAdaWeakParams stumpParams;
   static_cast<PbtClassifierParams&>(stumpParams) = *p;
   stumpParams.numThresholds = 30;
+  stumpParams.stumpBins = p->stumpBins;
+  // The weights stay as they are while this node's stumps train: their sums are formed once.
+  stumpParams.weightSumsGiven = true;
+  stumpParams.posWeightSum = posW.Sum();
+  stumpParams.negWeightSum = negW.Sum();
 
   std::vector<std::unique_ptr<PbtAdaWeak>> candidates;
   float err = 1.0f;

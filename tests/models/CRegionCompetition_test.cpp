@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "RegionCompetitionProbe.h"
 #include "TestSupport.h"
@@ -255,6 +257,30 @@ TEST_F(RegionCompetitionRun, PhantomKeepsTheInvariantsAndMovesTowardsTheTruth) {
   // one in the voxel sample; the neighbourhood one; two per evaluated candidate.
   EXPECT_GT(rc.histogramPairsDrawn, 0);
   EXPECT_EQ(draws, 3 * (8 + 1) + 1 + 1 + 1 + 2 * rc.histogramPairsDrawn);
+}
+
+TEST_F(RegionCompetitionRun, SeveralWorkersGiveTheOneWorkerLabelsLinesAndDraws) {
+  struct Outcome {
+    std::vector<unsigned char> labels;
+    std::string console;
+    long long draws;
+  };
+  auto runWith = [&](int workers) {
+    ScopedWorkerCount scoped(workers);
+    RegionCompetitionProbe rc;
+    ResetUniformRandomForTesting();
+    EXPECT_EQ(Run(rc, 15), 0);
+    Outcome o{{}, console, UniformRandomDrawCountForTesting()};
+    o.labels.assign(&rc.labels(0, 0, 0), &rc.labels(0, 0, 0) + rc.labels.NumElements());
+    return o;
+  };
+  const Outcome one = runWith(1);
+  for (const int workers : {2, 7}) {
+    const Outcome many = runWith(workers);
+    EXPECT_EQ(many.labels, one.labels) << workers;
+    EXPECT_EQ(many.console, one.console) << workers;
+    EXPECT_EQ(many.draws, one.draws) << workers;
+  }
 }
 
 TEST_F(RegionCompetitionRun, IterationsZeroOrBelowMeanFifteen) {

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "PbtTestSets.h"
 #include "numerics/UniformRandom.h"
+#include "pbt/PbtStumpBins.h"
 
 namespace {
 
@@ -241,4 +244,42 @@ TEST(PbtTreeWeakTest, CorruptRecordsDoNotRead) {
   // One level less reads.
   PbtTreeWeak deep;
   EXPECT_TRUE(ReadWholeRecord(deep, chain.substr(9, chain.size() - 18)));
+}
+
+TEST(PbtTreeWeakTest, SharedStumpBinsGiveTheTreesOfFreshBinning) {
+  // A constant feature (degenerate), and two features whose bins the rounds share.
+  const auto makeSet = [] {
+    return std::unique_ptr<VectorSampleSet>(new VectorSampleSet(
+        {{7, 2, 0.5f}, {7, 3, 9}, {7, 2.5f, 4}}, {{7, 0, 1}, {7, 1, 8}, {7, 4, 3.5f}, {7, 5, 2}, {7, 6, 7}}));
+  };
+  // Two rounds with different weights, as a boosting run gives its tree candidate.
+  const auto twoRounds = [](VectorSampleSet& set, PbtStumpBins* bins, long long* draws) {
+    std::vector<std::string> records;
+    ResetUniformRandomForTesting();
+    for (int round = 0; round < 2; ++round) {
+      if (round == 1) {
+        set.getWeights(true)[1] *= 3.0;
+        set.getWeights(false)[2] *= 0.25;
+      }
+      PbtAdaWeakParams params = Depth(3);
+      params.stumpBins = bins;
+      PbtTreeWeak tree;
+      tree.train(&set, &params);
+      records.push_back(RecordBytes(tree));
+    }
+    *draws = UniformRandomDrawCountForTesting();
+    return records;
+  };
+  std::unique_ptr<VectorSampleSet> fresh = makeSet(), shared = makeSet();
+  fresh->calculateAllFeatures();
+  shared->calculateAllFeatures();
+  long long freshDraws = 0, sharedDraws = 0;
+  const std::vector<std::string> want = twoRounds(*fresh, nullptr, &freshDraws);
+  PbtStumpBins bins(shared->numFeatures(), shared->numSamples(true), shared->numSamples(false), 30);
+  EXPECT_EQ(twoRounds(*shared, &bins, &sharedDraws), want);
+  EXPECT_EQ(sharedDraws, freshDraws);
+  EXPECT_NE(want[0], want[1]);
+  // Bins made for other counts are not used.
+  EXPECT_EQ(bins.entry(1, shared->numSamples(true) + 1, shared->numSamples(false), 30), nullptr);
+  EXPECT_EQ(bins.entry(shared->numFeatures(), shared->numSamples(true), shared->numSamples(false), 30), nullptr);
 }
