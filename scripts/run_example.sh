@@ -5,12 +5,12 @@
 #
 # Everything it writes goes to build/example (made afresh). The number of training
 # subjects and of auto-context iterations can be changed through EXAMPLE_SUBJECTS
-# (1 to 10, the first ones by name) and EXAMPLE_ITERATIONS.
+# (1 to 10, the first ones by name; default all 10) and EXAMPLE_ITERATIONS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-subjects=${EXAMPLE_SUBJECTS:-4}
+subjects=${EXAMPLE_SUBJECTS:-10}
 iterations=${EXAMPLE_ITERATIONS:-3}
 
 start=$(date +%s)
