@@ -21,9 +21,6 @@ namespace {
 // The largest label value the 8-bit case, label and output volumes can hold.
 constexpr int kLargestLabel = 255;
 // Region competition of every subject against the atlas.
-constexpr double kEdgeWeight = 4.0;
-constexpr double kIntensityWeight = 0.3;
-constexpr double kSizeWeight = 1.4;
 constexpr int kCompetitionIterations = 15;
 // Margin around the labelled voxels that the training box keeps.
 constexpr int kBoxMargin = 20;
@@ -373,7 +370,7 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
     std::string outputPath = FormatText("%s/%s%05i_atlas%s", target.c_str(), "I", static_cast<int>(i), ".img");
     ToBackslashes(atlasPath);
     ToBackslashes(outputPath);
-    CRegionCompetition competition(kEdgeWeight, kIntensityWeight, kSizeWeight);
+    CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
     if (competition.Run(subjects[i].volume, atlasPath, kCompetitionIterations, outputPath.c_str(), &box) != 0) {
       std::printf("Region competition of %s failed\n", subjects[i].volume.c_str());
       return false;

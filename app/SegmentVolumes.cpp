@@ -26,10 +26,7 @@ namespace {
 
 constexpr int kMappingEntries = 500;
 
-// The region competition's weights and iteration counts on this road.
-constexpr double kEdgeWeight = 4.0;
-constexpr double kIntensityWeight = 0.3;
-constexpr double kSizeWeight = 1.4;
+// The region competition's iteration counts on this road.
 constexpr int kModelIterations = 15;
 constexpr int kAtlasIterations = 2;
 
@@ -131,7 +128,7 @@ bool RunAtlasCompetition(const std::string& path, const std::string& target) {
   HeapMatrix3D<short> source;
   if (!ReadSource(path, source)) return false;
   source.Release();
-  CRegionCompetition competition(kEdgeWeight, kIntensityWeight, kSizeWeight);
+  CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
   if (competition.Run(path, gAtlasPath, kAtlasIterations, nullptr, nullptr) != 0) return false;
   std::string output = target;
   ToBackslashes(output);
@@ -164,7 +161,7 @@ bool SegmentOne(const Kro_BrainSetting& setting, const std::string& path, const 
     return false;
   }
 
-  CRegionCompetition competition(kEdgeWeight, kIntensityWeight, kSizeWeight);
+  CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
   if (competition.Run(path, gAtlasPath, kModelIterations, nullptr, &box) != 0) return false;
   // The competition's labels become the volume that the atlas feature reads.
   evolution->LoadAppearanceModels(nullptr, &competition.labels);

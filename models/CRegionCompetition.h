@@ -43,6 +43,11 @@
 class CBrainGMM;
 class Edg3DSample;
 
+// The weights with which both roads run the region competition.
+constexpr double kRoadEdgeWeight = 4.0;
+constexpr double kRoadIntensityWeight = 0.3;
+constexpr double kRoadSizeWeight = 1.4;
+
 class CRegionCompetition {
  public:
   CRegionCompetition(double edgeWeight, double intensityWeight, double sizeWeight);

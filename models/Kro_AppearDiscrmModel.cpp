@@ -103,6 +103,18 @@ void Kro_AppearDiscrmModel::OneHot(VectorQo<double>& out, int c) const {
   if (c >= 0 && c < numClasses) out[c] = 1.0;
 }
 
+bool Kro_AppearDiscrmModel::InnerTreePosterior(const PbtMClassTree& tree, Object3DSample& sample,
+                                               VectorQo<double>& scratch, VectorQo<double>& out, int z, int y,
+                                               int x) const {
+  if (!InsideInner(z, y, x)) {
+    OneHot(out, 0);
+    return false;
+  }
+  Position(sample, z, y, x);
+  TreePosterior(tree, sample, scratch, out);
+  return true;
+}
+
 void Kro_AppearDiscrmModel::Position(Object3DSample& sample, int z, int y, int x) const {
   VoxelSampleRecord record;
   record.caseNumber = -1;  // keep the volumes the sample holds

@@ -115,6 +115,10 @@ class Kro_AppearDiscrmModel {
   // The tree's posterior, padded with 0 or cut to numClasses entries.
   void TreePosterior(const PbtMClassTree& tree, Object3DSample& sample, VectorQo<double>& scratch,
                      VectorQo<double>& out) const;
+  // The tree's posterior at a volume voxel; outside the inner box the background class
+  // one-hot instead, and false.
+  bool InnerTreePosterior(const PbtMClassTree& tree, Object3DSample& sample, VectorQo<double>& scratch,
+                          VectorQo<double>& out, int z, int y, int x) const;
   // Positions the sample at a volume voxel (relative to the box, case -1).
   void Position(Object3DSample& sample, int z, int y, int x) const;
   bool InsideInner(int z, int y, int x) const;

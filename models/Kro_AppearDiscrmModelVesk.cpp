@@ -30,11 +30,6 @@ bool Kro_AppearDiscrmModelVesk::Load(const std::string& folder, int n, int r) {
 
 void Kro_AppearDiscrmModelVesk::EvaluatePosterior(Object3DSample& sample, VectorQo<double>& scratch,
                                                   VectorQo<double>& out, int z, int y, int x, int) const {
-  if (!InsideInner(z, y, x)) {
-    OneHot(out, 0);
-    return;
-  }
-  Position(sample, z, y, x);
-  TreePosterior(classifier, sample, scratch, out);
+  if (!InnerTreePosterior(classifier, sample, scratch, out, z, y, x)) return;
   ApplyLift(out);
 }

@@ -44,12 +44,7 @@ void Kro_AppearDiscrmModelVeskSepHippo::Combine(VectorQo<double>& p, const Vecto
 
 void Kro_AppearDiscrmModelVeskSepHippo::EvaluatePosterior(Object3DSample& sample, VectorQo<double>& scratch,
                                                           VectorQo<double>& out, int z, int y, int x, int) const {
-  if (!InsideInner(z, y, x)) {
-    OneHot(out, 0);
-    return;
-  }
-  Position(sample, z, y, x);
-  TreePosterior(classifier, sample, scratch, out);
+  if (!InnerTreePosterior(classifier, sample, scratch, out, z, y, x)) return;
   if (ElementCount(hipClassifier.classPosterior) > 0) {
     VectorQo<double> q;
     hipClassifier.treePosterior(q, &sample);

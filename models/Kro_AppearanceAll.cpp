@@ -38,13 +38,7 @@ bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned cha
   std::printf("setting file: %s\n", path.c_str());
   std::fflush(stdout);
   AppearanceSettings settings;
-  if (!ReadAppearanceSettings(path, settings)) {
-    ReadGenerative(folder);
-    modelType = 0;
-    return false;
-  }
-  if (settings.hasIntensityType) intensityType = settings.intensityType;
-  if (settings.hasClassifierVersion) classifierVersion = settings.classifierVersion;
+  if (!ReadSettingsOrGenerative(folder, path, settings)) return false;
 
   const int type = settings.modelType;
   if (type == 0) {
@@ -95,19 +89,26 @@ bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned cha
   return true;
 }
 
-bool Kro_AppearanceAll::LoadEndPointSetting(const char* folder) {
-  if (folder == nullptr) return false;
-  const std::string path = std::string(folder) + "/end/setting.txt";
-  std::printf("setting file for end points: %s\n", path.c_str());
-  std::fflush(stdout);
-  AppearanceSettings settings;
+bool Kro_AppearanceAll::ReadSettingsOrGenerative(const char* folder, const std::string& path,
+                                                 AppearanceSettings& settings) {
   if (!ReadAppearanceSettings(path, settings)) {
+    // Without a settings file the folder can only hold the generative model.
     ReadGenerative(folder);
     modelType = 0;
     return false;
   }
   if (settings.hasIntensityType) intensityType = settings.intensityType;
   if (settings.hasClassifierVersion) classifierVersion = settings.classifierVersion;
+  return true;
+}
+
+bool Kro_AppearanceAll::LoadEndPointSetting(const char* folder) {
+  if (folder == nullptr) return false;
+  const std::string path = std::string(folder) + "/end/setting.txt";
+  std::printf("setting file for end points: %s\n", path.c_str());
+  std::fflush(stdout);
+  AppearanceSettings settings;
+  if (!ReadSettingsOrGenerative(folder, path, settings)) return false;
   if (settings.modelType == 0) {
     ReadGenerative(folder);
     modelType = 0;

@@ -34,6 +34,8 @@
 #include "numerics/VectorQo.h"
 #include "volume/HeapMatrix3D.h"
 
+struct AppearanceSettings;
+
 class Kro_AppearanceAll {
  public:
   static constexpr int kLabels = 256;
@@ -106,6 +108,9 @@ class Kro_AppearanceAll {
  private:
   // The pair across a face, with A the side holding `label` and B the other.
   bool FaceSides(int16_t label, uint8_t axis, int z, int y, int x, int a[3], int b[3]) const;
+  // Reads the settings file at `path` and keeps its intensity type and classifier version;
+  // without a readable file it loads the folder's generative model and returns false.
+  bool ReadSettingsOrGenerative(const char* folder, const std::string& path, AppearanceSettings& settings);
 
   std::unique_ptr<Kro_AppearDiscrmModel> model;
   HeapMatrix3D<unsigned char> volume;

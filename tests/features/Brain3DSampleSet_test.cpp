@@ -17,6 +17,7 @@
 #include "pbt/PbtMClassTree.h"
 #include "features/Object3DSample.h"
 #include "volume/AnalyzeVolume.h"
+#include "FeatureTestSupport.h"
 
 namespace {
 
@@ -35,15 +36,6 @@ std::vector<int> ValuesOf(const Bytes& v) {
     for (int y = 0; y < v.dim1(); ++y)
       for (int x = 0; x < v.dim2(); ++x) out.push_back(v[z][y][x]);
   return out;
-}
-
-VoxelSampleRecord Record(int c, int z, int y, int x) {
-  VoxelSampleRecord r;
-  r.caseNumber = static_cast<int16_t>(c);
-  r.z = static_cast<int16_t>(z);
-  r.y = static_cast<int16_t>(y);
-  r.x = static_cast<int16_t>(x);
-  return r;
 }
 
 bool SameRecord(const VoxelSampleRecord& a, const VoxelSampleRecord& b) {

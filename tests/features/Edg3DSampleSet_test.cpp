@@ -15,6 +15,7 @@
 #include "features/Object3DSample.h"
 #include "TestSupport.h"
 #include "numerics/UniformRandom.h"
+#include "FeatureTestSupport.h"
 
 namespace {
 
@@ -37,19 +38,10 @@ class RecordingSample : public Edg3DSample {
   int moves = 0;
 };
 
-VoxelSampleRecord Rec(int c, int z, int y, int x) {
-  VoxelSampleRecord r;
-  r.caseNumber = static_cast<int16_t>(c);
-  r.z = static_cast<int16_t>(z);
-  r.y = static_cast<int16_t>(y);
-  r.x = static_cast<int16_t>(x);
-  return r;
-}
-
 // Entries alternate positive (even entries) and negative; entry e is sample e / 2 of its class.
 void Fill(Edg3DSampleSet& set, const std::vector<int>& posCases, const std::vector<int>& negCases) {
-  for (size_t i = 0; i < posCases.size(); ++i) set.posRecords.push_back(Rec(posCases[i], 1, 2, static_cast<int>(i)));
-  for (size_t i = 0; i < negCases.size(); ++i) set.negRecords.push_back(Rec(negCases[i], 3, 4, static_cast<int>(i)));
+  for (size_t i = 0; i < posCases.size(); ++i) set.posRecords.push_back(Record(posCases[i], 1, 2, static_cast<int>(i)));
+  for (size_t i = 0; i < negCases.size(); ++i) set.negRecords.push_back(Record(negCases[i], 3, 4, static_cast<int>(i)));
   const int P = static_cast<int>(posCases.size()), N = static_cast<int>(negCases.size());
   set.allocate(1, P, N);
   set.initWeights(P, N, 0.5f);
@@ -102,8 +94,8 @@ TEST(Edg3DSampleSetTest, GetSampleUnpacksTheRecordWithoutSignSpill) {
   auto* s = new RecordingSample();
   set.setSample(s);
   set.setOwnsSample(true);
-  set.posRecords = {Rec(-1, 7, 300, 12)};  // case 65535: keep the loaded volumes
-  set.negRecords = {Rec(4, -2, 0, -1)};
+  set.posRecords = {Record(-1, 7, 300, 12)};  // case 65535: keep the loaded volumes
+  set.negRecords = {Record(4, -2, 0, -1)};
   EXPECT_EQ(set.getSample(0, true), s);
   EXPECT_EQ(s->last.caseNumber, -1);
   EXPECT_EQ(s->last.z, 7);
@@ -128,7 +120,7 @@ TEST(Edg3DSampleSetTest, GetSampleMovesARealVoxelSampleWithoutLoading) {
   set.setSample(s);
   set.setOwnsSample(true);
   s->invalidateCase();
-  set.posRecords = {Rec(-1, 5, 6, 7)};
+  set.posRecords = {Record(-1, 5, 6, 7)};
   set.getSample(0, true);
   EXPECT_EQ(s->loadedCase, -1);
   EXPECT_EQ(s->z, 5);
@@ -220,8 +212,8 @@ CacheRun FillCache(const std::string& folder, int workers) {
   EdgSampleSetParams params;
   set.init(params);
   const int nPos = 60, nNeg = 50;
-  for (int i = 0; i < nPos; ++i) set.posRecords.push_back(Rec(i < 25 || i % 7 == 0 ? 0 : 1, i % 9, 2 + i % 5, i % 11));
-  for (int i = 0; i < nNeg; ++i) set.negRecords.push_back(Rec(i % 3 == 0 ? 1 : 0, 8 - i % 9, i % 10, 3));
+  for (int i = 0; i < nPos; ++i) set.posRecords.push_back(Record(i < 25 || i % 7 == 0 ? 0 : 1, i % 9, 2 + i % 5, i % 11));
+  for (int i = 0; i < nNeg; ++i) set.negRecords.push_back(Record(i % 3 == 0 ? 1 : 0, 8 - i % 9, i % 10, 3));
   const int features = sample->numFeatures();
   set.allocate(features, nPos, nNeg);
   set.initWeights(nPos, nNeg, 0.5f);

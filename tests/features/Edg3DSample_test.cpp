@@ -13,15 +13,6 @@
 
 namespace {
 
-VoxelSampleRecord Record(int c, int z, int y, int x) {
-  VoxelSampleRecord r;
-  r.caseNumber = static_cast<int16_t>(c);
-  r.z = static_cast<int16_t>(z);
-  r.y = static_cast<int16_t>(y);
-  r.x = static_cast<int16_t>(x);
-  return r;
-}
-
 // A training-data folder with case 3 complete (volume, four maps, atlas pair) and
 // case 7 holding only its volume.
 class CaseFolder : public ::testing::Test {

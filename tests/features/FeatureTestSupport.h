@@ -4,6 +4,7 @@
 #include <string>
 
 #include "features/FeatureFlags.h"
+#include "features/VoxelSampleRecord.h"
 #include "volume/HeapMatrix3D.h"
 
 // Sets the process-wide feature flags for one test and puts them back afterwards.
@@ -41,4 +42,14 @@ inline HeapMatrix3D<unsigned char> PatternVolume(int d, int h, int w, uint32_t s
         v(z, y, x) = static_cast<unsigned char>(((s >> 16) % 97) + 7 * x + 3 * y + 5 * z);
       }
   return v;
+}
+
+// The sample position (case, slice, row, column).
+inline VoxelSampleRecord Record(int c, int z, int y, int x) {
+  VoxelSampleRecord r;
+  r.caseNumber = static_cast<int16_t>(c);
+  r.z = static_cast<int16_t>(z);
+  r.y = static_cast<int16_t>(y);
+  r.x = static_cast<int16_t>(x);
+  return r;
 }
