@@ -31,15 +31,6 @@ Volume8 Make8(const Volume16& v) {
   return out;
 }
 
-bool SameVoxels(const Volume16& a, const Volume16& b) {
-  if (a.dim0() != b.dim0() || a.dim1() != b.dim1() || a.dim2() != b.dim2()) return false;
-  for (int z = 0; z < a.dim0(); ++z)
-    for (int y = 0; y < a.dim1(); ++y)
-      for (int x = 0; x < a.dim2(); ++x)
-        if (a(z, y, x) != b(z, y, x)) return false;
-  return true;
-}
-
 // Two-tissue phantom, 4 x 5 x 6: labels 1 (slices 0, 1) and 2 (slices 2, 3) in the
 // first five columns, 50 voxels each; column 5 is background, label 0, intensity 0.
 int Tissue(int z, int, int x) { return x == 5 ? 0 : z < 2 ? 1 : 2; }

@@ -56,3 +56,14 @@ class ScopedWorkerCount {
   ScopedWorkerCount(const ScopedWorkerCount&) = delete;
   ScopedWorkerCount& operator=(const ScopedWorkerCount&) = delete;
 };
+
+// True when two volumes have the same extents and the same element at every voxel.
+template <class Volume>
+bool SameVoxels(const Volume& a, const Volume& b) {
+  if (a.dim0() != b.dim0() || a.dim1() != b.dim1() || a.dim2() != b.dim2()) return false;
+  for (int z = 0; z < a.dim0(); ++z)
+    for (int y = 0; y < a.dim1(); ++y)
+      for (int x = 0; x < a.dim2(); ++x)
+        if (a(z, y, x) != b(z, y, x)) return false;
+  return true;
+}

@@ -279,15 +279,6 @@ ModelRun RunTexturedModel(const std::string& folder, int workers) {
   return run;
 }
 
-bool SameBytes(const Volume& a, const Volume& b) {
-  if (a.dim0() != b.dim0() || a.dim1() != b.dim1() || a.dim2() != b.dim2()) return false;
-  for (int z = 0; z < a.dim0(); ++z)
-    for (int y = 0; y < a.dim1(); ++y)
-      for (int x = 0; x < a.dim2(); ++x)
-        if (a(z, y, x) != b(z, y, x)) return false;
-  return true;
-}
-
 int DistinctBytes(const Volume& v) {
   std::vector<bool> seen(256, false);
   int n = 0;
@@ -330,10 +321,10 @@ TEST(DiscriminativeModel, SeveralWorkersGiveTheBytesAndDrawsOfOne) {
   EXPECT_GE(DistinctBytes(one.probs[2]), 3);  // border, and both sides of the last stump
   EXPECT_GE(DistinctBytes(one.labels), 2);
   EXPECT_GT(DistinctBytes(one.edges), 2);
-  for (size_t c = 0; c < 3; ++c) EXPECT_TRUE(SameBytes(one.probs[c], several.probs[c])) << "class " << c;
-  EXPECT_TRUE(SameBytes(one.labels, several.labels));
-  EXPECT_TRUE(SameBytes(one.fast, several.fast));
-  EXPECT_TRUE(SameBytes(one.edges, several.edges));
+  for (size_t c = 0; c < 3; ++c) EXPECT_TRUE(SameVoxels(one.probs[c], several.probs[c])) << "class " << c;
+  EXPECT_TRUE(SameVoxels(one.labels, several.labels));
+  EXPECT_TRUE(SameVoxels(one.fast, several.fast));
+  EXPECT_TRUE(SameVoxels(one.edges, several.edges));
   EXPECT_EQ(several.draws, one.draws);
 }
 

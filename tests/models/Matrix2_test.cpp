@@ -153,10 +153,10 @@ TEST(Matrix2Test, InvertAgreesWithNumpy) {
   const std::string script = R"(
 import sys
 import numpy as np
-for spec in sys.argv[1].split(';'):
-    if not spec.strip():
+for item in sys.argv[1].split(';'):
+    if not item.strip():
         continue
-    t = spec.split()
+    t = item.split()
     r, c = int(t[0]), int(t[1])
     a = np.array([float(v) for v in t[2:]]).reshape(r, c)
     inv = np.linalg.inv(a) if r == c else np.linalg.pinv(a)

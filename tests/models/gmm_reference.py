@@ -43,12 +43,12 @@ def fit(x):
 
 
 def main():
-    specs = [
+    mixtures = [
         (11, 300, [(40, 5), (90, 8), (160, 12)], [0.3, 0.4, 0.3]),
         (23, 400, [(500, 40), (700, 30)], [0.5, 0.5]),
         (37, 250, [(100, 20)], [1.0]),
     ]
-    for seed, n, comps, mix in specs:
+    for seed, n, comps, mix in mixtures:
         rng = np.random.RandomState(seed)
         which = rng.choice(len(comps), size=n, p=mix)
         x = np.array([max(1, int(round(rng.normal(*comps[c])))) for c in which], dtype=float)
