@@ -273,8 +273,8 @@ TEST(ConvertMatrixTest, RoundsToNearestFloatAndWidensExactly) {
 
 TEST(MatrixAllocationTest, FailureEndsTheProcessWithItsMessageAndStatus) {
   std::vector<std::string> modes = {"construct", "setsize"};
-#if !defined(__SANITIZE_ADDRESS__)
-  // These cap the address space, which the address sanitizer's own mappings forbid.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // These cap the address space, which the sanitizers' own mappings forbid.
   modes.push_back("copy");
   modes.push_back("assign");
 #endif
