@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "platform/Fatal.h"
@@ -14,6 +15,9 @@ namespace {
 const double kDensityFloor = static_cast<double>(1e-10f);
 const double kRegularisation = static_cast<double>(1e-5f);
 const double kStopTolerance = static_cast<double>(1e-8f);
+// A fit runs up to 200 cycles of two loops; below this many sample-component-dimension
+// terms a loop costs less on this thread than waking the workers does.
+const long long kSharedWork = 1 << 15;
 
 // 6.28318^d by repeated squaring (the reciprocal for a negative d).
 double TwoPiPower(int d) {
@@ -132,6 +136,14 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
     own.point.assign(std::max(static_cast<size_t>(d), kPad), 0.0);
   }
   std::vector<ComponentInverse> inverses(K);
+  const bool share = static_cast<long long>(n) * K * d >= kSharedWork;
+  const auto forEach = [share](int count, const std::function<void(int, int)>& body) {
+    if (share) {
+      ParallelFor(0, count, body);
+    } else {
+      for (int i = 0; i < count; ++i) body(i, 0);
+    }
+  };
   double previous = -1e10;
   int cycle = 0;
   while (true) {
@@ -151,7 +163,7 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
     }
     // Per-sample densities and responsibilities on every worker (scratch per worker);
     // the log-likelihood is summed afterwards in sample order.
-    ParallelFor(0, n, [&](int i, int w) {
+    forEach(n, [&](int i, int w) {
       Scratch& own = scratch[static_cast<size_t>(w)];
       for (int j = 0; j < d; ++j) own.point[j] = samples(i, j);
       double s = 0.0;
@@ -172,7 +184,7 @@ int GaussianMixture::FitEM(const Matrix2& samples) {
 
     // M-step: the components are independent items (each sums over the samples in
     // sample order), shared among the workers.
-    ParallelFor(0, K, [&](int k, int w) {
+    forEach(K, [&](int k, int w) {
       std::vector<double>& delta = scratch[static_cast<size_t>(w)].diff;
       double nk = 0.0;
       for (int i = 0; i < n; ++i) nk += resp[static_cast<size_t>(i) * K + k];

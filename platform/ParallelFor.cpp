@@ -1,7 +1,10 @@
 #include "platform/ParallelFor.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -22,6 +25,102 @@ int DefaultWorkers() {
   return hardware == 0 ? 1 : static_cast<int>(std::min(hardware, 1024u));
 }
 
+// Set on pool threads and on a thread while it runs a loop: a ParallelFor called from
+// a body runs in order on the calling thread instead of waiting for busy workers.
+thread_local bool tInsideLoop = false;
+
+// One loop shared by the caller (worker 0) and `helpers` pool threads (workers 1..).
+struct Loop {
+  const std::function<void(int, int)>* body = nullptr;
+  long long end = 0;
+  long long chunk = 1;
+  std::atomic<long long> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr firstError;
+  std::mutex errorLock;
+
+  void run(int worker) {
+    try {
+      while (!failed.load(std::memory_order_relaxed)) {
+        const long long first = next.fetch_add(chunk);
+        if (first >= end) break;
+        const long long last = std::min<long long>(first + chunk, end);
+        for (long long item = first; item < last; ++item) (*body)(static_cast<int>(item), worker);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(errorLock);
+      if (!firstError) firstError = std::current_exception();
+      failed.store(true);
+    }
+  }
+};
+
+// Threads started once and kept waiting between loops: starting threads for every
+// loop costs more than many small loops do (a mixture fit runs thousands of them).
+class Pool {
+ public:
+  // Runs `loop` on the calling thread and `helpers` pool threads; returns when all are done.
+  void runLoop(Loop& loop, int helpers) {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (static_cast<int>(threads_.size()) < helpers) {
+      const int index = static_cast<int>(threads_.size());
+      threads_.emplace_back([this, index] { serve(index); });
+    }
+    loop_ = &loop;
+    helpers_ = helpers;
+    pending_ = helpers;
+    ++generation_;
+    hold.unlock();
+    wake_.notify_all();
+    loop.run(0);
+    hold.lock();
+    finished_.wait(hold, [this] { return pending_ == 0; });
+    loop_ = nullptr;
+  }
+
+  // Serialises loops started by different threads; false when another one runs.
+  std::mutex& ownership() { return owner_; }
+
+ private:
+  void serve(int index) {
+    tInsideLoop = true;
+    unsigned long long seen = 0;
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      wake_.wait(hold, [&] { return generation_ != seen; });
+      seen = generation_;
+      if (index >= helpers_) continue;
+      Loop* loop = loop_;
+      hold.unlock();
+      loop->run(index + 1);
+      hold.lock();
+      if (--pending_ == 0) finished_.notify_one();
+    }
+  }
+
+  std::mutex owner_;
+  std::mutex lock_;
+  std::condition_variable wake_, finished_;
+  std::vector<std::thread> threads_;
+  Loop* loop_ = nullptr;
+  int helpers_ = 0;
+  int pending_ = 0;
+  unsigned long long generation_ = 0;
+};
+
+// The pool lives until the process ends (its threads wait in the background). A child
+// made by fork has none of the parent's threads, so it starts a pool of its own.
+Pool* gPool = nullptr;
+std::once_flag gForkHandler;
+
+Pool& ThePool() {
+  std::call_once(gForkHandler, [] { pthread_atfork(nullptr, nullptr, [] { gPool = nullptr; }); });
+  static std::mutex creation;
+  std::lock_guard<std::mutex> hold(creation);
+  if (gPool == nullptr) gPool = new Pool();
+  return *gPool;
+}
+
 }  // namespace
 
 int WorkerCount() {
@@ -37,34 +136,21 @@ void ParallelFor(int begin, int end, const std::function<void(int item, int work
   if (end <= begin) return;
   const long long count = static_cast<long long>(end) - begin;
   const int workers = static_cast<int>(std::min<long long>(WorkerCount(), count));
-  if (workers <= 1) {
+  Pool* pool = workers > 1 && !tInsideLoop ? &ThePool() : nullptr;
+  std::unique_lock<std::mutex> owner;
+  if (pool != nullptr) owner = std::unique_lock<std::mutex>(pool->ownership(), std::try_to_lock);
+  if (pool == nullptr || !owner.owns_lock()) {
     for (int item = begin; item < end; ++item) body(item, 0);
     return;
   }
+  Loop loop;
+  loop.body = &body;
+  loop.end = end;
+  loop.next = begin;
   // Chunks small enough to balance uneven items, large enough to keep the counter quiet.
-  const int chunk = static_cast<int>(std::max<long long>(1, count / (static_cast<long long>(workers) * 8)));
-  std::atomic<long long> next{begin};
-  std::atomic<bool> failed{false};
-  std::exception_ptr firstError;
-  std::mutex errorLock;
-  auto run = [&](int worker) {
-    try {
-      while (!failed.load(std::memory_order_relaxed)) {
-        long long first = next.fetch_add(chunk);
-        if (first >= end) break;
-        long long last = std::min<long long>(first + chunk, end);
-        for (long long item = first; item < last; ++item) body(static_cast<int>(item), worker);
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> hold(errorLock);
-      if (!firstError) firstError = std::current_exception();
-      failed.store(true);
-    }
-  };
-  std::vector<std::thread> threads;
-  threads.reserve(workers - 1);
-  for (int worker = 1; worker < workers; ++worker) threads.emplace_back(run, worker);
-  run(0);
-  for (std::thread& thread : threads) thread.join();
-  if (firstError) std::rethrow_exception(firstError);
+  loop.chunk = std::max<long long>(1, count / (static_cast<long long>(workers) * 8));
+  tInsideLoop = true;
+  pool->runLoop(loop, workers - 1);
+  tInsideLoop = false;
+  if (loop.firstError) std::rethrow_exception(loop.firstError);
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,6 +61,51 @@ TEST(ParallelFor, RethrowsTheBodysExceptionAfterJoining) {
                              if (item == 37) throw std::runtime_error("item 37");
                            }),
                std::runtime_error);
+}
+
+// The workers are kept between loops: many short loops in a row, a loop started from a
+// body (run in order on that worker), loops after a failed one, loops started by two
+// threads at once, and loops in a child process made by fork after the parent's
+// workers exist must all finish and visit every item once.
+TEST(ParallelFor, ReusedWorkersFinishEveryKindOfLoop) {
+  WorkerCountGuard guard(4);
+  long long total = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<int> hits(7, 0);
+    ParallelFor(0, 7, [&](int item, int) { hits[item]++; });
+    for (int h : hits) total += h;
+  }
+  EXPECT_EQ(total, 3000 * 7);
+
+  std::vector<std::atomic<int>> nested(40 * 30);
+  ParallelFor(0, 40, [&](int outer, int) {
+    ParallelFor(0, 30, [&](int inner, int worker) {
+      EXPECT_EQ(worker, 0);
+      nested[outer * 30 + inner]++;
+    });
+  });
+  for (const std::atomic<int>& n : nested) EXPECT_EQ(n, 1);
+
+  EXPECT_THROW(ParallelFor(0, 50, [](int, int) { throw std::runtime_error("every item"); }), std::runtime_error);
+  std::atomic<int> after{0};
+  ParallelFor(0, 100, [&](int, int) { after++; });
+  EXPECT_EQ(after, 100);
+
+  std::atomic<int> fromTwo{0};
+  std::thread other([&] {
+    for (int round = 0; round < 200; ++round) ParallelFor(0, 10, [&](int, int) { fromTwo++; });
+  });
+  for (int round = 0; round < 200; ++round) ParallelFor(0, 10, [&](int, int) { fromTwo++; });
+  other.join();
+  EXPECT_EQ(fromTwo, 2 * 200 * 10);
+
+  EXPECT_EXIT(
+      {
+        std::atomic<int> visits{0};
+        ParallelFor(0, 1000, [&](int, int) { visits++; });
+        std::_Exit(visits == 1000 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(ParallelFor, SetWorkerCountZeroReturnsToTheDefault) {
