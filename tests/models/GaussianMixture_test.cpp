@@ -189,7 +189,7 @@ TEST(CBrainGMMTest, FitSkipsLabelZeroAndLabelsWithoutSamples) {
 TEST(GaussianMixtureTest, SeveralWorkersFitTheBitsOfOne) {
   for (int d = 1; d <= 2; ++d) {
     SCOPED_TRACE(d);
-    Matrix2 samples(3001, d);
+    Matrix2 samples(12001, d);  // large enough for the fit to share its loops
     for (int i = 0; i < samples.Rows(); ++i)
       for (int j = 0; j < d; ++j)
         samples(i, j) = 40.0 * (i % 3) + std::fmod(i * 0.618034 * (j + 1), 1.0) * 25.0 + j;
