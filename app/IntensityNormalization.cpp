@@ -98,8 +98,15 @@ bool BoxHistogram(RF& h, const HeapMatrix3D<short>& v, const SubVolume& box, dou
 }
 
 // Sets every bin below 0.05 to 0 from the top down, moving `top` down with the bins
-// it lies in, and normalises again.
+// it lies in, and normalises again. A histogram with no bin of 0.05 is left as it is,
+// with `top` at the highest voxel: real T1 volumes spread their mass so thinly over
+// width-1 bins that trimming them would empty the histogram and put the top at the
+// grid's second bin, saturating the mapped volume.
 void TrimTop(RF& h, int& top) {
+  bool anyReaches = false;
+  for (int i = 0; i < h.bins; ++i)
+    if (h.pdf[i] >= 0.05) anyReaches = true;
+  if (!anyReaches) return;
   for (int i = h.bins - 1; i >= 0; --i) {
     if (h.pdf[i] < 0.05) {
       h.pdf[i] = 0.0;

@@ -11,6 +11,7 @@
 #include "features/EdgSampleSetParams.h"
 #include "features/FeatureFlags.h"
 #include "numerics/TextFunctions.h"
+#include "numerics/UniformRandom.h"
 #include "pbt/PbtClassifierParams.h"
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
@@ -31,7 +32,31 @@ constexpr int kCodingMode = 1;
 
 std::string Backslashed(std::string path) { return ToBackslashes(path); }
 
+bool gSkipTreeReadBack = false;
+
+// The maps and every later iteration rest on the stored tree, so it must read back.
+// Reading a tree constructs its weak classifiers, whose histograms draw; the generator
+// is put back afterwards so that the next iteration trains on the same sequence as
+// without the check.
+bool TreeReadsBack(const std::string& clf, int iteration) {
+  const UniformRandomState state = SaveUniformRandomState();
+  bool ok = true;
+  {
+    PbtMClassTree check;
+    std::string error;
+    if (!check.load(clf.c_str(), &error)) {
+      std::printf("Training of iteration %d left no usable classifier %s: %s\n", iteration, clf.c_str(),
+                  error.c_str());
+      ok = false;
+    }
+  }
+  RestoreUniformRandomState(state);
+  return ok;
+}
+
 }  // namespace
+
+void SkipTreeReadBackForTesting(bool skip) { gSkipTreeReadBack = skip; }
 
 int TreeDepthFor(int numClasses) {
   const float L = static_cast<float>(std::log(static_cast<double>(numClasses)));
@@ -67,14 +92,7 @@ bool TrainAutoContextIteration(EdgSampleSetParams& sp, PbtClassTreeParams& tp, i
     set->prepareTrainingData(sp);
     tp.sampleSetParams = &sp;
     tree->trainTree(set.get(), twoClassSet.get(), &tp);
-    // The maps and every later iteration rest on the stored tree: it must read back.
-    PbtMClassTree check;
-    std::string error;
-    if (!check.load(clf.c_str(), &error)) {
-      std::printf("Training of iteration %d left no usable classifier %s: %s\n", iteration, clf.c_str(),
-                  error.c_str());
-      ok = false;
-    }
+    if (!gSkipTreeReadBack) ok = TreeReadsBack(clf, iteration);
   }
   if (ok) {
     sp.outFolder = iterationFolder.c_str();

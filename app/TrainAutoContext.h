@@ -13,7 +13,9 @@
 // gContextAvailable 0 while iteration 1 runs, 1 before every later one.
 //
 // Random sequence: each iteration constructs its sample sets, then draws in the
-// sampling, the tree's training and nothing in the map writing.
+// sampling, the tree's training and nothing in the map writing. After training, the
+// stored tree is read back as a check; that read constructs distributions, so the
+// generator's state is saved before it and restored after: the check takes no draw.
 #include <string>
 
 class EdgSampleSetParams;
@@ -29,6 +31,9 @@ bool TrainAutoContext(const std::string& target, int numVolumes, int numStructur
 // exist or load after training, or cannot be loaded.
 bool TrainAutoContextIteration(EdgSampleSetParams& sampleParams, PbtClassTreeParams& treeParams, int loadFlag,
                                int iteration);
+
+// Test-only: skips the read-back check of each trained tree.
+void SkipTreeReadBackForTesting(bool skip);
 
 // The depth limit of the tree for K classes: max(7, ceil(L / ln 2) + max(3, ceil(L / ln 4)))
 // with L = ln K held in single precision.

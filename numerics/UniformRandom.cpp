@@ -16,6 +16,7 @@ constexpr double kLargestDraw = 1.0 - 1.2e-7;                  // 0.99999988
 
 int gShuffleWord = 0;
 int gShuffleTable[kTableSize];
+static_assert(sizeof(UniformRandomState::table) / sizeof(int) == kTableSize, "state holds the whole table");
 long long gDrawCount = 0;
 
 // seed = 16807 * seed mod (2^31 - 1), without overflow (Schrage).
@@ -57,6 +58,22 @@ RandomUniform::RandomUniform() { Draw(); }
 double RandomUniform::Draw() {
   value = UniformRandom(&gUniformRandomSeed);
   return value;
+}
+
+UniformRandomState SaveUniformRandomState() {
+  UniformRandomState state;
+  state.seed = gUniformRandomSeed;
+  state.shuffleWord = gShuffleWord;
+  for (int j = 0; j < kTableSize; ++j) state.table[j] = gShuffleTable[j];
+  state.drawCount = gDrawCount;
+  return state;
+}
+
+void RestoreUniformRandomState(const UniformRandomState& state) {
+  gUniformRandomSeed = state.seed;
+  gShuffleWord = state.shuffleWord;
+  for (int j = 0; j < kTableSize; ++j) gShuffleTable[j] = state.table[j];
+  gDrawCount = state.drawCount;
 }
 
 void ResetUniformRandomForTesting() {

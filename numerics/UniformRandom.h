@@ -33,6 +33,18 @@ class RandomUniform {
   double value = 0.0;
 };
 
+// The whole generator: seed word, shuffle word, shuffle table and draw counter. A
+// caller that must leave the sequence where it was (a read-back check that constructs
+// distributions) saves it before and restores it after.
+struct UniformRandomState {
+  int seed = 0;
+  int shuffleWord = 0;
+  int table[32] = {};
+  long long drawCount = 0;
+};
+UniformRandomState SaveUniformRandomState();
+void RestoreUniformRandomState(const UniformRandomState& state);
+
 // Test-only: puts the generator back into its start-up state (seed word 999, no
 // table) and sets the draw counter to 0.
 void ResetUniformRandomForTesting();

@@ -3,6 +3,8 @@
 // reference labels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -66,6 +68,53 @@ TEST(ExampleEndToEnd, TrainOnTwoSubjectsThenSegmentATestSubject) {
     ++labelsScored;
   }
   EXPECT_EQ(labelsScored, 2) << dice.out;
+}
+
+TEST(ExampleEndToEnd, TheTemplateCaseKeepsItsIntensities) {
+  // The template subject is mapped by its own histogram: on real T1 data no width-1 bin
+  // holds 5 % of the mass, so its range must not be trimmed down to a few values.
+  TempFolder tmp;
+  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
+  fs::create_directories(tmp.path() + "/src");
+  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
+    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
+      fs::copy_file(example + "/train/" + subject + part, tmp.path() + "/src/" + subject + part);
+  const ProcessResult train =
+      RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "0", "src", "target"}, tmp.path());
+  ASSERT_EQ(train.status, 0) << train.out;
+
+  // The range in the settings is the lowest and highest positive voxel of the template
+  // (the first subject by name) inside the box.
+  const std::string settings = ReadFileText(tmp.path() + "/target/setting.txt");
+  int x0 = 0, y0 = 0, z0 = 0, x1 = -1, y1 = -1, z1 = -1, minT = 0, maxT = 0;
+  const size_t box = settings.find("Sub-volume:");
+  const size_t range = settings.find("IntensityRange:");
+  ASSERT_NE(box, std::string::npos) << settings;
+  ASSERT_NE(range, std::string::npos) << settings;
+  ASSERT_EQ(std::sscanf(settings.c_str() + box, "Sub-volume: %d %d %d %d %d %d", &x0, &y0, &z0, &x1, &y1, &z1), 6);
+  ASSERT_EQ(std::sscanf(settings.c_str() + range, "IntensityRange:%d %d", &minT, &maxT), 2);
+  HeapMatrix3D<short> templ;
+  ASSERT_TRUE(ReadAnalyze(example + "/train/hippocampus_001.brain.hdr", templ));
+  int lo = 65535, hi = -65535;
+  for (int z = z0; z <= z1; ++z)
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x)
+        if (templ(z, y, x) > 0) lo = std::min<int>(lo, templ(z, y, x)), hi = std::max<int>(hi, templ(z, y, x));
+  EXPECT_EQ(minT, lo);
+  EXPECT_EQ(maxT, hi);
+
+  HeapMatrix3D<unsigned char> templateCase;
+  ASSERT_TRUE(templateCase.Load(tmp.path() + "/target/I00000.3dm"));
+  std::set<int> values;
+  long long atTop = 0;
+  for (int z = 0; z < templateCase.dim0(); ++z)
+    for (int y = 0; y < templateCase.dim1(); ++y)
+      for (int x = 0; x < templateCase.dim2(); ++x) {
+        values.insert(templateCase(z, y, x));
+        atTop += templateCase(z, y, x) == 255;
+      }
+  EXPECT_GT(values.size(), 100u);
+  EXPECT_LT(atTop, templateCase.NumElements() / 20);
 }
 
 }  // namespace

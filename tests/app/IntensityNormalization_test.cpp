@@ -234,3 +234,24 @@ TEST(IntensityNormalizationTest, RefusedRangeEstimateStillWritesTheSettings) {
   EXPECT_EQ(ReadFileText(folder.file("setting.txt")),
             "IntensityRange:5 124\nIntensityType: 4\nClassifierVersion: 0\n");
 }
+
+TEST(EstimateIntensityRangeTest, AHistogramWithoutABinOfFivePercentKeepsItsTop) {
+  // 320 voxels of 100 + (i mod 200): the grid from 120 spreads them over 180 bins of
+  // about 0.006 each, so no bin reaches 0.05 and nothing is trimmed. The top stays at
+  // the highest voxel, 299, the peaks agree (ratio 1): v -> (v - 100) * 255 / 199.
+  Volume16 templ = Make16(5, 8, 8, [](int z, int y, int x) { return 100 + ((z * 8 + y) * 8 + x) % 200; });
+  Volume16 volume = templ;
+  TempFolder folder;
+  EstimateIntensityRange(templ, volume, SubVolume(0, 0, 0, 7, 7, 4), folder.path());
+  EXPECT_EQ(ReadFileText(folder.file("setting.txt")),
+            "IntensityRange:100 299\nIntensityType: 4\nClassifierVersion: 0\n");
+  int saturated = 0;
+  for (int z = 0; z < 5; ++z)
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) saturated += volume(z, y, x) == 255;
+  EXPECT_EQ(saturated, 1);                 // only the voxel of 299
+  EXPECT_EQ(volume(0, 0, 0), 0);           // 100
+  EXPECT_EQ(volume(1, 4, 4), 128);         // 200: 100 * 255 / 199 = 128.1
+  EXPECT_EQ(volume(0, 2, 3), 24);          // 119: 19 * 255 / 199 = 24.3
+  EXPECT_EQ(volume(3, 0, 7), 255);         // i = 199: 299
+}

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "features/FeatureFlags.h"
+#include "numerics/UniformRandom.h"
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtMClassTree.h"
 #include "volume/AnalyzeVolume.h"
@@ -124,4 +126,38 @@ TEST(TrainAutoContextTest, ATreeThatWasNotSavedStopsTheTraining) {
   for (char& c : clf) c = c == '/' ? '\\' : c;
   EXPECT_NE(out.find("Training of iteration 1 left no usable classifier " + clf + ": "), std::string::npos) << out;
   EXPECT_FALSE(std::filesystem::exists(target + "/1/I00000_0_prob.3dm"));
+}
+
+TEST(TrainAutoContextTest, TheReadBackOfEachTreeLeavesTheRandomSequenceAlone) {
+  // Two iterations trained with and without the read-back check of each tree: the
+  // check reads trees, whose weak classifiers draw as they are built, so unless it
+  // puts the generator back the second tree trains on another sequence.
+  struct Run {
+    long long draws = 0;
+    std::vector<float> next;
+    std::vector<uint8_t> secondTree;
+  };
+  auto train = [](bool skipCheck) {
+    TempFolder tmp;
+    const std::string target = tmp.path() + "/target";
+    WriteDataSet(target);
+    SkipTreeReadBackForTesting(skipCheck);
+    ResetUniformRandomForTesting();
+    testing::internal::CaptureStdout();
+    const bool ok = TrainAutoContext(target, 2, 1, 2, 1);
+    testing::internal::GetCapturedStdout();
+    SkipTreeReadBackForTesting(false);
+    EXPECT_TRUE(ok);
+    Run run;
+    run.draws = UniformRandomDrawCountForTesting();
+    for (int i = 0; i < 4; ++i) run.next.push_back(UniformRandom(&gUniformRandomSeed));
+    run.secondTree = ReadFileBytes(target + "/2/clf");
+    return run;
+  };
+  const Run unchecked = train(true);
+  const Run checked = train(false);
+  EXPECT_EQ(checked.draws, unchecked.draws);
+  EXPECT_EQ(checked.next, unchecked.next);
+  EXPECT_FALSE(checked.secondTree.empty());
+  EXPECT_TRUE(checked.secondTree == unchecked.secondTree);
 }
