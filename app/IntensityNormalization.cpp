@@ -25,10 +25,6 @@ short ToVoxel(double v, double lo, double hi) {
 
 short ToByteRange(double v) { return ToVoxel(v, 0.0, 255.0); }
 
-bool SameExtents(const HeapMatrix3D<short>& a, const HeapMatrix3D<short>& b) {
-  return a.dim0() == b.dim0() && a.dim1() == b.dim1() && a.dim2() == b.dim2();
-}
-
 void ReportUnchanged(const char* what) { std::printf("%s; intensities left unchanged\n", what); }
 
 // One line naming the box and the volume it does not fit in; true when it fits.
@@ -46,13 +42,6 @@ template <class L>
 bool LabelsFit(const HeapMatrix3D<L>& labels, const SubVolume& box, const HeapMatrix3D<short>& v) {
   return box.z0 + labels.dim0() <= v.dim0() && box.y0 + labels.dim1() <= v.dim1() &&
          box.x0 + labels.dim2() <= v.dim2();
-}
-
-bool ExtentsDiffer(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short>& volume) {
-  if (SameExtents(templ, volume)) return false;
-  std::printf("Template (%d x %d x %d) and volume (%d x %d x %d) differ in extents; intensities left unchanged\n",
-              templ.dim2(), templ.dim1(), templ.dim0(), volume.dim2(), volume.dim1(), volume.dim0());
-  return true;
 }
 
 // Weighted least squares through the normal equations (X^T W X) c = X^T W y, solved
@@ -149,11 +138,14 @@ struct LabelMeans {
 
 bool GatherLabelMeans(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short>& volume,
                       const HeapMatrix3D<short>& labels, int minLabel, LabelMeans& m) {
-  if (ExtentsDiffer(templ, volume)) return false;
-  if (labels.dim0() > volume.dim0() || labels.dim1() > volume.dim1() || labels.dim2() > volume.dim2()) {
-    std::printf("Label volume (%d x %d x %d) is larger than the volume (%d x %d x %d); intensities left unchanged\n",
-                labels.dim2(), labels.dim1(), labels.dim0(), volume.dim2(), volume.dim1(), volume.dim0());
-    return false;
+  // The label volume is read at the same indices as both volumes, which may be larger.
+  for (const auto& [v, name] : {std::pair<const HeapMatrix3D<short>*, const char*>{&templ, "template"},
+                                {&volume, "volume"}}) {
+    if (labels.dim0() > v->dim0() || labels.dim1() > v->dim1() || labels.dim2() > v->dim2()) {
+      std::printf("Label volume (%d x %d x %d) is larger than the %s (%d x %d x %d); intensities left unchanged\n",
+                  labels.dim2(), labels.dim1(), labels.dim0(), name, v->dim2(), v->dim1(), v->dim0());
+      return false;
+    }
   }
   const int top = labels.Max();
   const size_t size = top >= 0 ? static_cast<size_t>(top) + 1 : 0;
@@ -190,14 +182,14 @@ bool GatherLabelMeans(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short
 
 }  // namespace
 
-void EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
+bool EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
                             const std::string& settingsFolder) {
   RF hv;  // each histogram takes its one draw, the volume's first
   RF ht;
   int minT = 65535, maxT = -65535;
   if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) {
     AppendIntensitySettings(settingsFolder, minT, maxT);
-    return;
+    return false;
   }
   int minV = 0, maxV = 0;
   PositiveRange(volume, box, minV, maxV);
@@ -224,7 +216,7 @@ void EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short
   if (refused) {
     ReportUnchanged(refused);
     AppendIntensitySettings(settingsFolder, minT, maxT);
-    return;
+    return false;
   }
   const double ratio = FindTopHistogramPeak(ht) / FindTopHistogramPeak(hv);
   for (int z = 0; z < volume.dim0(); ++z)
@@ -232,15 +224,16 @@ void EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short
       for (int x = 0; x < volume.dim2(); ++x)
         volume(z, y, x) = ToByteRange((volume(z, y, x) - minV) * ratio * 255 / (maxT - minT));
   AppendIntensitySettings(settingsFolder, minT, maxT);
+  return true;
 }
 
-void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
+bool NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
                         const HeapMatrix3D<short>& labels16, const HeapMatrix3D<unsigned char>& labels8, int,
                         double* deviation, int spread, const std::string& settingsFolder) {
-  if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) return;
+  if (!BoxInside(box, volume, "volume") || !BoxInside(box, templ, "template")) return false;
   if (!LabelsFit(labels16, box, volume) || !LabelsFit(labels8, box, templ)) {
     ReportUnchanged("Label volumes do not fit inside the volumes at the box");
-    return;
+    return false;
   }
   // 1. Template range over the box, non-negative voxels only.
   int minT = 32767, maxT = -32767;
@@ -252,10 +245,7 @@ void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
         if (t < minT) minT = t;
         if (t > maxT) maxT = t;
       }
-  if (maxT <= minT) {
-    ReportUnchanged("Flat template (maxT = minT)");
-    return;
-  }
+  // A flat template is refused only where its range divides (after the fallback).
   // 2. Stored values above 32767 read as negative: halve the unsigned values.
   bool negative = false;
   for (int z = 0; z < volume.dim0() && !negative; ++z)
@@ -282,7 +272,7 @@ void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
         const int l = labels8(z, y, x);
         if (l > top) {
           std::printf("Invalid label found! Please check the label image.\n");
-          return;
+          return false;
         }
         countA[l] += 1.0;
         sumA[l] += templ(box.z0 + z, box.y0 + y, box.x0 + x);
@@ -325,9 +315,10 @@ void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
     if (countA[l] > 0.0) devA[l] /= countA[l];
   // 8.
   std::printf("num_structure_use_tonormalize = %d\n", n);
-  if (n <= 1) {
-    EstimateIntensityRange(templ, volume, box, settingsFolder);
-    return;
+  if (n <= 1) return EstimateIntensityRange(templ, volume, box, settingsFolder);
+  if (maxT <= minT) {
+    ReportUnchanged("Flat template (maxT = minT)");
+    return false;
   }
   // 9. Scale fit without intercept.
   std::vector<double> xs, ys, ws;
@@ -337,7 +328,10 @@ void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
     ws.push_back(countB[l] / 100);
   }
   const double a = WeightedFit(xs, ys, ws, 1)[0];
-  if (a == 0.0) return;
+  if (a == 0.0) {
+    ReportUnchanged("Scale fit gave 0");
+    return false;
+  }
   // 10.
   double weighted = 0.0, countUsedB = 0.0;
   for (int l : used) {
@@ -408,6 +402,7 @@ void NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
     else
       *deviation = 1.0;
   }
+  return true;
 }
 
 void FitIntensityMapping(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume,

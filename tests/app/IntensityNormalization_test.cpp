@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "numerics/UniformRandom.h"
 
 namespace {
 
@@ -141,10 +142,15 @@ TEST(FitIntensityMappingTest, OffsetAndPlainMappings) {
     int label1, label2;
   };
   const Case cases[] = {{0, {255, 200, 255, 255, 0, 0}, 0, 40}, {1, {255, 160, 254, 255, 0, 0}, 0, 14}};
-  for (const Case& c : cases) {
+  // A template larger than the volume is read at the same indices: its extra column
+  // changes nothing.
+  const Volume16 widerTempl = Make16(2, 3, 5, [&](int z, int y, int x) { return x == 4 ? 3000 : 2 * vol(z, y, x); });
+  for (const Case& c : cases)
+    for (const Volume16* t : {&templ, &widerTempl}) {
     SCOPED_TRACE(c.offset);
+    SCOPED_TRACE(t->dim2());
     Volume16 volume = Make16(2, 3, 4, vol);
-    FitIntensityMapping(templ, volume, labels, c.offset);
+    FitIntensityMapping(*t, volume, labels, c.offset);
     std::vector<int> got;
     for (int z = 0; z < 2; ++z)
       for (int y = 0; y < 3; ++y) got.push_back(volume(z, y, 3));
@@ -152,7 +158,7 @@ TEST(FitIntensityMappingTest, OffsetAndPlainMappings) {
     EXPECT_EQ(volume(0, 1, 1), c.label1);
     EXPECT_EQ(volume(1, 1, 1), c.label2);
     EXPECT_EQ(volume(0, 0, 0), 0);
-  }
+    }
 }
 
 TEST(RefineIntensityMappingTest, ScaleFromLabelsAboveZero) {
@@ -166,6 +172,15 @@ TEST(RefineIntensityMappingTest, ScaleFromLabelsAboveZero) {
   EXPECT_EQ(volume(3, 0, 0), 125);
   EXPECT_EQ(volume(1, 1, 5), 17);   // 7 * 2.5
   EXPECT_EQ(volume(0, 0, 5), 255);  // 257.5 clamped
+  // Labels on the first four columns only, and a template wider than the volume: the
+  // same scale.
+  const Volume16 narrowLabels = Make16(4, 5, 4, Tissue);
+  const Volume16 widerTempl = Make16(4, 5, 8, [&](int z, int y, int x) { return x < 6 ? templ(z, y, x) : 4000; });
+  Volume16 again = Make16(4, 5, 6, [](int z, int, int x) { return x == 5 ? 7 : z < 2 ? 20 : 50; });
+  RefineIntensityMapping(widerTempl, again, narrowLabels);
+  EXPECT_EQ(again(0, 0, 0), 50);
+  EXPECT_EQ(again(3, 0, 0), 125);
+  EXPECT_EQ(again(1, 1, 5), 17);
 }
 
 TEST(MatchIntensityHistogramsTest, RatioOfSmoothedModes) {
@@ -190,7 +205,9 @@ TEST(IntensityNormalizationTest, DegenerateInputLeavesTheVolumeUnchanged) {
   const Volume16 zero = Make16(4, 5, 6, [](int, int, int) { return 0; });
   const Volume16 narrow = Make16(4, 5, 6, [](int z, int, int) { return 50 + z; });
   const Volume16 flat = Make16(4, 5, 6, [](int, int, int) { return 80; });
-  const Volume16 other = Make16(4, 5, 7, [](int, int, int) { return 80; });
+  const Volume16 smaller = Make16(4, 5, 5, [](int, int, int) { return 80; });
+  const Volume16 wider = Make16(4, 5, 7, Tissue);
+  const Volume16 widest = Make16(4, 5, 8, [](int, int, int) { return 80; });
   const SubVolume box(0, 0, 0, 5, 4, 3);
   const SubVolume outside(0, 0, 0, 6, 4, 3);
   struct Case {
@@ -205,9 +222,11 @@ TEST(IntensityNormalizationTest, DegenerateInputLeavesTheVolumeUnchanged) {
       {"range narrower than the offset", [&](Volume16& v) { EstimateIntensityRange(phantom, v, box, ""); }, narrow,
        "Intensity range of the volume is narrower than the histogram's offset of 20; intensities left unchanged\n"},
       {"flat template", [&](Volume16& v) { NormalizeIntensity(flat, v, box, labels16, labels8, 0, nullptr, 1, ""); },
-       phantom, "Flat template (maxT = minT); intensities left unchanged\n"},
-      {"extents differ", [&](Volume16& v) { FitIntensityMapping(other, v, labels16, 1); }, phantom,
-       "Template (7 x 5 x 4) and volume (6 x 5 x 4) differ in extents; intensities left unchanged\n"},
+       phantom, "num_structure_use_tonormalize = 3\nFlat template (maxT = minT); intensities left unchanged\n"},
+      {"labels larger than the template", [&](Volume16& v) { FitIntensityMapping(smaller, v, labels16, 1); },
+       phantom, "Label volume (6 x 5 x 4) is larger than the template (5 x 5 x 4); intensities left unchanged\n"},
+      {"labels larger than the volume", [&](Volume16& v) { RefineIntensityMapping(widest, v, wider); }, phantom,
+       "Label volume (7 x 5 x 4) is larger than the volume (6 x 5 x 4); intensities left unchanged\n"},
       {"box outside the volume", [&](Volume16& v) { MatchIntensityHistograms(phantom, v, labels16, outside); },
        phantom, "Box 0 0 0 6 4 3 lies outside the volume (6 x 5 x 4); intensities left unchanged\n"},
       {"box outside for the mean fit",
@@ -254,4 +273,24 @@ TEST(EstimateIntensityRangeTest, AHistogramWithoutABinOfFivePercentKeepsItsTop) 
   EXPECT_EQ(volume(1, 4, 4), 128);         // 200: 100 * 255 / 199 = 128.1
   EXPECT_EQ(volume(0, 2, 3), 24);          // 119: 19 * 255 / 199 = 24.3
   EXPECT_EQ(volume(3, 0, 7), 255);         // i = 199: 299
+}
+
+TEST(NormalizeIntensityTest, FewerThanTwoUsedLabelsFallBackBeforeAFlatTemplateIsRefused) {
+  // One used label: the range estimate runs (its two histograms take their draws and it
+  // writes the settings) even though the template is flat, which only the mean fit
+  // could not use.
+  const Volume16 flat = Make16(4, 5, 6, [](int, int, int) { return 80; });
+  Volume16 volume = Make16(4, 5, 6, [](int z, int y, int x) { return 60 * Tissue(z, y, x) + x; });
+  const Volume16 ones = Make16(4, 5, 6, [](int, int, int) { return 1; });
+  TempFolder folder;
+  ResetUniformRandomForTesting();
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(NormalizeIntensity(flat, volume, SubVolume(0, 0, 0, 5, 4, 3), ones, Make8(ones), 0, nullptr, 1,
+                                  folder.path()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "num_structure_use_tonormalize = 1\n"
+            "Intensity range of the template is narrower than the histogram's offset of 20; intensities left "
+            "unchanged\n");
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2);
+  EXPECT_EQ(ReadFileText(folder.file("setting.txt")), "IntensityRange:80 80\nIntensityType: 4\nClassifierVersion: 0\n");
 }
