@@ -15,6 +15,8 @@
 //   %s%05i_atlas%s              region-competition labels of subject i ("I", ".img")
 //   %d/                         folder of auto-context iteration d (from 1), holding
 //                               clf, logfile.txt, top/ and labels/
+//   training_done.txt           "Iterations: %d\n", written once every iteration's tree
+//                               and maps are done; a target without it did not finish
 //
 // Model folder (given with "-m"; segmentation reads its "appearance" folder): the same
 // setting.txt (and end/setting.txt), clf, clf%d, clf_edge, hip_clf, atlas.3dm,
@@ -41,6 +43,8 @@ inline constexpr const char* kIterationClassifier = "clf%d";
 inline constexpr const char* kEdgeClassifier = "clf_edge";
 inline constexpr const char* kHippoClassifier = "hip_clf";
 inline constexpr const char* kTrainingLog = "logfile.txt";
+inline constexpr const char* kTrainingDone = "training_done.txt";
+inline constexpr const char* kTrainingDoneLine = "Iterations: %d\n";  // iterations trained
 inline constexpr const char* kAppearanceFolder = "appearance";
 inline constexpr const char* kEndSettings = "end/setting.txt";
 inline constexpr const char* kProbLift = "prob_lift.txt";

@@ -1,6 +1,8 @@
 #include "app/Kro_BrainSetting.h"
 
 #include <cctype>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,9 +26,55 @@ int32_t ParseWholeNumber(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// The option values that the run cannot use are refused before anything is written.
+constexpr int kMaxStructures = 253;  // the 8-bit labels hold K = n + 1 classes and the marker n + 2
+constexpr int kMaxIterations = 20;   // the model folder holds "clf" and "clf1" to "clf19"
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The whole text is a decimal whole number (blanks around it and a sign allowed).
+bool IsWholeNumberText(const char* text) {
+  const char* p = text;
+  while (IsBlank(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+  while (IsBlank(*p)) ++p;
+  return *p == '\0';
+}
+
+bool WholeNumberIn(const std::string& text, int lo, int hi) {
+  if (!IsWholeNumberText(text.c_str())) return false;
+  const int32_t v = ParseWholeNumber(text.c_str());  // saturates, so the comparison cannot wrap
+  return v >= lo && v <= hi;
+}
+
+bool FiniteNonNegative(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(begin, &end);
+  if (end == begin) return false;
+  while (IsBlank(*end)) ++end;
+  return *end == '\0' && std::isfinite(v) && v >= 0.0 && v <= FLT_MAX;
+}
+
+void Refuse(bool& bad, const char* option, const std::string& value, const char* what) {
+  std::printf("Invalid value \"%s\" for %s: %s\n", value.c_str(), option, what);
+  bad = true;
+}
+
+}  // namespace
+
 bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
   bool atlasGiven = false;
   if (argc < 2) return false;
+  // The last value given to each checked option, as typed.
+  const char* modeText = nullptr;
+  const char* structuresText = nullptr;
+  const char* iterationsText = nullptr;
+  const char* smoothnessText = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg[0] != '-') {
@@ -61,22 +109,40 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
       }
       case 'n':
         numStructures = ParseWholeNumber(value);
+        structuresText = value;
         break;
       case 'p':
         structure = LowByte(ParseWholeNumber(value));
         break;
       case 'r':
         mode = LowByte(ParseWholeNumber(value));
+        modeText = value;
         break;
       case 's':
-        smoothness = static_cast<float>(std::strtod(value, nullptr));
+        smoothnessText = value;
+        // Only a finite value in float range is converted; anything else is refused below.
+        smoothness = FiniteNonNegative(value) ? static_cast<float>(std::strtod(value, nullptr)) : 0.0f;
         break;
       case 't':
         iterations = ParseWholeNumber(value);
+        iterationsText = value;
         break;
       default:
         break;  // unknown letters consume their value silently
     }
+  }
+  // The mode keeps its low 8 bits (257 trains), but only 0 and 1 name a road.
+  if (modeText != nullptr && (!IsWholeNumberText(modeText) || mode > 1))
+    Refuse(badOptions, "-r", modeText, "the mode is 0 (segment) or 1 (train)");
+  if (structuresText != nullptr && !WholeNumberIn(structuresText, 1, kMaxStructures))
+    Refuse(badOptions, "-n", structuresText, "the number of structures is a whole number from 1 to 253");
+  if (iterationsText != nullptr && !WholeNumberIn(iterationsText, 1, kMaxIterations))
+    Refuse(badOptions, "-t", iterationsText, "the number of iterations is a whole number from 1 to 20");
+  if (smoothnessText != nullptr && !FiniteNonNegative(smoothnessText))
+    Refuse(badOptions, "-s", smoothnessText, "the smoothness is a finite number of 0 or more");
+  if (!badOptions && mode == 1 && structuresText == nullptr) {
+    std::printf("Training needs -n, the number of structures: a whole number from 1 to 253\n");
+    badOptions = true;
   }
   return atlasGiven;
 }

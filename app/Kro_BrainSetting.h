@@ -10,11 +10,15 @@ class Kro_BrainSetting {
   virtual ~Kro_BrainSetting() = default;
 
   // Reads the options and positional arguments. Returns true when "-a" gave an
-  // atlas path. An atlas path too long to keep is reported and sets badOptions.
+  // atlas path. A value the run cannot use is reported in one line naming the option
+  // and the value as typed, and sets badOptions: an atlas path too long to keep, a
+  // mode other than 0 or 1 (after keeping its low 8 bits), "-n" outside 1 .. 253, "-t"
+  // outside 1 .. 20, "-s" not a finite number of 0 or more, and text that is not a
+  // number for any of these; training (mode 1) without "-n" too.
   virtual bool ParseCommandLine(int argc, const char* const* argv);
 
   uint8_t structure = 0;     // "-p"; set to 2 after parsing, read by neither road
-  uint8_t mode = 0;          // "-r": 0 segment, 1 train, other values do nothing
+  uint8_t mode = 0;          // "-r": 0 segment, 1 train
   uint8_t singleFile = 1;    // source and target are single files
   int32_t numStructures = 0; // "-n"
   McString source;           // first positional argument

@@ -84,8 +84,8 @@ bool CheckSubjects(const std::vector<Subject>& subjects, const HeapMatrix3D<shor
                    SubVolume* box) {
   // The normalisation of a subject compares, per label value of the first subject, the
   // template under the subject's labels with the subject under the first subject's
-  // labels: every such value must occur in the subject's (8-bit) labels, and those
-  // must not exceed the first subject's largest value.
+  // labels: the subject's (8-bit) labels must not exceed the first subject's largest
+  // value; a value of the first subject that the subject lacks is left out of its fit.
   const std::vector<bool> firstValues = PresentValues(firstLabels, true);
   const int largestFirst = firstLabels.Max();
   *box = SubVolume(9999, 9999, 9999, -9999, -9999, -9999);
@@ -110,18 +110,19 @@ bool CheckSubjects(const std::vector<Subject>& subjects, const HeapMatrix3D<shor
     }
     if (i > 0) {
       const std::vector<bool> values = PresentValues(labels, false);
+      std::string missing;
       for (int v = 0; v < 256; ++v) {
         if (values[static_cast<size_t>(v)] && v > largestFirst) {
           std::printf("Subject %s cannot be normalised: label %d is above the first subject's largest label %d\n",
                       s.volume.c_str(), v, largestFirst);
           return false;
         }
-        if (firstValues[static_cast<size_t>(v)] && !values[static_cast<size_t>(v)]) {
-          std::printf("Subject %s cannot be normalised: label %d of the first subject does not occur in it\n",
-                      s.volume.c_str(), v);
-          return false;
-        }
+        if (firstValues[static_cast<size_t>(v)] && !values[static_cast<size_t>(v)]) missing += FormatText(" %d", v);
       }
+      if (!missing.empty())
+        std::printf("Subject %s lacks label values %s of the first subject; they are left out of its "
+                    "normalisation\n",
+                    s.volume.c_str(), missing.c_str() + 1);
     }
     for (int z = 0; z < labels.dim0(); ++z)
       for (int y = 0; y < labels.dim1(); ++y)
@@ -238,7 +239,7 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
     return false;
   }
   // The consensus marker K + 1 of the 8-bit label volumes must not be a class.
-  if (numStructures < 0 || numStructures + 2 > kLargestLabel) {
+  if (numStructures < 0 || numStructures > kLargestLabel - 2) {
     std::printf("The number of structures %d is outside 0 .. %d\n", numStructures, kLargestLabel - 2);
     return false;
   }
@@ -286,7 +287,10 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
       templ = volume;
       const std::string templName = InFolder(target, layout::kIntensityTemplate);
       if (!templ.Save(templName)) return ReportWriteFailure(templName);
-      EstimateIntensityRange(templ, volume, box, target);
+      if (!EstimateIntensityRange(templ, volume, box, target)) {
+        std::printf("The template subject %s cannot be normalised\n", subjects[i].volume.c_str());
+        return false;
+      }
     } else {
       HeapMatrix3D<short> labels;
       if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
@@ -296,7 +300,10 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
         for (int y = 0; y < labels.dim1(); ++y)
           for (int x = 0; x < labels.dim2(); ++x) labels8[z][y][x] = LowByte(labels[z][y][x]);
       const SubVolume whole(0, 0, 0, volume.dim2() - 1, volume.dim1() - 1, volume.dim0() - 1);
-      NormalizeIntensity(templ, volume, whole, firstLabels, labels8, 0, nullptr, 1, std::string());
+      if (!NormalizeIntensity(templ, volume, whole, firstLabels, labels8, 0, nullptr, 1, std::string())) {
+        std::printf("Subject %s cannot be normalised\n", subjects[i].volume.c_str());
+        return false;
+      }
     }
     const std::string subjectName = FormatText("%s/%d.img", target.c_str(), static_cast<int>(i));
     if (WriteAnalyze16(subjectName, volume) != 1) return ReportWriteFailure(subjectName);

@@ -33,20 +33,32 @@ namespace {
 
 int Train(const Kro_BrainSetting& setting) {
   gTypedClassifierFiles = 1;
-  std::string command = "mkdir " + setting.target.str();
-  ToBackslashes(command);
-  if (RunFolderCommand(command) != 0) {
-    std::printf("Cannot create the target folder %s\n", setting.target.c_str());
+  const std::string target = setting.target.str();
+  if (target.empty()) {
+    std::printf("Training needs a source folder and a target folder\n");
     return 1;
   }
-  if (!PrepareTrainingData(setting.source.str(), setting.target.str(), setting.numStructures)) return 1;
-  std::vector<McString> labelVolumes;
-  ListDirectory(setting.target.str(), "_label.3dm", labelVolumes);
-  if (!TrainAutoContext(setting.target.str(), static_cast<int>(labelVolumes.size()), setting.numStructures,
-                        setting.iterations, 1)) {
+  // Training removes and rewrites folders under its target, so it only runs into a new
+  // or empty folder: nothing of an earlier run or of the user's is touched.
+  if (!IsMissingOrEmptyFolder(target)) {
+    std::printf("The target folder %s exists and is not empty; train into a new folder\n", target.c_str());
     return 1;
   }
-  return 0;
+  std::vector<std::string> created;
+  if (!MakeFolder(target, &created)) {
+    std::printf("Cannot create the target folder %s\n", target.c_str());
+    return 1;
+  }
+  bool ok = PrepareTrainingData(setting.source.str(), target, setting.numStructures);
+  if (ok) {
+    std::vector<McString> labelVolumes;
+    ListDirectory(target, "_label.3dm", labelVolumes);
+    ok = TrainAutoContext(target, static_cast<int>(labelVolumes.size()), setting.numStructures, setting.iterations,
+                          1);
+  }
+  // A refused input leaves no folder behind that this run made and did not fill.
+  if (!ok) RemoveEmptyFolders(created);
+  return ok ? 0 : 1;
 }
 
 int Segment(const Kro_BrainSetting& setting, bool atlasGiven) {
@@ -71,5 +83,5 @@ int ProgramMain(int argc, const char* const* argv) {
 
   if (setting.mode == 1) return Train(setting);
   if (setting.mode == 0) return Segment(setting, atlasGiven);
-  return 0;  // any other mode selects no road
+  return 1;  // the parser has refused any other mode
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/FolderLayout.h"
 #include "features/Brain3DSampleSet.h"
 #include "features/Edg3DSampleSet.h"
 #include "features/EdgSampleSetParams.h"
@@ -16,6 +17,7 @@
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "pbt/PbtMClassTree.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -51,6 +53,17 @@ bool TreeReadsBack(const std::string& clf, int iteration) {
     }
   }
   RestoreUniformRandomState(state);
+  return ok;
+}
+
+// The last file of a training: tells the model script that every iteration finished.
+bool MarkTrainingDone(const std::string& target, int iterations) {
+  const std::string name = FormatText("%s/%s", target.c_str(), layout::kTrainingDone);
+  const std::string line = FormatText(layout::kTrainingDoneLine, iterations);
+  std::FILE* f = OpenFile(name, "wt");
+  bool ok = f != nullptr && std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  if (f != nullptr && std::fclose(f) != 0) ok = false;
+  if (!ok) std::printf("Unable to write %s\n", name.c_str());
   return ok;
 }
 
@@ -161,5 +174,5 @@ bool TrainAutoContext(const std::string& target, int numVolumes, int numStructur
   }
   sp.dataFolder = nullptr;
   sp.dirTestData = nullptr;
-  return true;
+  return iterations < 1 || MarkTrainingDone(target, iterations);
 }

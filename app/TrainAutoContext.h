@@ -22,8 +22,10 @@ class EdgSampleSetParams;
 class PbtClassTreeParams;
 
 // Trains `iterations` trees (none below 1). trainFlag 0 loads each iteration's tree
-// instead of training it. False, after one line naming the file or value, when a tree
-// could not be trained, saved or loaded, or the atlas path is too long.
+// instead of training it. After the last iteration, writes "training_done.txt" into the
+// target ("Iterations: %d"), the sign that the training finished. False, after one line
+// naming the file or value, when a tree could not be trained, saved or loaded, that
+// file could not be written, or the atlas path is too long.
 bool TrainAutoContext(const std::string& target, int numVolumes, int numStructures, int iterations, int trainFlag);
 
 // One iteration: trains (or, with loadFlag, loads) the tree of iteration `iteration`

@@ -1,3 +1,20 @@
-#include "app/ProgramMain.h"
+#include <cstdio>
+#include <exception>
+#include <new>
 
-int main(int argc, char** argv) { return ProgramMain(argc, argv); }
+#include "app/ProgramMain.h"
+#include "platform/Fatal.h"
+#include "volume/HeapMatrix3D.h"
+
+// An allocation that fails anywhere ends the run with one line and status 1, never an
+// abort; so does any other exception that no component handled.
+int main(int argc, char** argv) {
+  SetVolumeAllocationFailureFatal(true);
+  try {
+    return ProgramMain(argc, argv);
+  } catch (const std::bad_alloc&) {
+    FatalExit(1, "Out of memory: the run needs more memory than is available\n");
+  } catch (const std::exception& e) {
+    FatalExit(1, std::string("Internal error: ") + e.what() + "\n");
+  }
+}

@@ -41,21 +41,21 @@ void SplitAtLast(std::string& out, std::string& inout, char separator, bool move
 
 std::string StripExtension(const std::string& path) {
   if (path.empty()) return std::string();
-  std::string work = path;
-  std::string out;
-  SplitAtLast(out, work, '.', false);
-  return out.empty() ? path : out;
+  // Path names are not trimmed: blanks at either end of a name are part of it.
+  // A text of blanks alone before the last '.' is no name: the whole path stays.
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find_first_not_of(' ') >= dot) return path;
+  return path.substr(0, dot);
 }
 
 std::string BaseName(const std::string& path) {
   if (path.empty()) return std::string();
-  std::string s = StripExtension(path);
-  std::string b, c;
-  std::string work = s;
-  SplitAtLast(b, work, '/', false);
-  work = s;
-  SplitAtLast(c, work, '\\', false);
-  size_t cut = b.size() > c.size() ? s.rfind('/') : s.rfind('\\');
+  const std::string s = StripExtension(path);
+  const size_t slash = s.rfind('/'), back = s.rfind('\\');
+  // The later separator wins; a '/' only at the very start is kept ("/file").
+  const size_t before = slash == std::string::npos ? 0 : slash;
+  const size_t beforeBack = back == std::string::npos ? 0 : back;
+  const size_t cut = before > beforeBack ? slash : back;
   return cut == std::string::npos ? s : s.substr(cut + 1);
 }
 

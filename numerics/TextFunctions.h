@@ -15,8 +15,10 @@ std::string TrimBoth(const std::string& text);
 void SplitAtFirst(std::string& out, std::string& inout, char separator, bool moveAfter);
 void SplitAtLast(std::string& out, std::string& inout, char separator, bool moveAfter);
 
-// The trimmed text before the last '.', or the whole path when that is empty.
-// The last '.' may lie in a folder name: "old.data/file" gives "old".
+// The text before the last '.', or the whole path when that is empty or blanks
+// alone. Not trimmed:
+// blanks are part of a path's names. The last '.' may lie in a folder name:
+// "old.data/file" gives "old".
 std::string StripExtension(const std::string& path);
 
 // The file name without folder and extension; the later of the last '/' and the

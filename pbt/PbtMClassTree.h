@@ -134,7 +134,9 @@ class PbtMClassTree : public PbtTreeClassifier {
   // Not for use from several threads. See the training file for the steps.
 
   // Trains the whole tree on `set` into params->outputFolder: the log "logfile.txt",
-  // the node folders under "top" and the classifier file "clf". twoClassSet is the
+  // the node folders under "top" and the classifier file "clf". The tree so far is
+  // saved at every node to "clf.partial", and the finished tree is saved there and
+  // renamed to "clf": "clf" appears only when the training completed. twoClassSet is the
   // working set of the two-class node classifiers. params->learnerParams must point
   // to a PbtAdaBoostParams. Returns 0.0; returns -1.0 after printing one line on the
   // error stream when the output folder is empty or learnerParams is not a booster

@@ -37,6 +37,9 @@ int LabelCount(const PbtMSampleSet* set) { return set->numLabels(); }
 
 int CountOf(const PbtMSampleSet* set, int c) { return set->classCount[c]; }
 
+// The side file of the tree while it is trained ("clf.partial" beside "clf").
+std::string PartialModelPath(const PbtClassTreeParams& params) { return params.modelPath + ".partial"; }
+
 }  // namespace
 
 float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params) {
@@ -69,6 +72,7 @@ float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
   RunFolderCommand(FormatText("mkdir %s", folder.c_str()));
   RunFolderCommand(FormatText("del %s", params->logName.c_str()));
   RunFolderCommand(FormatText("del %s", params->modelPath.c_str()));
+  RunFolderCommand(FormatText("del %s", PartialModelPath(*params).c_str()));
 
   nodeClassifierCode = params->twoClassClassifier;
   params->depth = 0;
@@ -91,8 +95,15 @@ float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
 
   const double t0 = ProcessorMillis();
   const float value = trainNode(set, twoClassSet, params);
+  // The finished tree is written beside the final name and then takes it, so a "clf"
+  // only ever holds a complete tree.
   std::string saveError;
-  const bool saved = save(params->modelPath.c_str(), &saveError);
+  const std::string partial = PartialModelPath(*params);
+  bool saved = save(partial.c_str(), &saveError);
+  if (saved && !ReplaceFile(partial, params->modelPath)) {
+    saved = false;
+    saveError = FormatText("Unable to write classifier file: %s", params->modelPath.c_str());
+  }
 
   WriteLog(params->logName, kSeparator);
   const std::string done = FormatText("Done Training.  Training error (deterministic)=%.5f  (time=%.4f minutes).\n",
@@ -166,8 +177,9 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
 
   PbtSampleSetParams* sampleParams = params->sampleSetParams;
   if (sampleParams != nullptr) {
-    // The tree trained so far goes to disk before the set may consult it.
-    if (sampleParams->classifier != nullptr) sampleParams->classifier->save(params->modelPath.c_str());
+    // The tree trained so far goes to disk before the set may consult it, beside the
+    // final name: an interrupted training leaves no "clf" that would pass for a tree.
+    if (sampleParams->classifier != nullptr) sampleParams->classifier->save(PartialModelPath(*params).c_str());
     bool resample = false;
     if (params->depth > 0) {
       for (int c = 0; c < LabelCount(set); ++c) {

@@ -7,7 +7,7 @@
 #include "volume/Raster.h"
 
 void MakeSampleFolder(const std::string& folder) {
-  std::string command = "mkdir       " + folder;
+  std::string command = "mkdir " + folder;
   RunFolderCommand(ToBackslashes(command));
 }
 

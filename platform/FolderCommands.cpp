@@ -16,12 +16,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+// True when the path holds nothing but blanks: such a name can only come from an
+// empty name formatted into a command, so removal refuses it.
+bool AllBlank(const std::string& s) { return s.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 std::string Unquote(const std::string& s) {
   if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
@@ -45,19 +42,54 @@ bool Refuse(const std::string& path) {
 
 }  // namespace
 
-bool MakeFolder(const std::string& path) {
+bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
   if (path.empty()) return false;
   std::error_code ec;
   fs::path native(NativePath(path));
+  // The folders that do not exist yet, outermost first.
+  std::vector<fs::path> missing;
+  for (fs::path p = native; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+    missing.insert(missing.begin(), p);
+    if (p == p.parent_path()) break;
+  }
   fs::create_directories(native, ec);
-  return fs::is_directory(native, ec);
+  const bool made = fs::is_directory(native, ec);
+  if (created != nullptr && made) {
+    for (const fs::path& p : missing) created->push_back(p.string());
+  }
+  return made;
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& created) {
+  for (auto p = created.rbegin(); p != created.rend(); ++p) {
+    std::error_code ec;
+    if (!fs::is_directory(*p, ec) || !fs::is_empty(*p, ec) || ec) return;
+    fs::remove(*p, ec);
+    if (ec) return;
+  }
+}
+
+bool IsMissingOrEmptyFolder(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  fs::path native(NativePath(path));
+  if (!fs::exists(native, ec)) return !ec;
+  return fs::is_directory(native, ec) && fs::is_empty(native, ec) && !ec;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  std::error_code ec;
+  fs::path target(NativePath(to));
+  if (fs::is_directory(target, ec)) return false;
+  fs::rename(NativePath(from), target, ec);
+  return !ec;
 }
 
 bool RemoveFolderTree(const std::string& path) {
-  std::string trimmed = Trim(path);
-  if (trimmed.empty()) return Refuse(path);
+  if (AllBlank(path)) return Refuse(path);
   std::error_code ec;
-  fs::path native(NativePath(trimmed));
+  fs::path native(NativePath(path));
   fs::path target = fs::weakly_canonical(fs::absolute(native, ec), ec);
   if (ec) return Refuse(path);
   target = target.lexically_normal();
@@ -71,7 +103,7 @@ bool RemoveFolderTree(const std::string& path) {
 }
 
 bool DeleteFileAt(const std::string& path) {
-  if (Trim(path).empty()) return false;
+  if (AllBlank(path)) return false;
   std::error_code ec;
   fs::path native(NativePath(path));
   if (!fs::exists(native, ec)) return true;
@@ -80,16 +112,18 @@ bool DeleteFileAt(const std::string& path) {
 }
 
 int RunFolderCommand(const std::string& commandLine) {
-  std::string line = Trim(commandLine);
-  size_t end = line.find_first_of(" \t");
-  std::string verb = Lower(line.substr(0, end));
-  std::string rest = end == std::string::npos ? "" : Trim(line.substr(end));
-
-  // Switches ("/s", "/q", "/f") come before the path.
-  while (rest.size() >= 2 && rest[0] == '/' && (rest.size() == 2 || rest[2] == ' ' || rest[2] == '\t') &&
+  // "<verb> <switches> <path>": one blank after the verb and after each switch; the
+  // path is the rest of the line exactly as given, blanks included.
+  const size_t end = commandLine.find(' ');
+  const std::string verb = Lower(commandLine.substr(0, end));
+  std::string rest = end == std::string::npos ? "" : commandLine.substr(end + 1);
+  const bool removal = verb == "rmdir" || verb == "rd" || verb == "del" || verb == "erase";
+  while (removal && rest.size() >= 3 && rest[0] == '/' && rest[2] == ' ' &&
          std::string("sSqQfF").find(rest[1]) != std::string::npos) {
-    rest = Trim(rest.substr(2));
+    rest = rest.substr(3);
   }
+  if (removal && rest.size() == 2 && rest[0] == '/' && std::string("sSqQfF").find(rest[1]) != std::string::npos)
+    rest.clear();  // switches and no path
   std::string path = Unquote(rest);
 
   bool ok = false;

@@ -3,20 +3,34 @@
 // The program phrases them as command lines of the Windows command interpreter;
 // RunFolderCommand understands exactly those lines.
 #include <string>
+#include <vector>
 
 // Creates the folder and every missing parent. True when the folder exists afterwards.
-bool MakeFolder(const std::string& path);
+// With `created`, appends the native paths of the folders this call created, outermost
+// first (nothing when it fails).
+bool MakeFolder(const std::string& path, std::vector<std::string>* created = nullptr);
+
+// Removes the folders that MakeFolder reported as created, innermost first, as long as
+// each is still an empty folder; stops at the first that is not.
+void RemoveEmptyFolders(const std::vector<std::string>& created);
+
+// True when nothing exists at the path, or an empty folder does.
+bool IsMissingOrEmptyFolder(const std::string& path);
+
+// Renames the file `from` to `to`, replacing a file there (not a folder). True on success.
+bool ReplaceFile(const std::string& from, const std::string& to);
 
 // Removes a folder tree quietly. Refuses (with a one-line message on the error
-// stream, returning false) an empty path, the root, "." and "..", and any path that
-// is the working folder or contains it. A missing folder is not an error.
+// stream, returning false) an empty or all-blank path, the root, "." and "..", and any
+// path that is the working folder or contains it. A missing folder is not an error.
+// Paths are taken exactly as given: blanks at either end are part of the name.
 bool RemoveFolderTree(const std::string& path);
 
 // Deletes one file. A missing file is not an error; a folder is not deleted.
 bool DeleteFileAt(const std::string& path);
 
-// Carries out "mkdir <path>" (also with several blanks before the path),
-// "rmdir /s /q <path>" and "del <path>". The rest of the line after the command
-// and its switches is one path (surrounding quotes removed). Returns 0 when the
-// command did its job, 1 otherwise (also for a command it does not know).
+// Carries out "mkdir <path>", "rmdir /s /q <path>" and "del <path>". One blank follows
+// the command and each switch (switches only for the removals); the rest of the line is
+// the path exactly as given, blanks included (surrounding quotes removed). Returns 0
+// when the command did its job, 1 otherwise (also for a command it does not know).
 int RunFolderCommand(const std::string& commandLine);

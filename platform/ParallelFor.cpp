@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -64,8 +65,13 @@ class Pool {
     std::unique_lock<std::mutex> hold(lock_);
     while (static_cast<int>(threads_.size()) < helpers) {
       const int index = static_cast<int>(threads_.size());
-      threads_.emplace_back([this, index] { serve(index); });
+      try {
+        threads_.emplace_back([this, index] { serve(index); });
+      } catch (const std::system_error&) {
+        break;  // no thread to be had (a memory cap): the workers there are share the loop
+      }
     }
+    helpers = std::min(helpers, static_cast<int>(threads_.size()));
     loop_ = &loop;
     helpers_ = helpers;
     pending_ = helpers;

@@ -10,10 +10,21 @@
 
 #include "numerics/Matrix.h"
 #include "platform/Conversions.h"
+#include "platform/Fatal.h"
 
 namespace {
 
 constexpr int64_t kMaxElements = std::numeric_limits<int32_t>::max();
+
+bool gAllocationFailureFatal = false;
+
+void ReportAllocationFailure(int d0, int d1, int d2) {
+  char line[96];
+  std::snprintf(line, sizeof line, "Can not allocate memory size of %d x %d x %d\n", d0, d1, d2);
+  if (gAllocationFailureFatal) FatalExit(1, line);
+  std::fputs(line, stdout);
+  std::fflush(stdout);
+}
 
 // Integer arithmetic of the element types wraps at their width; it is done on
 // unsigned 32-bit values so that no signed overflow occurs, and the low bits are kept.
@@ -83,8 +94,7 @@ int HeapMatrix3D<T>::SetSize(int d0, int d1, int d2) {
   if (!rows) {
     delete[] slices;
     delete[] block;
-    std::printf("Can not allocate memory size of %d x %d x %d\n", d0, d1, d2);
-    std::fflush(stdout);
+    ReportAllocationFailure(d0, d1, d2);
     dim0_ = dim1_ = dim2_ = 0;
     return 0;
   }
@@ -274,9 +284,7 @@ void HeapMatrix3D<T>::AttachBox(HeapMatrix3D& source, const SubVolume& box, int 
   if (!rows || (margin > 0 && !marginBlock)) {
     delete[] rows;
     delete[] slices;
-    std::printf("Can not allocate memory size of %d x %d x %d\n", static_cast<int>(d0), static_cast<int>(d1),
-                static_cast<int>(d2));
-    std::fflush(stdout);
+    ReportAllocationFailure(static_cast<int>(d0), static_cast<int>(d1), static_cast<int>(d2));
     return;
   }
   dim0_ = static_cast<int>(d0);
@@ -428,3 +436,5 @@ bool PasteSubVolume(HeapMatrix3D<unsigned char>& out, int x0, int y0, int z0, co
     for (int y = 0; y < in.dim1(); ++y) std::copy(in[z][y], in[z][y] + in.dim2(), out[z0 + z][y0 + y] + x0);
   return true;
 }
+
+void SetVolumeAllocationFailureFatal(bool fatal) { gAllocationFailureFatal = fatal; }

@@ -47,7 +47,8 @@ class HeapMatrix3D {
   // a zero-filled block is allocated. When the block or its slice and row tables
   // cannot be had (or the block would exceed 2^31 - 1 elements) "Can not allocate
   // memory size of %d x %d x %d\n" is printed on
-  // standard output, the volume is left empty (extents 0) and the result is 0.
+  // standard output, the volume is left empty (extents 0) and the result is 0; with
+  // SetVolumeAllocationFailureFatal(true) the run ends there instead (status 1).
   int SetSize(int dim0, int dim1, int dim2);
   // Frees everything; the volume becomes empty (extents 0). Returns true.
   virtual bool Release();
@@ -213,3 +214,9 @@ bool CropVolume(HeapMatrix3D<unsigned char>& out, const HeapMatrix3D<unsigned ch
 // A block that does not fit wholly inside `out` gives false and writes nothing.
 bool PasteSubVolume(HeapMatrix3D<unsigned char>& out, int x0, int y0, int z0,
                     const HeapMatrix3D<unsigned char>& in);
+
+// Program-wide choice for a volume whose elements or tables cannot be allocated: false
+// (the default) leaves it empty after the message, for callers that check the result;
+// true ends the run with that message and status 1, which the program chooses so that
+// no caller goes on with an empty volume it did not expect.
+void SetVolumeAllocationFailureFatal(bool fatal);

@@ -14,14 +14,15 @@ inline std::string Extension(const std::string& name) {
   return dot == std::string::npos ? name : name.substr(dot + 1);
 }
 
-// The name without its extension (the text from the last '.' of the file part on),
-// trimmed; the whole name when the file part has no '.' or nothing is left before it.
+// The name without its extension (the text from the last '.' of the file part on); the
+// whole name when the file part has no '.' or only blanks are left before it. Names are
+// never trimmed: blanks at either end are part of them.
 inline std::string WithoutExtension(const std::string& name) {
   size_t sep = name.find_last_of("/\\");
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return name;
-  std::string stem = TrimBoth(name.substr(0, dot));
-  return stem.empty() ? name : stem;
+  std::string stem = name.substr(0, dot);
+  return stem.find_first_not_of(' ') == std::string::npos ? name : stem;
 }
 
 // A name split for writing a pair: the folder (the text before the last '/', or
@@ -46,19 +47,19 @@ inline SplitName SplitForWriting(const std::string& name) {
   size_t slash = rest.rfind('/');
   if (slash != std::string::npos) {
     split.hasFolder = true;
-    split.folder = TrimBoth(rest.substr(0, slash));
+    split.folder = rest.substr(0, slash);
     rest = rest.substr(slash + 1);
   }
   if (split.folder.empty()) {
     size_t back = rest.rfind('\\');
     if (back != std::string::npos) {
       split.hasFolder = true;
-      split.folder = TrimBoth(rest.substr(0, back));
+      split.folder = rest.substr(0, back);
       rest = rest.substr(back + 1);
     }
   }
   size_t dot = rest.rfind('.');
-  split.base = dot == std::string::npos ? TrimBoth(rest) : TrimBoth(rest.substr(0, dot));
+  split.base = dot == std::string::npos ? rest : rest.substr(0, dot);
   return split;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "app/PrepareTrainingData.h"
 #include "volume/AnalyzeVolume.h"
 #include "volume/HeapMatrix3D.h"
 
@@ -79,9 +80,11 @@ TEST(ExampleEndToEnd, TheTemplateCaseKeepsItsIntensities) {
   for (const char* subject : {"hippocampus_001", "hippocampus_003"})
     for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
       fs::copy_file(example + "/train/" + subject + part, tmp.path() + "/src/" + subject + part);
-  const ProcessResult train =
-      RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "0", "src", "target"}, tmp.path());
-  ASSERT_EQ(train.status, 0) << train.out;
+  fs::create_directories(tmp.path() + "/target");
+  testing::internal::CaptureStdout();
+  const bool prepared = PrepareTrainingData(tmp.path() + "/src", tmp.path() + "/target", 2);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(prepared) << printed;
 
   // The range in the settings is the lowest and highest positive voxel of the template
   // (the first subject by name) inside the box.

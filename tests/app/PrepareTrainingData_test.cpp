@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "numerics/TextFunctions.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -129,7 +130,7 @@ TEST(PrepareTrainingDataTest, BadSubjectsStopTheRunBeforeAnythingIsWritten) {
          WriteSubject(src, "1", Brain(good, 5), Labels(7, {{1, {1, 3}}, {2, {3, 5}}}));
        },
        "Label volume src/1.label.img has extents 7 x 7 x 7, the first subject's labels 6 x 6 x 6\n"},
-      {"empty box", {"-n", "0"},
+      {"empty box", {"-n", "1"},
        [&](const std::string& src) {
          const Shorts none = Labels(6, {});
          WriteSubject(src, "0", Brain(none, 0), none);
@@ -151,29 +152,49 @@ TEST(PrepareTrainingDataTest, BadSubjectsStopTheRunBeforeAnythingIsWritten) {
          WriteSubject(src, "1", Brain(more, 5), more);
        },
        "Subject src\\1.brain.hdr cannot be normalised: label 3 is above the first subject's largest label 2\n"},
-      {"label of the first subject missing", {"-n", "2"},
-       [&](const std::string& src) {
-         WriteSubject(src, "0", Brain(good, 0), good);
-         const Shorts fewer = Labels(6, {{1, {1, 5}}});
-         WriteSubject(src, "1", Brain(fewer, 5), fewer);
-       },
-       "Subject src\\1.brain.hdr cannot be normalised: label 2 of the first subject does not occur in it\n"},
-      {"too many structures", {"-n", "254"},
-       [&](const std::string& src) { WriteSubject(src, "0", Brain(good, 0), good); },
-       "The number of structures 254 is outside 0 .. 253\n"},
   };
   for (const Case& c : cases) {
     TempFolder tmp;
     std::filesystem::create_directories(tmp.path() + "/src");
     c.make(tmp.path() + "/src");
-    std::vector<std::string> options = c.options;
-    options.push_back("-t");
-    options.push_back("0");
-    const ProcessResult r = Train(tmp, options);
+    const ProcessResult r = Train(tmp, c.options);
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_EQ(r.out, c.message) << c.name;
-    EXPECT_TRUE(std::filesystem::is_directory(tmp.path() + "/out")) << c.name;
-    EXPECT_TRUE(std::filesystem::is_empty(tmp.path() + "/out")) << c.name;
+    // The target folder that the run made for nothing is gone again.
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/out")) << c.name;
+  }
+}
+
+TEST(PrepareTrainingDataTest, ASubjectLackingLabelValuesOfTheFirstIsTrainedWithANote) {
+  // The normalisation leaves such values out of its fit, so the subject can be used.
+  struct Case {
+    const char* name;
+    Shorts first, later;
+    std::string line;
+  };
+  // Label 17 (unnumbered with two structures) widens the template's intensity range.
+  const Shorts first = Labels(6, {{1, {1, 3}}, {2, {3, 4}}, {17, {4, 5}}});
+  const Case cases[] = {
+      {"a structure missing", first, Labels(6, {{1, {1, 4}}, {17, {4, 5}}}), " 2 "},
+      {"an unnumbered value missing", first, Labels(6, {{1, {1, 3}}, {2, {3, 5}}}), " 17 "},
+  };
+  for (const Case& c : cases) {
+    TempFolder tmp;
+    const std::string src = tmp.path() + "/src", out = tmp.path() + "/out";
+    std::filesystem::create_directories(src);
+    std::filesystem::create_directories(out);
+    WriteSubject(src, "0", Brain(c.first, 0), c.first);
+    WriteSubject(src, "1", Brain(c.later, 5), c.later);
+    testing::internal::CaptureStdout();
+    const bool ok = PrepareTrainingData(src, out, 2);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ok) << c.name << "\n" << printed;
+    std::string listed = src + "/1.brain.hdr";
+    ToBackslashes(listed);
+    const std::string note = "Subject " + listed + " lacks label values" + c.line +
+                             "of the first subject; they are left out of its normalisation\n";
+    EXPECT_NE(printed.find(note), std::string::npos) << c.name << "\n" << printed;
+    EXPECT_TRUE(std::filesystem::exists(out + "/I00001.3dm")) << c.name;
   }
 }
 
@@ -218,17 +239,21 @@ TEST(PrepareTrainingDataTest, GoldenTargetFromThreeSubjects) {
   // A target name with a blank and shell characters is just a name.
   const std::string target = "out dir;$x";
   const ProcessResult r =
-      RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "0", "src", target}, tmp.path());
+      RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", target}, tmp.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string out = tmp.path() + "/" + target;
 
   EXPECT_EQ(FileNames(out),
-            (std::vector<std::string>{"0.hdr", "0.img", "1.hdr", "1.img", "2.hdr", "2.img", "I00000.3dm",
+            (std::vector<std::string>{"0.hdr", "0.img", "1", "1.hdr", "1.img", "2.hdr", "2.img", "I00000.3dm",
+                                      "I00000_0_prob.3dm", "I00000_1_prob.3dm", "I00000_2_prob.3dm",
                                       "I00000_atlas.hdr", "I00000_atlas.img", "I00000_label.3dm", "I00001.3dm",
+                                      "I00001_0_prob.3dm", "I00001_1_prob.3dm", "I00001_2_prob.3dm",
                                       "I00001_atlas.hdr", "I00001_atlas.img", "I00001_label.3dm", "I00002.3dm",
+                                      "I00002_0_prob.3dm", "I00002_1_prob.3dm", "I00002_2_prob.3dm",
                                       "I00002_atlas.hdr", "I00002_atlas.img", "I00002_label.3dm", "atlas.3dm",
                                       "known.3dm", "label_mapping.txt", "mri_intensity_common.3dm",
-                                      "mri_intensity_template.3dm", "setting.txt"}));
+                                      "mri_intensity_template.3dm", "setting.txt", "training_done.txt"}));
+  EXPECT_EQ(ReadFileText(out + "/training_done.txt"), "Iterations: 1\n");
   EXPECT_EQ(ReadFileText(out + "/label_mapping.txt"), "0  0\n4  1\n9  2\n");
   // The intensity range is the template's lowest positive voxel and its trimmed top.
   EXPECT_EQ(ReadFileText(out + "/setting.txt"),
@@ -280,16 +305,66 @@ TEST(PrepareTrainingDataTest, AFileThatCannotBeWrittenStopsTheRun) {
   // A folder in the place of the file makes its writing fail.
   for (const char* blocked : {"label_mapping.txt", "setting.txt", "I00001.3dm", "atlas.3dm"}) {
     TempFolder tmp;
-    std::filesystem::create_directories(tmp.path() + "/src");
+    const std::string src = tmp.path() + "/src", out = tmp.path() + "/out";
+    std::filesystem::create_directories(src);
     for (int s = 0; s < 2; ++s) {
       const Shorts labels = GoldenLabels(s);
-      WriteSubject(tmp.path() + "/src", std::to_string(s), Brain(labels, 10 * s), labels);
+      WriteSubject(src, std::to_string(s), Brain(labels, 10 * s), labels);
     }
-    std::filesystem::create_directories(tmp.path() + "/out/" + blocked);
-    const ProcessResult r = Train(tmp, {"-n", "2", "-t", "0"});
-    EXPECT_EQ(r.status, 1) << blocked;
-    const std::string line = std::string("Unable to write out/") + blocked + "\n";
-    ASSERT_GE(r.out.size(), line.size()) << blocked;
-    EXPECT_EQ(r.out.substr(r.out.size() - line.size()), line) << blocked << ": " << r.out;
+    std::filesystem::create_directories(out + "/" + blocked);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PrepareTrainingData(src, out, 2)) << blocked;
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string line = "Unable to write " + out + "/" + blocked + "\n";
+    ASSERT_GE(printed.size(), line.size()) << blocked;
+    EXPECT_EQ(printed.substr(printed.size() - line.size()), line) << blocked << ": " << printed;
   }
+}
+
+TEST(PrepareTrainingDataTest, TrainingRefusesATargetThatHoldsFiles) {
+  // Training removes and rewrites folders under its target: an earlier run's or the
+  // user's files there are never touched.
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.path() + "/src");
+  std::filesystem::create_directories(tmp.path() + "/out/1/labels");
+  WriteFileText(tmp.path() + "/out/1/labels/keep.txt", "mine");
+  const ProcessResult r = Train(tmp, {"-n", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "The target folder out exists and is not empty; train into a new folder\n");
+  EXPECT_EQ(ReadFileText(tmp.path() + "/out/1/labels/keep.txt"), "mine");
+}
+
+TEST(PrepareTrainingDataTest, PathsWithBlanksAreTakenAsTheyAre) {
+  // Training into " lead" beside an existing "lead": every file and folder operation
+  // acts on " lead", none on "lead".
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.path() + "/src");
+  for (int s = 0; s < 2; ++s) {
+    const Shorts labels = GoldenLabels(s);
+    WriteSubject(tmp.path() + "/src", std::to_string(s), Brain(labels, 10 * s), labels);
+  }
+  std::filesystem::create_directories(tmp.path() + "/lead/1/labels");
+  WriteFileText(tmp.path() + "/lead/1/labels/keep.txt", "mine");
+  const ProcessResult r = RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", " lead"}, tmp.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(FileNames(tmp.path() + "/lead"), std::vector<std::string>{"1"});
+  EXPECT_EQ(FileNames(tmp.path() + "/lead/1/labels"), std::vector<std::string>{"keep.txt"});
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/ lead/1/clf"));
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/ lead/I00001_label.3dm"));
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/ lead/1.img"));
+}
+
+TEST(PrepareTrainingDataTest, ASubjectThatCannotBeNormalisedStopsTheTraining) {
+  // A template whose intensities span fewer than 20 values cannot be mapped; the run
+  // says so and the target is not marked as trained.
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.path() + "/src");
+  const Shorts labels = Labels(6, {{1, {1, 3}}, {2, {3, 5}}});
+  WriteSubject(tmp.path() + "/src", "0", Brain(labels, 0), labels);
+  const ProcessResult r = Train(tmp, {"-n", "2"});
+  EXPECT_EQ(r.status, 1);
+  const std::string line = "The template subject src\\0.brain.hdr cannot be normalised\n";
+  ASSERT_GE(r.out.size(), line.size()) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - line.size()), line) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/out/training_done.txt"));
 }

@@ -161,3 +161,38 @@ TEST(TrainAutoContextTest, TheReadBackOfEachTreeLeavesTheRandomSequenceAlone) {
   EXPECT_FALSE(checked.secondTree.empty());
   EXPECT_TRUE(checked.secondTree == unchecked.secondTree);
 }
+
+TEST(TrainAutoContextTest, OnlyAFinishedTrainingMakesAModelFolder) {
+  // The training marks its end in "training_done.txt"; the model script takes nothing
+  // else: a target without it, or with an iteration folder that lacks its tree, is
+  // refused and no model folder is made.
+  TempFolder tmp;
+  const std::string target = tmp.path() + "/target";
+  WriteDataSet(target);
+  for (const char* name : {"setting.txt", "mri_intensity_template.3dm", "mri_intensity_common.3dm",
+                           "label_mapping.txt"})
+    WriteFileText(target + "/" + name, "x");
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(TrainAutoContext(target, 2, 1, 2, 1));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ReadFileText(target + "/training_done.txt"), "Iterations: 2\n");
+  const std::string script = std::string(SEGMENTER_SOURCE_DIR) + "/scripts/make_model_folder.sh";
+  auto makeModel = [&](const std::string& model) {
+    return RunProcess({"/bin/bash", script, "target", model}, tmp.path());
+  };
+  const ProcessResult done = makeModel("model");
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() + "/model/appearance/clf1"));
+
+  std::filesystem::rename(target + "/2/clf", target + "/2/clf.partial");
+  const ProcessResult halfway = makeModel("model2");
+  EXPECT_EQ(halfway.status, 1);
+  EXPECT_EQ(halfway.err, "no trained classifier target/2/clf\n");
+  std::filesystem::remove(target + "/training_done.txt");
+  std::filesystem::rename(target + "/2/clf.partial", target + "/2/clf");
+  const ProcessResult unmarked = makeModel("model3");
+  EXPECT_EQ(unmarked.status, 1);
+  EXPECT_EQ(unmarked.err, "the training in target did not finish (no target/training_done.txt)\n");
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model2"));
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model3"));
+}

@@ -100,6 +100,14 @@ class RedrawingSet : public MVectorSampleSet {
     Rows pool;
     std::vector<Init> inits;
     std::vector<std::string> bootstraps;
+    // With a tree folder: at every init and bootstrap, whether "clf" and "clf.partial"
+    // exist there.
+    std::string treeFolder;
+    std::vector<std::pair<bool, bool>> treeFiles;
+    void noteTreeFiles() {
+      if (!treeFolder.empty())
+        treeFiles.push_back({PathExists(treeFolder + "/clf"), PathExists(treeFolder + "/clf.partial")});
+    }
   };
 
   explicit RedrawingSet(Rows pool) : record(std::make_shared<Record>()) {
@@ -135,9 +143,11 @@ class RedrawingSet : public MVectorSampleSet {
     maskRareClasses(10);
     record->inits.push_back({params.outFolder != nullptr ? params.outFolder : "(null)", params.classifier != nullptr,
                              std::vector<int>(counts.data, counts.data + k)});
+    record->noteTreeFiles();
   }
   void saveBootstrap(PbtSampleSetParams& params) override {
     record->bootstraps.push_back(params.outFolder != nullptr ? params.outFolder : "(null)");
+    record->noteTreeFiles();
   }
 
   std::shared_ptr<Record> record;
@@ -643,4 +653,31 @@ TEST(PbtMClassTreeTrainTest, SeveralWorkersTrainTheBytesAndDrawsOfOne) {
     EXPECT_EQ(several.first, one.first) << c.name;
     EXPECT_EQ(several.second, one.second) << c.name;
   }
+}
+
+TEST(PbtMClassTreeTrainTest, ATreeIsSavedUnderItsNameOnlyWhenComplete) {
+  // The saves at each node go to the side file; "clf" appears only at the end, so a
+  // training stopped half-way leaves no "clf" that would load as a tree.
+  ScopedMinClassSamples minimum(10);
+  TempFolder tmp;
+  const std::string folder = tmp.file("out");
+  RedrawingSet set(Blobs(5, 60));
+  set.record->treeFolder = folder;
+  VectorSampleSet twoClass;
+  TrainSetup setup(folder, 4);
+  PbtSampleSetParams sampleParams;
+  setup.tree.sampleSetParams = &sampleParams;
+  PbtMClassTree tree;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(tree.trainTree(&set, &twoClass, &setup.tree), 0.0f);
+  testing::internal::GetCapturedStdout();
+  ASSERT_GE(set.record->treeFiles.size(), 3u);
+  for (size_t k = 1; k < set.record->treeFiles.size(); ++k) {
+    EXPECT_FALSE(set.record->treeFiles[k].first) << k;
+    EXPECT_TRUE(set.record->treeFiles[k].second) << k;
+  }
+  EXPECT_TRUE(PathExists(folder + "/clf"));
+  EXPECT_FALSE(PathExists(folder + "/clf.partial"));
+  PbtMClassTree loaded;
+  EXPECT_TRUE(loaded.load((folder + "/clf").c_str()));
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -13,7 +15,42 @@ TEST(FolderCommandsTest, MkdirReadsBackslashesAndMakesParents) {
   EXPECT_EQ(RunFolderCommand("mkdir " + tmp.path() + "\\a\\b\\c"), 0);
   EXPECT_TRUE(fs::is_directory(tmp.path() + "/a/b/c"));
   // Again: the folder exists, which is success for the program.
-  EXPECT_EQ(RunFolderCommand("mkdir       " + tmp.path() + "/a/b/c"), 0);
+  EXPECT_EQ(RunFolderCommand("mkdir " + tmp.path() + "/a/b/c"), 0);
+}
+
+TEST(FolderCommandsTest, PathsKeepTheirBlanks) {
+  // One blank ends the command and each switch; the rest is the path as it is, so a
+  // name with blanks at either end never reaches its blank-less neighbour.
+  TempFolder tmp;
+  fs::create_directories(tmp.path() + "/lead/labels");
+  WriteFileText(tmp.path() + "/lead/labels/keep.txt", "x");
+  WriteFileText(tmp.path() + "/log.txt", "x");
+  EXPECT_EQ(RunFolderCommand("mkdir " + tmp.path() + "/ lead \\labels"), 0);
+  EXPECT_TRUE(fs::is_directory(tmp.path() + "/ lead /labels"));
+  EXPECT_EQ(RunFolderCommand("rmdir /s /q " + tmp.path() + "/ lead \\labels"), 0);
+  EXPECT_FALSE(fs::exists(tmp.path() + "/ lead /labels"));
+  EXPECT_TRUE(fs::exists(tmp.path() + "/lead/labels/keep.txt"));
+  EXPECT_EQ(RunFolderCommand("del " + tmp.path() + "/log.txt "), 0);
+  EXPECT_TRUE(fs::exists(tmp.path() + "/log.txt"));
+}
+
+TEST(FolderCommandsTest, CreatedFoldersAreRemovedOnlyWhileEmpty) {
+  TempFolder tmp;
+  fs::create_directories(tmp.path() + "/kept");
+  std::vector<std::string> created;
+  ASSERT_TRUE(MakeFolder(tmp.path() + "/kept/a/b", &created));
+  EXPECT_EQ(created.size(), 2u);  // a and a/b; "kept" was there
+  RemoveEmptyFolders(created);
+  EXPECT_FALSE(fs::exists(tmp.path() + "/kept/a"));
+  EXPECT_TRUE(fs::is_directory(tmp.path() + "/kept"));
+
+  created.clear();
+  ASSERT_TRUE(MakeFolder(tmp.path() + "/kept/a/b", &created));
+  WriteFileText(tmp.path() + "/kept/a/b/f.txt", "x");
+  RemoveEmptyFolders(created);
+  EXPECT_TRUE(fs::exists(tmp.path() + "/kept/a/b/f.txt"));
+  EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/nothing"));
+  EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/kept/a/b") == false);
 }
 
 TEST(FolderCommandsTest, RmdirRemovesATreeAndDelRemovesAFile) {

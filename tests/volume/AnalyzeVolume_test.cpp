@@ -327,6 +327,30 @@ TEST(AnalyzeVolumeTest, NameRulesOfReadingAndWriting) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open file"), std::string::npos);
 }
 
+TEST(AnalyzeVolumeTest, NamesWithBlanksAreTheirOwnFiles) {
+  // "res .img" and " d/res.img" are other files than "res.img" and "d/res.img": writing
+  // and reading them leaves the blank-less pairs as they were.
+  TempFolder dir;
+  ASSERT_TRUE(MakeFolder(dir.file("d")));
+  ASSERT_TRUE(MakeFolder(dir.file(" d")));
+  const HeapMatrix3D<short> kept = Coded16(1, 1, 2), other = Coded16(2, 3, 4);
+  for (const char* plain : {"res.img", "d/res.img"}) ASSERT_EQ(WriteAnalyze16(dir.file(plain), kept), 1);
+  for (const char* blank : {"res .img", " d/res.img", "d/ res.img"}) {
+    ASSERT_EQ(WriteAnalyze16(dir.file(blank), other), 1) << blank;
+    HeapMatrix3D<short> back;
+    EXPECT_TRUE(ReadAnalyze(dir.file(blank), back)) << blank;
+    ExpectCoded16(back, 2, 3, 4);
+  }
+  EXPECT_TRUE(PathExists(dir.file("res .hdr")));
+  EXPECT_TRUE(PathExists(dir.file(" d/res.hdr")));
+  EXPECT_TRUE(PathExists(dir.file("d/ res.hdr")));
+  for (const char* plain : {"res.img", "d/res.img"}) {
+    HeapMatrix3D<short> back;
+    EXPECT_TRUE(ReadAnalyze(dir.file(plain), back)) << plain;
+    ExpectCoded16(back, 1, 1, 2);
+  }
+}
+
 TEST(AnalyzeVolumeTest, WriteVolumeByExtension) {
   TempFolder dir;
   HeapMatrix3D<unsigned char> labels;
