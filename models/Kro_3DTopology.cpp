@@ -64,17 +64,22 @@ void Kro_3DTopology::Clear() {
 bool Kro_3DTopology::SetSize(int d, int h, int w) {
   bool valid = d >= 0 && h >= 0 && w >= 0 && d <= kMaxExtent && h <= kMaxExtent && w <= kMaxExtent;
   if (!valid) d = h = w = 0;
+  const bool sameExtents = valid && d == depth && h == height && w == width && labels.dim0() == d &&
+                           labels.dim1() == h && labels.dim2() == w;
   depth = d;
   height = h;
   width = w;
   for (auto& s : faces) s.Clear();
-  labels.SetSize(d, h, w);
-  labels.SetZero();
+  if (!sameExtents) {
+    // A new volume: zero labels, so the list of the old labels goes too.
+    labels.SetSize(d, h, w);
+    labels.SetZero();
+    activeLabels.clear();
+  }
   for (int L = 0; L < 256; ++L) {
     regions[L].Attach(this);
     regions[L].label = static_cast<int16_t>(L);
   }
-  activeLabels.clear();
   return valid;
 }
 

@@ -48,9 +48,10 @@ class Kro_3DTopology {
 
   // Empties the stores and every region's lists; keeps the extents and the labels.
   virtual void Clear();
-  // Stores the extents, empties the stores, sizes the label volume (zero) and attaches
-  // the 256 regions. False, with the topology left empty, for an extent above 32767 or
-  // below 0.
+  // Stores the extents, empties the stores and every region's lists and attaches the 256
+  // regions. Unchanged extents keep the labels and activeLabels; other extents size the
+  // label volume anew (all 0) and empty activeLabels. False, with the topology left
+  // empty, for an extent above 32767 or below 0.
   virtual bool SetSize(int depth, int height, int width);
   // SetSize with the volume's extents, copies the labels, builds the faces and lists
   // the active labels. False (empty topology) for an extent above 32767.

@@ -62,10 +62,24 @@ bool Kro_ShapeGlobalPCA::Read(const std::string& path) {
   return true;
 }
 
-void Kro_ShapeGlobalPCA::ClearSamples() {
-  trainingGrids.clear();
-  pca.ClearSamples();
+Kro_ShapeGlobalPCA& Kro_ShapeGlobalPCA::operator=(const Kro_ShapeGlobalPCA& other) {
+  if (&other == this) return *this;
+  grid = other.grid;
+  for (int a = 0; a < 3; ++a) origin[a] = other.origin[a];
+  trainingGrids = other.trainingGrids;
+  for (int a = 0; a < 3; ++a) {
+    halfExtents[a] = other.halfExtents[a];
+    gridExtents[a] = other.gridExtents[a];
+    scale[a] = other.scale[a];
+  }
+  meanVolume = other.meanVolume;
+  volumeSpread = other.volumeSpread;
+  // indexGrid is not copied but numbered afresh, so that it always matches the extents.
+  SetGrid(gridExtents[0], gridExtents[1], gridExtents[2]);
+  return *this;
 }
+
+void Kro_ShapeGlobalPCA::ClearSamples() { trainingGrids.clear(); }
 
 bool Kro_ShapeGlobalPCA::LoadFromDir(const std::string& folder, int label) {
   return Read(folder + "/" + std::to_string(label) + ".pca");
@@ -190,10 +204,10 @@ void Kro_ShapeGlobalPCA::PaintLabel(HeapMatrix3D<short>& out, const HeapMatrix3D
 
 void Kro_ShapeGlobalPCA::ShapeToGrid(HeapMatrix3D<short>& out, const HeapMatrix3D<unsigned char>& labels,
                                      const std::vector<Kro_FaceAddress>& faces, const Kro_Region& region,
-                                     int label) {
+                                     int label, bool keepScale) {
   out.SetSize(gridExtents[0], gridExtents[1], gridExtents[2]);
   out.Fill(-10);
-  PlaceGrid(region, true, label);
+  PlaceGrid(region, keepScale, label);
   PaintLabel(out, labels, label);
   const float* c = region.centroid.data();
   auto cell = [](double offset, float s, int h, int extent) {
@@ -231,7 +245,7 @@ bool Kro_ShapeGlobalPCA::FitToRegion(Kro_3DTopology& topology, Kro_Region& regio
   if (pca.NumModes() < 2 || !region.BoundingBox()) return false;
   std::vector<Kro_FaceAddress> faces;
   region.ListFaces(faces);
-  ShapeToGrid(workGrid, topology.labels, faces, region, region.Label());
+  ShapeToGrid(workGrid, topology.labels, faces, region, region.Label(), true);  // the model's own scale
   GridEnergy(workGrid);
   return true;
 }

@@ -15,7 +15,13 @@
 //   float64       meanVolume
 //   float64       volumeSpread
 // Read rejects (false, model unchanged) a short or foreign file and any field outside
-// these bounds.
+// these bounds (a scale that is 0, negative, infinite or NaN among them). A model
+// without modes stores d x 0 modes, 0 x 1 sigmas and d defects (see Kro_ShapePCA.h).
+//
+// Scale: BuildModel places each grid with the label's scale, baseScale *
+// labelWeights[label] * 4 (0.7, 0.6 for labels 3 and 4, 1.4 for labels 7 and 8 with the
+// default baseScale 0.5), which Write then stores; FitToRegion keeps the scale the model
+// was read with.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,23 +40,29 @@ class Kro_ShapeGlobalPCA {
 
   // Grid 19 x 17 x 15, scale 0.5, baseScale 0.5, no modes.
   Kro_ShapeGlobalPCA();
+  // Copies every field.
   Kro_ShapeGlobalPCA(const Kro_ShapeGlobalPCA&) = default;
-  Kro_ShapeGlobalPCA& operator=(const Kro_ShapeGlobalPCA&) = default;
+  // Copies grid, origin, trainingGrids, the half and full extents, scale, meanVolume and
+  // volumeSpread; keeps its own pca, baseScale, gridCorner, workGrid and labelWeights.
+  // indexGrid is numbered afresh for the copied extents (never left for other extents).
+  Kro_ShapeGlobalPCA& operator=(const Kro_ShapeGlobalPCA& other);
   virtual ~Kro_ShapeGlobalPCA() = default;
 
   // False when the file does not open or a write fails.
   virtual bool Write(const std::string& path);
   // False (model unchanged) when the file does not open or is rejected (see above).
   virtual bool Read(const std::string& path);
-  // Empties the training grids and the shape model's training vectors.
+  // Empties the training grids (the shape model keeps its training vectors).
   virtual void ClearSamples();
-  // Optionally builds the grids first (BuildModel(source, label, folder, isolate)), then
-  // loads every ".3dm" grid of "folder\label", takes the grid geometry from the first,
-  // adds every grid of that geometry and fits six modes. False when no grid loads.
+  // ClearSamples and empties the shape model's training vectors; optionally builds the
+  // grids first (BuildModel(source, label, folder, isolate)), then loads every ".3dm"
+  // grid of "folder\label", takes the grid geometry from the first, adds every grid of
+  // that geometry and fits six modes. False when no grid loads.
   virtual bool TrainFromFolder(const std::string& folder, int label, bool build,
                                const std::string& source = "", bool isolate = false);
   // meanVolume and volumeSpread from the label's voxel counts in the folder's ".3dm"
-  // label volumes; nothing when none loads.
+  // label volumes; a file that does not load is not counted (n counts the volumes
+  // read); nothing changes when none loads.
   virtual void LoadTrainingShapes(const std::string& folder, int label);
   // Read of "folder/label.pca".
   virtual bool LoadFromDir(const std::string& folder, int label);
@@ -69,16 +81,19 @@ class Kro_ShapeGlobalPCA {
   virtual double VolumeTerm(Kro_3DTopology& topology, int label);
   // Builds the training grids of one label: each ".3dm" label volume of the folder
   // (optionally reduced to its largest part of the label) is saved in "folder\label",
-  // then each of those becomes a distance grid saved in "target\label". False when a
-  // folder cannot be made or no grid was made.
+  // then each of those becomes a distance grid (ShapeToGrid with keepScale false, so
+  // at the label's scale) saved in "target\label". A volume without a face of the label
+  // gives no grid (rather than one of -10 only). False when a folder cannot be made or
+  // no grid was made.
   virtual bool BuildModel(const std::string& folder, int label, const std::string& target, bool isolate);
   // Unless keepScale: scale := baseScale * labelWeights[label] * 4 on every axis; then
   // the grid corner is placed so that the centre cell falls on the region's centroid.
   virtual void PlaceGrid(const Kro_Region& region, bool keepScale, int label);
-  // The region's distance grid: -10 everywhere, the grid placed (keeping the scale),
-  // the label painted, the face centres marked 0, six propagation passes.
+  // The region's distance grid: -10 everywhere, the grid placed (PlaceGrid with
+  // keepScale), the label painted, the face centres marked 0, six propagation passes.
   virtual void ShapeToGrid(HeapMatrix3D<short>& out, const HeapMatrix3D<unsigned char>& labels,
-                           const std::vector<Kro_FaceAddress>& faces, const Kro_Region& region, int label);
+                           const std::vector<Kro_FaceAddress>& faces, const Kro_Region& region, int label,
+                           bool keepScale);
   virtual void PaintLabel(HeapMatrix3D<short>& out, const HeapMatrix3D<unsigned char>& labels, int label);
   // passes sweeps: a cell of magnitude above a face neighbour's + 1 takes that magnitude
   // + 1, keeping its sign. Never changes a sign, never raises a magnitude.

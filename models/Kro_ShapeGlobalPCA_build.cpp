@@ -27,6 +27,7 @@ std::vector<std::string> VolumeFiles(const std::string& folder) {
 bool Kro_ShapeGlobalPCA::TrainFromFolder(const std::string& folder, int label, bool build,
                                          const std::string& source, bool isolate) {
   ClearSamples();
+  pca.ClearSamples();  // a second training does not mix in the vectors of the first
   if (build && !BuildModel(source, label, folder, isolate)) return false;
   std::vector<HeapMatrix3D<short>> grids;
   for (const std::string& path : VolumeFiles(Sub(folder, label))) {
@@ -152,7 +153,7 @@ bool Kro_ShapeGlobalPCA::BuildModel(const std::string& folder, int label, const 
     std::vector<Kro_FaceAddress> faces;
     region.ListFaces(faces);
     HeapMatrix3D<short> g;
-    ShapeToGrid(g, topology.labels, faces, region, label);
+    ShapeToGrid(g, topology.labels, faces, region, label, false);  // the label's scale
     std::string out = targetSub + "\\" + BaseName(path) + ".3dm";
     g.Save(out);
     trainingGrids.push_back(std::move(g));

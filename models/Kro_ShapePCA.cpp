@@ -10,29 +10,54 @@
 
 namespace {
 
-// Values are held as d x 1 (vectors) or d x m (modes).
-void SizeColumn(VectorQo<double>& v, int n) { v.Matrix<double>::SetSize(n, n > 0 ? 1 : 0); }
+// Values are held as n x 1 (vectors, also for n = 0) or d x m (modes).
+void SizeColumn(VectorQo<double>& v, int n) { v.Matrix<double>::SetSize(n, 1); }
+
+// A matrix record read with its extents kept as stored, also when one of them is 0
+// (a d x 0 `modes`, a 0 x 1 `sigmas`). False, m empty, for a negative extent, elements
+// beyond the bytes left or the int range, or a short record.
+bool ReadMatrixRecord(BinaryReader& r, Matrix<double>& m) {
+  m.Release();
+  int32_t rows = 0, cols = 0;
+  if (!r.i32(rows) || !r.i32(cols) || rows < 0 || cols < 0) return false;
+  const int64_t count = static_cast<int64_t>(rows) * cols;
+  if (count > INT32_MAX || !r.fits(count, sizeof(double))) return false;
+  m.SetSize(rows, cols);
+  if (count > 0 && !r.bytes(m.data, static_cast<size_t>(count) * sizeof(double))) {
+    m.Release();
+    return false;
+  }
+  return true;
+}
+
+// sum over t of 2 c_t modes(r, t) / sigma_t^2, leaving out modes of sigma 0.
+double ModeGradient(const Kro_ShapePCA& p, int r) {
+  double g = 0.0;
+  for (int t = 0; t < p.NumModes(); ++t) {
+    const double s = p.sigmas[t];
+    if (s != 0.0) g += 2.0 * p.coefficients[t] * p.modes(r, t) / (s * s);
+  }
+  return g;
+}
 
 }  // namespace
 
 void Kro_ShapePCA::SetModes(const Matrix<double>& newModes, const VectorQo<double>& newSigmas) {
   if (ElementCount(newSigmas) == 0) {
+    // No modes: d x 0 and 0 x 1, so that Write still stores d rows of modes.
     modes.Release();
+    modes.SetSize(dimension, 0);
     sigmas.Release();
+    sigmas.Matrix<double>::SetSize(0, 1);
     return;
   }
   modes = newModes;
   sigmas = newSigmas;
 }
 
-double Kro_ShapePCA::InverseVariance(int t) const {
-  const double s = sigmas[t];
-  return s != 0.0 ? 1.0 / (s * s) : 0.0;
-}
-
 void Kro_ShapePCA::Write(std::ostream& out) {
   // Defects of orthonormality: (modes x modes^T - I) above 0.001.
-  const int d = ElementCount(modes) ? modes.rows : 0;
+  const int d = modes.rows;
   const int m = NumModes();
   std::vector<float> value;
   std::vector<int32_t> row, col;
@@ -60,28 +85,29 @@ void Kro_ShapePCA::Write(std::ostream& out) {
 }
 
 bool Kro_ShapePCA::Read(std::istream& in) {
-  VectorQo<double> m, s;
-  Matrix<double> md;
-  if (!m.ReadBinary(in) || !md.ReadBinary(in) || !s.ReadBinary(in)) return false;
   BinaryReader r(in);
+  Matrix<double> m, md, s;
   int32_t d = 0;
   PointTriple defects;
-  if (!r.i32(d) || !defects.Read(r)) return false;
-  const int nm = ElementCount(md) ? md.cols : 0;
+  if (!ReadMatrixRecord(r, m) || !ReadMatrixRecord(r, md) || !ReadMatrixRecord(r, s) || !r.i32(d) ||
+      !defects.Read(r))
+    return false;
+  const int nm = md.cols;
   if (d < 0 || ElementCount(m) != d) return false;
-  if (nm > 0 && md.rows != d) return false;
+  // Modes have d rows; 0 x 0 modes (as earlier versions stored a model without modes)
+  // read as d x 0.
+  if (md.rows != d && !(nm == 0 && md.rows == 0)) return false;
   if (ElementCount(s) != nm) return false;
   for (int n = 0; n < defects.Count(); ++n)
     if (defects.rows[n] < 0 || defects.rows[n] >= d || defects.cols[n] < 0 || defects.cols[n] >= d) return false;
-  mean = m;
+  mean.Matrix<double>::operator=(m);
+  dimension = d;
   if (nm > 0) {
     modes = md;
-    sigmas = s;
+    sigmas.Matrix<double>::operator=(s);
   } else {
-    modes.Release();
-    sigmas.Release();
+    SetModes(Matrix<double>(), VectorQo<double>());
   }
-  dimension = d;
   orthoDefects = defects;
   return true;
 }
@@ -256,20 +282,14 @@ void Kro_ShapePCA::SampleShape(VectorQo<double>& out, int kind, int t) {
 
 double Kro_ShapePCA::EnergyDerivative(int r) const {
   if (r < 0 || r >= ElementCount(defectProduct) || ElementCount(coefficients) != NumModes()) return 0.0;
-  double g = 0.0;
-  for (int t = 0; t < NumModes(); ++t) g += 2.0 * coefficients[t] * modes(r, t) * InverseVariance(t);
-  return -5.0 * (2.0 * residualWeight * defectProduct[r] + g);
+  return -5.0 * (2.0 * residualWeight * defectProduct[r] + ModeGradient(*this, r));
 }
 
 void Kro_ShapePCA::Reconstruct(VectorQo<double>& out, const VectorQo<double>& x) {
   out = x;
   for (int step = 0; step < 100; ++step) {
     if (!Analyse(out)) return;
-    for (int r = 0; r < dimension; ++r) {
-      double g = 0.0;
-      for (int t = 0; t < NumModes(); ++t) g += 2.0 * coefficients[t] * modes(r, t) * InverseVariance(t);
-      out[r] = out[r] - g - 0.1 * defectProduct[r];
-    }
+    for (int r = 0; r < dimension; ++r) out[r] = out[r] - ModeGradient(*this, r) - 0.1 * defectProduct[r];
   }
 }
 

@@ -4,7 +4,8 @@
 // `mean` (d x 1), `modes` (d x m, column t is mode t) and `sigmas` (m x 1, the spread of
 // each mode) are fitted from the training vectors by Fit (an eigen-decomposition of the
 // covariance here; Kro_ShapePCASvd fits by singular value decomposition). A model
-// without modes holds an empty `modes` and `sigmas`.
+// without modes (a fit that finds none) holds `modes` of d x 0 and `sigmas` of 0 x 1,
+// so its record stores those extents and d orthonormality defects of -1 on the diagonal.
 //
 // Model record (Write / Read), little-endian, no padding:
 //   matrix record  mean    int32 rows, int32 cols, rows x cols float64 (row order)
@@ -13,15 +14,17 @@
 //   int32          dimension d
 //   PointTriple    orthoDefects: the entries of modes x modes^T - I above 0.001 in
 //                  magnitude (recomputed by Write)
-// Read rejects (false, model unchanged) a short record and sizes that disagree: mean
-// holding other than d values, modes without d rows, sigmas other than one per mode,
-// defect entries outside d x d. A matrix record with a zero extent reads as empty.
+// Read rejects (false, model unchanged) a short record, a negative matrix extent and
+// sizes that disagree: mean holding other than d values, modes without d rows, sigmas
+// other than one per mode, defect entries outside d x d. Matrix records keep their
+// extents (d x 0 modes, 0 x 1 sigmas); modes stored as 0 x 0 also read as d x 0.
 //
 // Random sequence: SampleShape of kind -1 constructs one RF_gaussian per mode (one draw
 // each) and draws one coefficient from it (one or two draws), also for a mode whose
 // sigma is 0 (whose coefficient is then 0).
 //
-// A mode whose sigma is 0 carries no spread: it adds nothing to the energy terms.
+// A mode whose sigma is 0 carries no spread: it adds nothing to the energy terms
+// (no division by 0 in Analyse, EnergyDerivative and Reconstruct).
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -54,7 +57,8 @@ class Kro_ShapePCA {
   virtual int NumSamples() const { return static_cast<int>(samples.size()); }
   virtual void AddSample(const VectorQo<double>& v) { samples.push_back(v); }
   // At most m modes from the covariance eigen-decomposition (largest eigenvalues of the
-  // first 1000); none when the decomposition fails or there are no samples.
+  // first 1000); none when the decomposition fails or there are no samples. A negative
+  // eigenvalue (rounding) gives sigma 0, not NaN.
   virtual void Fit(int m);
   // sum over r of modes(r, t) * x[r]; 0 for a mode out of range.
   virtual double ProjectOnMode(const VectorQo<double>& x, int t) const;
@@ -67,9 +71,12 @@ class Kro_ShapePCA {
   // out := mean + delta: kind -1 a random shape, 0 the mean, 1 / 2 mean +- 10 sigma_t
   // along mode t; an empty out for another kind or a mode t out of range.
   virtual void SampleShape(VectorQo<double>& out, int kind, int t);
-  // The energy's derivative at entry r for the vector analysed last; 0 out of range.
+  // The energy's derivative at entry r for the vector analysed last:
+  // -5 (2 residualWeight defectProduct[r] + sum_t 2 c_t modes(r, t) / (sigma_t sigma_t));
+  // 0 out of range.
   virtual double EnergyDerivative(int r) const;
-  // 100 steps pulling x towards the model.
+  // 100 steps pulling x towards the model: Analyse, then for every r
+  // out[r] := out[r] - sum_t 2 c_t modes(r, t) / (sigma_t sigma_t) - 0.1 defectProduct[r].
   virtual void Reconstruct(VectorQo<double>& out, const VectorQo<double>& x);
   // out := sample index - mean, or the vector analysed last when index < 0; empty for
   // an index beyond the samples or when nothing was analysed.
@@ -96,8 +103,7 @@ class Kro_ShapePCA {
   float residualWeight = 0.1f;
 
  protected:
-  // The model's fields from one fit: d x m modes and m sigmas (m may be 0).
+  // The model's fields from one fit: d x m modes and m x 1 sigmas; without sigmas
+  // `dimension` x 0 modes and 0 x 1 sigmas.
   void SetModes(const Matrix<double>& newModes, const VectorQo<double>& newSigmas);
-  // 1 / sigma_t^2, or 0 for a sigma of 0.
-  double InverseVariance(int t) const;
 };

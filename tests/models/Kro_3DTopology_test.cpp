@@ -250,4 +250,42 @@ TEST(Kro_3DTopology, WalkingTablesAreTheSameAfterASecondConstruction) {
   EXPECT_TRUE(gVoxelFaces[3] == Kro_FaceStep(1, 0, 1, 0));
 }
 
+TEST(Kro_3DTopology, SetSizeKeepsTheLabelsOnlyForUnchangedExtents) {
+  const HeapMatrix3D<unsigned char> v = RandomLabels(4, 5, 6, 3, 21);
+  struct Case {
+    const char* name;
+    int d, h, w;
+    bool keeps;
+  } cases[] = {{"same extents", 4, 5, 6, true}, {"other extents", 4, 5, 7, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Kro_3DTopology t;
+    ASSERT_TRUE(t.Build(v));
+    const std::vector<unsigned char> active = t.activeLabels;
+    ASSERT_FALSE(active.empty());
+    ASSERT_TRUE(t.SetSize(c.d, c.h, c.w));
+    // Stores and lists are empty either way.
+    EXPECT_TRUE(StoredFaces(t).empty());
+    int i, j, k;
+    for (int L : active) EXPECT_LT(t.Region(L).FirstFace(i, j, k), 0) << L;
+    EXPECT_EQ(t.width, c.w);
+    ASSERT_EQ(t.labels.dim2(), c.w);
+    bool same = true, zero = true;
+    for (int a = 0; a < c.d; ++a)
+      for (int b = 0; b < c.h; ++b)
+        for (int e = 0; e < c.w; ++e) {
+          same = same && e < v.dim2() && t.labels(a, b, e) == v(a, b, e);
+          zero = zero && t.labels(a, b, e) == 0;
+        }
+    EXPECT_EQ(same, c.keeps);
+    EXPECT_EQ(zero, !c.keeps);
+    EXPECT_EQ(t.activeLabels, c.keeps ? active : std::vector<unsigned char>());
+    if (c.keeps) {  // the kept labels build the same faces again
+      t.BuildFaces();
+      ExpectConsistent(t);
+      EXPECT_EQ(t.CheckFaceLinks(), ExpectedVisits(v));
+    }
+  }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "models/Kro_3DTopology.h"
 #include "models/Kro_ShapeGlobaAll.h"
+#include "numerics/UniformRandom.h"
 #include "platform/FileSearch.h"
 
 namespace {
@@ -284,6 +285,7 @@ TEST(Kro_ShapeGlobalPCA, LoadTrainingShapesGivesMeanAndVarianceOfVolumes) {
     for (int x = 0; x < 10 * n; ++x) (&v(0, 0, 0))[x] = 7;
     ASSERT_TRUE(v.Save(tmp.file("case" + std::to_string(n) + ".3dm")));
   }
+  WriteFileBytes(tmp.file("case4.3dm"), HexBytes("0400 0500 0600 0707"));  // truncated: not counted
   Kro_ShapeGlobalPCA m;
   m.LoadTrainingShapes(tmp.path(), 7);
   EXPECT_DOUBLE_EQ(m.meanVolume, 20.0);
@@ -342,6 +344,7 @@ TEST(Kro_ShapeGlobalPCA, BuildTrainFitAndEvaluate) {
   all.topology = &topology;
   all.FitAll();
   EXPECT_TRUE(all.fitted[3]);
+  EXPECT_EQ(all.models[3].scale[0], m.scale[0]);  // fitted at the scale it was trained with
   EXPECT_FALSE(all.fitted[1]);
   int i = 0, j = 0, k = 0;
   const int a = topology.Region(3).FirstFace(i, j, k);
@@ -349,6 +352,156 @@ TEST(Kro_ShapeGlobalPCA, BuildTrainFitAndEvaluate) {
   EXPECT_TRUE(std::isfinite(all.Energy(3, a, i, j, k)));
   EXPECT_EQ(all.Energy(1, a, i, j, k), 0.0);
   EXPECT_EQ(all.VolumeEnergy(3, a, i, j, k), 0.0);  // spread 0: no volume term
+}
+
+// A label volume holding labels 1 (a slab on the border), 3 and 7 on background 0.
+HeapMatrix3D<unsigned char> ThreeLabels() {
+  HeapMatrix3D<unsigned char> v;
+  v.SetSize(14, 13, 12);
+  for (int i = 0; i < 14; ++i)
+    for (int j = 0; j < 13; ++j)
+      for (int k = 0; k < 12; ++k) {
+        const double a = (i - 5.2) / 3.1, b = (j - 6.4) / 4.3, c = (k - 4.1) / 2.2;
+        if (i < 2) v(i, j, k) = 1;
+        else if (a * a + b * b + c * c <= 1.0) v(i, j, k) = 3;
+        else if ((i >= 9 && i <= 12 && j >= 2 && j <= 5 && k >= 7 && k <= 10) || (i == 10 && j == 6 && k == 8))
+          v(i, j, k) = 7;
+      }
+  return v;
+}
+
+// Each label's grid is placed at 0.5 * labelWeights[label] * 4 cells per voxel, and its
+// ".pca" file (one training volume: no modes) matches shape_reference.py byte for byte.
+TEST(Kro_ShapeGlobalPCA, BuildModelSamplesEachLabelAtItsOwnScale) {
+  TempFolder tmp;
+  const std::string src = tmp.file("src"), grids = tmp.file("grids");
+  std::filesystem::create_directories(src);
+  const HeapMatrix3D<unsigned char> v = ThreeLabels();
+  ASSERT_TRUE(v.Save(src + "/case.3dm"));
+  HeapMatrix3D<unsigned char> none;  // no voxel of any of the labels: gives no grid
+  none.SetSize(6, 6, 6);
+  ASSERT_TRUE(none.Save(src + "/empty.3dm"));
+  std::ostringstream text;
+  text << v.dim0() << " " << v.dim1() << " " << v.dim2() << "\n";
+  for (int i = 0; i < v.dim0(); ++i)
+    for (int j = 0; j < v.dim1(); ++j)
+      for (int k = 0; k < v.dim2(); ++k) text << int(v(i, j, k)) << " ";
+  WriteFileText(tmp.file("volume.txt"), text.str());
+
+  struct Case {
+    int label;
+    const char* weight;  // labelWeights[label]
+    const char* scaleHex;  // float32 0.5 * weight * 4, three times
+  } cases[] = {
+      {1, "0.35", "3333333f 3333333f 3333333f"},  // 0.7
+      {3, "0.3", "9a99193f 9a99193f 9a99193f"},   // 0.6
+      {7, "0.7", "3333b33f 3333b33f 3333b33f"},   // 1.4
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.path());  // the build log "printf.txt" goes here
+    Kro_ShapeGlobalPCA m;
+    const bool trained = m.TrainFromFolder(grids, c.label, true, src, false);
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(trained);
+    EXPECT_EQ(FindFiles(grids + "/" + std::to_string(c.label) + "/*.3dm").size(), 1u);
+    EXPECT_EQ(m.pca.NumSamples(), 1);
+    EXPECT_EQ(m.pca.NumModes(), 0);
+    const std::string path = tmp.file(std::to_string(c.label) + ".pca");
+    ASSERT_TRUE(m.Write(path));
+    const std::vector<uint8_t> got = ReadFileBytes(path);
+    ASSERT_GE(got.size(), 12u);
+    EXPECT_EQ(ToHex(std::vector<uint8_t>(got.begin(), got.begin() + 12)), ToHex(HexBytes(c.scaleHex)));
+
+    const std::string expected = tmp.file("expected" + std::to_string(c.label) + ".pca");
+    ProcessResult r = RunProcess({SEGMENTER_PYTHON, std::string(SEGMENTER_SOURCE_DIR) + "/tests/models/shape_reference.py",
+                                  "pca", tmp.file("volume.txt"), std::to_string(c.label), c.weight, expected});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> want = ReadFileBytes(expected);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want) << "first difference at byte "
+                             << std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin();
+
+    Kro_ShapeGlobalPCA back;  // the record without modes reads back
+    ASSERT_TRUE(back.Read(path));
+    EXPECT_EQ(back.baseScale, m.scale[0]);
+    EXPECT_EQ(back.pca.modes.rows, 19 * 17 * 15);
+    EXPECT_EQ(back.pca.orthoDefects.Count(), 19 * 17 * 15);
+  }
+}
+
+TEST(Kro_ShapeGlobalPCA, AssignmentCopiesTheGeometryAndKeepsItsOwnModel) {
+  std::mt19937 rng(11);
+  Kro_ShapeGlobalPCA from;
+  from.SetGrid(5, 3, 3);
+  for (float& s : from.scale) s = 0.9f;
+  from.baseScale = 0.9f;
+  from.gridCorner[0] = 4;
+  from.meanVolume = 30.0;
+  from.volumeSpread = 2.0;
+  from.origin[1] = 1.5f;
+  from.grid = RandomGrid(5, 3, 3, rng);
+  from.trainingGrids.push_back(RandomGrid(5, 3, 3, rng));
+  from.AddGridSample(from.trainingGrids[0]);
+  from.labelWeights[2] = 0.9f;
+
+  Kro_ShapeGlobalPCA to;
+  to.baseScale = 0.25f;
+  to.gridCorner[0] = -7;
+  to.AddGridSample(RandomGrid(19, 17, 15, rng));
+  to.AddGridSample(RandomGrid(19, 17, 15, rng));
+  to = from;
+  EXPECT_EQ(to.gridExtents[0], 5);
+  EXPECT_EQ(to.halfExtents[1], 1);
+  EXPECT_EQ(to.scale[2], 0.9f);
+  EXPECT_EQ(to.meanVolume, 30.0);
+  EXPECT_EQ(to.volumeSpread, 2.0);
+  EXPECT_EQ(to.origin[1], 1.5f);
+  EXPECT_EQ(to.grid(4, 2, 2), from.grid(4, 2, 2));
+  ASSERT_EQ(to.trainingGrids.size(), 1u);
+  // indexGrid follows the copied extents.
+  EXPECT_EQ(to.indexGrid.dim0(), 5);
+  EXPECT_EQ(to.indexGrid(4, 2, 2), 44);
+  // Not copied:
+  EXPECT_EQ(to.pca.NumSamples(), 2);
+  EXPECT_EQ(to.baseScale, 0.25f);
+  EXPECT_EQ(to.gridCorner[0], -7);
+  EXPECT_EQ(to.labelWeights[2], 0.35f);
+
+  Kro_ShapeGlobalPCA copy(from);  // copy construction copies everything
+  EXPECT_EQ(copy.pca.NumSamples(), 1);
+  EXPECT_EQ(copy.baseScale, 0.9f);
+  EXPECT_EQ(copy.gridCorner[0], 4);
+  EXPECT_EQ(copy.labelWeights[2], 0.9f);
+}
+
+TEST(Kro_ShapeGlobalPCA, ClearSamplesKeepsTheVectorsAndTrainingStartsAfresh) {
+  std::mt19937 rng(12);
+  Kro_ShapeGlobalPCA m;
+  m.trainingGrids.push_back(RandomGrid(19, 17, 15, rng));
+  m.AddGridSample(m.trainingGrids[0]);
+  m.ClearSamples();
+  EXPECT_TRUE(m.trainingGrids.empty());
+  EXPECT_EQ(m.pca.NumSamples(), 1);
+
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.file("5"));
+  for (int n = 0; n < 3; ++n) ASSERT_TRUE(RandomGrid(5, 3, 3, rng).Save(tmp.file("5/g" + std::to_string(n) + ".3dm")));
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_TRUE(m.TrainFromFolder(tmp.path(), 5, false));
+    EXPECT_EQ(m.pca.NumSamples(), 3) << "pass " << pass;
+    EXPECT_EQ(m.pca.dimension, 45);
+  }
+}
+
+TEST(Kro_ShapeGlobalPCA, ConstructionTakesNoDraw) {
+  ResetUniformRandomForTesting();
+  {
+    Kro_ShapeGlobaAll all;
+    Kro_3DTopology topology;
+  }
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
 }
 
 }  // namespace

@@ -100,24 +100,107 @@ TEST(Kro_ShapePCA, CovarianceFitFindsTheSameModesInSinglePrecision) {
   }
 }
 
-TEST(Kro_ShapePCA, OneSampleGivesNoModesAndAnEmptyRecord) {
+// A fit that finds no modes keeps d x 0 modes and 0 x 1 sigmas.
+TEST(Kro_ShapePCA, FitsWithoutModesKeepDRowsOfModes) {
+  struct Case {
+    const char* name;
+    int d, n, asked;
+    bool svd;
+  } cases[] = {
+      {"svd, one sample", 3, 1, 6, true},
+      {"svd, more samples than entries", 3, 5, 2, true},
+      {"covariance, no mode asked", 4, 3, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto samples = RandomSamples(c.d, c.n, 9);
+    Kro_ShapePCASvd svd = Fitted<Kro_ShapePCASvd>(samples, c.asked);
+    Kro_ShapePCA cov = Fitted<Kro_ShapePCA>(samples, c.asked);
+    const Kro_ShapePCA& model = c.svd ? static_cast<const Kro_ShapePCA&>(svd) : cov;
+    EXPECT_EQ(model.NumModes(), 0);
+    EXPECT_EQ(model.modes.rows, c.d);
+    EXPECT_EQ(model.modes.cols, 0);
+    EXPECT_EQ(model.sigmas.rows, 0);
+    EXPECT_EQ(model.sigmas.cols, 1);
+  }
+}
+
+// With no modes, modes x modes^T - I is -I: the record stores d defects of -1.
+TEST(Kro_ShapePCA, ModelWithoutModesWritesAndReadsItsRecord) {
+  const std::string record =
+      "03000000 01000000 000000000000f03f 0000000000000040 0000000000000840"  // mean 3 x 1
+      "03000000 00000000"                                                     // modes 3 x 0
+      "00000000 01000000"                                                     // sigmas 0 x 1
+      "03000000"                                                              // dimension
+      "03000000 00000000 01000000 02000000 00000000 01000000 02000000"        // rows, cols
+      "000080bf 000080bf 000080bf";                                           // values -1
   Kro_ShapePCASvd model = Fitted<Kro_ShapePCASvd>({{1.0, 2.0, 3.0}}, 6);
-  EXPECT_EQ(model.NumModes(), 0);
-  std::ostringstream out;
-  model.Write(out);
-  const std::string bytes = out.str();
-  std::vector<uint8_t> v(bytes.begin(), bytes.end());
-  EXPECT_EQ(ToHex(v), ToHex(HexBytes("03000000 01000000 000000000000f03f 0000000000000040 0000000000000840"
-                                     "00000000 00000000  00000000 00000000  03000000  00000000")));
+  auto bytesOf = [](Kro_ShapePCA& m) {
+    std::ostringstream out;
+    m.Write(out);
+    const std::string b = out.str();
+    return ToHex(std::vector<uint8_t>(b.begin(), b.end()));
+  };
+  EXPECT_EQ(bytesOf(model), ToHex(HexBytes(record)));
+
+  struct Case {
+    const char* name;
+    std::string hex;
+    bool reads;
+  } cases[] = {
+      {"the record as written", record, true},
+      {"modes and sigmas stored as 0 x 0",
+       "03000000 01000000 000000000000f03f 0000000000000040 0000000000000840"
+       "00000000 00000000 00000000 00000000 03000000 00000000",
+       true},
+      {"modes 2 x 0", "03000000 01000000 000000000000f03f 0000000000000040 0000000000000840"
+                      "02000000 00000000 00000000 01000000 03000000 00000000",
+       false},
+      {"negative extent", "03000000 01000000 000000000000f03f 0000000000000040 0000000000000840"
+                          "03000000 ffffffff 00000000 01000000 03000000 00000000",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> b = HexBytes(c.hex);
+    std::istringstream in(std::string(b.begin(), b.end()));
+    Kro_ShapePCASvd back;
+    ASSERT_EQ(back.Read(in), c.reads);
+    if (!c.reads) {
+      EXPECT_EQ(back.dimension, 0);
+      continue;
+    }
+    EXPECT_EQ(back.dimension, 3);
+    EXPECT_EQ(back.modes.rows, 3);
+    EXPECT_EQ(back.modes.cols, 0);
+    EXPECT_EQ(back.sigmas.rows, 0);
+    EXPECT_EQ(back.sigmas.cols, 1);
+    EXPECT_EQ(bytesOf(back), ToHex(HexBytes(record)));
+  }
+}
+
+// Two samples in six entries: the covariance has one direction of spread, and rounding
+// leaves some of the other eigenvalues below 0; those modes get sigma 0, not NaN.
+TEST(Kro_ShapePCA, NegativeEigenvaluesGiveSigmaZero) {
+  Kro_ShapePCA model = Fitted<Kro_ShapePCA>(RandomSamples(6, 2, 1), 6);
+  ASSERT_EQ(model.NumModes(), 6);
+  int zero = 0;
+  for (int t = 0; t < 6; ++t) {
+    EXPECT_TRUE(std::isfinite(model.sigmas[t])) << t;
+    EXPECT_GE(model.sigmas[t], 0.0) << t;
+    zero += model.sigmas[t] == 0.0;
+  }
+  EXPECT_GT(zero, 0);
+  std::ostringstream sink;
+  model.Write(sink);
+  EXPECT_TRUE(std::isfinite(model.ShapeEnergy(Column({1, 2, 3, 4, 5, 6}))));
+  for (int r = 0; r < 6; ++r) EXPECT_TRUE(std::isfinite(model.EnergyDerivative(r))) << r;
 }
 
 TEST(Kro_ShapePCA, FitNeverKeepsMoreModesThanItFinds) {
   // Three samples: at most two directions of spread, whatever is asked.
   Kro_ShapePCASvd model = Fitted<Kro_ShapePCASvd>(RandomSamples(10, 3, 3), 6);
   EXPECT_EQ(model.NumModes(), 2);
-  // More samples than entries: the decomposition cannot run, no modes.
-  Kro_ShapePCASvd wide = Fitted<Kro_ShapePCASvd>(RandomSamples(3, 5, 4), 2);
-  EXPECT_EQ(wide.NumModes(), 0);
 }
 
 TEST(Kro_ShapePCA, WriteReadRoundTripKeepsModelAndDefects) {
@@ -196,6 +279,64 @@ TEST(Kro_ShapePCA, SampleShapeKinds) {
   double along1 = 0.0;
   for (int r = 0; r < 6; ++r) along1 += (out[r] - model.mean[r]) * model.modes(r, 1);
   EXPECT_NEAR(along1, 0.0, 1e-9);
+}
+
+// EnergyDerivative and Reconstruct against shape_reference.py, which repeats the
+// analysis with its single-precision steps and divides by sigma * sigma.
+TEST(Kro_ShapePCA, EnergyDerivativeAndReconstructMatchTheReference) {
+  const int d = 5, m = 3;
+  const double mean[d] = {0.3, -1.1, 2.0, 0.25, -0.7};
+  const double modes[d][m] = {{0.6, 0.1, 0.3}, {-0.5, 0.7, 0.2}, {0.3, 0.5, -0.6}, {0.4, -0.2, 0.5}, {-0.35, -0.45, 0.1}};
+  const double sigmas[m] = {3.0, 1.9, 0.0};  // a mode of sigma 0 adds nothing
+  const struct {
+    int row, col;
+    float value;
+  } defects[] = {{0, 1, 0.013f}, {2, 2, -0.21f}, {4, 0, 0.07f}, {1, 3, -0.0335f}};
+  const double x[d] = {1.7, -0.3, 0.9, 2.2, -1.9};
+
+  Kro_ShapePCA model;
+  model.dimension = d;
+  model.mean = Column(std::vector<double>(mean, mean + d));
+  model.modes.SetSize(d, m);
+  for (int r = 0; r < d; ++r)
+    for (int t = 0; t < m; ++t) model.modes(r, t) = modes[r][t];
+  model.sigmas = Column(std::vector<double>(sigmas, sigmas + m));
+  model.orthoDefects.Resize(4);
+  for (int n = 0; n < 4; ++n) model.orthoDefects.Set(n, defects[n].value, defects[n].row, defects[n].col);
+
+  std::ostringstream text;
+  text.precision(17);
+  text << d << " " << m << "\n";
+  for (double v : mean) text << v << " ";
+  for (const auto& row : modes)
+    for (double v : row) text << v << " ";
+  for (double v : sigmas) text << v << " ";
+  text << "\n4\n";
+  for (const auto& e : defects) text << e.row << " " << e.col << " " << e.value << "\n";
+  for (double v : x) text << v << " ";
+  TempFolder tmp;
+  WriteFileText(tmp.file("model.txt"), text.str());
+  ProcessResult r = RunProcess({SEGMENTER_PYTHON, std::string(SEGMENTER_SOURCE_DIR) + "/tests/models/shape_reference.py",
+                                "energy", tmp.file("model.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream out(r.out);
+
+  const VectorQo<double> xv = Column(std::vector<double>(x, x + d));
+  ASSERT_TRUE(model.Analyse(xv));
+  for (int row = 0; row < d; ++row) {
+    double expected = 0.0;
+    ASSERT_TRUE(out >> expected);
+    EXPECT_EQ(model.EnergyDerivative(row), expected) << "entry " << row;
+  }
+  VectorQo<double> rebuilt;
+  model.Reconstruct(rebuilt, xv);
+  ASSERT_EQ(ElementCount(rebuilt), d);
+  for (int row = 0; row < d; ++row) {
+    double expected = 0.0;
+    ASSERT_TRUE(out >> expected);
+    EXPECT_TRUE(std::isfinite(expected));
+    EXPECT_EQ(rebuilt[row], expected) << "entry " << row;
+  }
 }
 
 }  // namespace
