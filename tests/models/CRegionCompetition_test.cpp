@@ -1,7 +1,10 @@
 // Loading, running and writing of the region competition.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -370,6 +373,138 @@ TEST_F(RegionCompetitionRun, AtlasWithoutLabelsSkipsTheMixture) {
   EXPECT_EQ(rc.numLabels, 0);
   EXPECT_EQ(Phantom::Mismatches(rc.labels, empty), 0);
   EXPECT_NE(console.find("Complete iteration 1\nChange 0 voxels\nRegion Competition Complete!\n"), std::string::npos);
+}
+
+// ---- against the reference ----
+
+// data/region_competition_reference.txt, written by region_competition_reference.py
+// beside this file (an implementation of its own): per phantom the parameters, input
+// checksums, the change count of every iteration, the number of generator draws and the
+// final labels. The phantoms (5 and 9 labels, atlases shifted by 1 or 2 voxels per axis)
+// are built here by the same integer formulas. On each of them a change of the label or
+// the background size term, the stop fraction, the backward sweep's direction along x,
+// the count of non-empty labels or the sign of the first background size term changes
+// the result.
+struct ReferencePhantom {
+  std::string name, labeller;
+  int side = 0, seed = 0, gap = 0, spread = 0, shift[3] = {0, 0, 0};
+  long long intensitySum = 0, atlasSum = 0, draws = 0;
+  std::vector<int> changes;
+  std::vector<std::string> slices;  // per slice: the label digits, rows blank-separated
+};
+
+std::vector<ReferencePhantom> LoadReferencePhantoms() {
+  std::ifstream in(std::string(SEGMENTER_SOURCE_DIR) + "/tests/models/data/region_competition_reference.txt");
+  std::vector<ReferencePhantom> out;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string key;
+    words >> key;
+    if (key == "phantom") {
+      out.emplace_back();
+      ReferencePhantom& p = out.back();
+      words >> p.name >> p.side >> p.labeller >> p.seed >> p.gap >> p.spread >> p.shift[0] >> p.shift[1] >> p.shift[2];
+    } else if (key == "input") {
+      words >> out.back().intensitySum >> out.back().atlasSum;
+    } else if (key == "changes") {
+      for (int c; words >> c;) out.back().changes.push_back(c);
+    } else if (key == "draws") {
+      words >> out.back().draws;
+    } else if (key == "slice") {
+      int z;
+      words >> z;
+      std::string rest;
+      std::getline(words, rest);
+      out.back().slices.push_back(rest.substr(rest.find_first_not_of(' ')));
+    }
+  }
+  return out;
+}
+
+// 0..255, a hash of the position.
+int PhantomNoise(int seed, int z, int y, int x) {
+  uint32_t h = static_cast<uint32_t>(z) * 7919u + static_cast<uint32_t>(y) * 104729u +
+               static_cast<uint32_t>(x) * 1299709u + static_cast<uint32_t>(seed) * 15485863u;
+  h *= 2654435761u;
+  h ^= h >> 15;
+  h *= 2246822519u;
+  h ^= h >> 13;
+  return static_cast<int>(h & 0xFF);
+}
+
+// Background below z = 7; above it four blocks with ragged borders, label 5 on top of 4.
+int FiveLabels(int z, int y, int x) {
+  const int w = (y + 2 * z) % 3 - 1;
+  if (z < 7) return 0;
+  if (x + w < 10) return y < 10 ? 1 : 2;
+  if (y - w < 8) return 3;
+  return z < 13 ? 4 : 5;
+}
+
+// Labels 1..9 as 3 x 3 ragged columns along z between background slabs.
+int NineLabels(int z, int y, int x) {
+  const int w = (x + 2 * z) % 3 - 1;
+  if (z < 6 || z > 15) return 0;
+  return 1 + 3 * std::min(2, std::max(0, (y + w - 4) / 4)) + std::min(2, std::max(0, (x - w - 4) / 4));
+}
+
+template <class T>
+long long Checksum(const HeapMatrix3D<T>& v) {
+  long long total = 0, n = 0;
+  for (int z = 0; z < v.dim0(); ++z)
+    for (int y = 0; y < v.dim1(); ++y)
+      for (int x = 0; x < v.dim2(); ++x, ++n)
+        total = (total * 31 + static_cast<long long>(v(z, y, x)) + n) % 2147483647;
+  return total;
+}
+
+TEST(RegionCompetitionReference, PhantomsGiveTheReferenceLabelsChangesAndDraws) {
+  const std::vector<ReferencePhantom> phantoms = LoadReferencePhantoms();
+  ASSERT_EQ(phantoms.size(), 3u);
+  for (const ReferencePhantom& p : phantoms) {
+    SCOPED_TRACE(p.name);
+    int (*labeller)(int, int, int) = p.labeller == "five_labels" ? FiveLabels : NineLabels;
+    const int n = p.side;
+    HeapMatrix3D<short> volume;
+    HeapMatrix3D<unsigned char> atlas;
+    volume.SetSize(n, n, n);
+    atlas.SetSize(n, n, n);
+    for (int z = 0; z < n; ++z)
+      for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+          const int noise = PhantomNoise(p.seed, z, y, x) * p.spread / 256;
+          volume(z, y, x) = static_cast<short>(30 + p.gap * labeller(z, y, x) + noise);
+          atlas(z, y, x) = static_cast<unsigned char>(
+              labeller(std::max(z - p.shift[0], 0), std::max(y - p.shift[1], 0), std::max(x - p.shift[2], 0)));
+        }
+    ASSERT_EQ(Checksum(volume), p.intensitySum);
+    ASSERT_EQ(Checksum(atlas), p.atlasSum);
+    TempFolder dir;
+    ASSERT_TRUE(volume.Save(dir.file("phantom.3dm")));
+    ASSERT_TRUE(atlas.Save(dir.file("atlas.3dm")));
+
+    RegionCompetitionProbe rc;
+    ResetUniformRandomForTesting();
+    CaptureStdout();
+    ASSERT_EQ(rc.Run(dir.file("phantom.3dm"), dir.file("atlas.3dm"), 15, nullptr, nullptr), 0);
+    const std::string console = GetCapturedStdout();
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), p.draws);
+    EXPECT_EQ(ChangeCounts(console), p.changes);
+
+    ASSERT_EQ(rc.labels.dim0(), n);
+    ASSERT_EQ(static_cast<int>(p.slices.size()), n);
+    int differ = 0;
+    for (int z = 0; z < n; ++z) {
+      std::string got;
+      for (int y = 0; y < n; ++y) {
+        if (y > 0) got += ' ';
+        for (int x = 0; x < n; ++x) got += static_cast<char>('0' + rc.labels(z, y, x));
+      }
+      if (got != p.slices[static_cast<size_t>(z)] && ++differ <= 3)
+        ADD_FAILURE() << "slice " << z << "\n  got      " << got << "\n  expected " << p.slices[static_cast<size_t>(z)];
+    }
+    EXPECT_EQ(differ, 0) << "slices whose labels differ";
+  }
 }
 
 }  // namespace

@@ -24,6 +24,14 @@ class RecordingEvolution : public Kro_BoundaryEvolution {
   std::vector<int> labels;
 };
 
+// The plane axes of the visits, one entry per run of visits of the same plane axis.
+std::vector<int> PlaneAxisBlocks(const std::vector<std::tuple<int, int, int, int, int>>& visits) {
+  std::vector<int> axes;
+  for (const auto& v : visits)
+    if (axes.empty() || axes.back() != std::get<0>(v)) axes.push_back(std::get<0>(v));
+  return axes;
+}
+
 // A 6^3 volume of label 0 with a 2 x 2 x 2 cube of label 1 at (2..3, 2..3, 2..3).
 HeapMatrix3D<unsigned char> CubeLabels() {
   HeapMatrix3D<unsigned char> v;
@@ -90,17 +98,41 @@ TEST(Kro_BoundaryEvolution, EvolveLabelOffersEveryFaceOncePerPlaneAxisAfterFourD
     EXPECT_EQ(n, 1);
     EXPECT_NE(std::get<0>(visit), std::get<1>(visit));  // never a face of the plane's own axis
   }
-  // The plane axes come in three blocks, one per axis, and slices in increasing order.
-  std::vector<int> axes;
-  for (const auto& v : evolution.visits)
-    if (axes.empty() || axes.back() != std::get<0>(v)) axes.push_back(std::get<0>(v));
-  ASSERT_EQ(axes.size(), 3u);
-  std::sort(axes.begin(), axes.end());
-  EXPECT_EQ(axes, (std::vector<int>{0, 1, 2}));
+  // The plane axes come in three blocks, one per axis (their order: next test).
+  EXPECT_EQ(PlaneAxisBlocks(evolution.visits), (std::vector<int>{0, 2, 1}));
 
   // Without an appearance model or shape model every energy is 0: nothing moves.
   EXPECT_EQ(evolution.topology.labels.Sum(), 8);
   EXPECT_TRUE(evolution.topology.labels(2, 2, 2) == 1 && evolution.topology.labels(1, 2, 2) == 0);
+}
+
+// The plane axes draw by draw, for generator starts that give all six orders. After the
+// draw of the distribution's construction, each draw u picks the first axis whose running
+// share of the axes left reaches u: with three left, 0 up to 1/3, 1 up to 2/3, else 2;
+// with two left, the first up to 1/2; the last one is drawn too. The draws are those of
+// the reference generator (tests/numerics/RandomReference.h) after `skipped` draws.
+TEST(Kro_BoundaryEvolution, EvolveLabelTakesThePlaneAxesInTheDrawnOrder) {
+  const struct Case {
+    int skipped;
+    std::vector<int> axes;
+    const char* draws;  // construction, then the three axis draws
+  } cases[] = {
+      {0, {0, 2, 1}, "0.41599935 0.09196489 0.75641048 0.52970022"},
+      {1, {2, 1, 0}, "0.09196489 0.75641048 0.52970022 0.93043649"},
+      {2, {1, 2, 0}, "0.75641048 0.52970022 0.93043649 0.38350207"},
+      {3, {2, 0, 1}, "0.52970022 0.93043649 0.38350207 0.65391898"},
+      {5, {1, 0, 2}, "0.38350207 0.65391898 0.06684224 0.72266042"},
+      {14, {0, 1, 2}, "0.65151858 0.23777443 0.26245299 0.76219803"},
+  };
+  for (const Case& c : cases) {
+    RecordingEvolution evolution;
+    ASSERT_TRUE(evolution.Initialize(Intensities(), CubeLabels()));
+    ResetUniformRandomForTesting();
+    for (int n = 0; n < c.skipped; ++n) UniformRandom(&gUniformRandomSeed);
+    evolution.EvolveLabel(1, false);
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), c.skipped + 4) << c.draws;
+    EXPECT_EQ(PlaneAxisBlocks(evolution.visits), c.axes) << c.draws;
+  }
 }
 
 TEST(Kro_BoundaryEvolution, EvolveVisitsLabelsDownwardsAndSkipsLabelsWithoutFaces) {

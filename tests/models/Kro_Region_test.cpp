@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "TopologyTestUtil.h"
 #include "TestSupport.h"
@@ -281,7 +282,7 @@ TEST(Kro_Region, MoveFaceRandomlyTakesItsDrawsAndMovesOnlyOnPlusOne) {
 
 TEST(Kro_Region, ContourDirectionFollowsAStraightEdge) {
   // A 1 x 4 x 6 slice whose rows 0..1 carry label 1: the edge between rows 1 and 2
-  // runs along x, so the direction at a face in its middle is (+-1, 0, 0).
+  // runs along x, so the direction at a face in its middle is (0, +-1, 0).
   HeapMatrix3D<unsigned char> v = Volume(1, 4, 6);
   for (int k = 0; k < 6; ++k) {
     v(0, 0, k) = 1;
@@ -298,6 +299,49 @@ TEST(Kro_Region, ContourDirectionFollowsAStraightEdge) {
   EXPECT_NEAR(std::abs(dir[0]), 0.0, 1e-6);
   EXPECT_NEAR(std::abs(dir[1]), 1.0, 1e-6);
   EXPECT_EQ(dir[2], 0.0f);
+}
+
+// The contour-walking steps per (plane axis p, face axis a, side s), each candidate as
+// (axis, di, dj, dk): the face of the third axis beyond the other voxel, the face of axis a
+// straight on, the face of the third axis on the region's own voxel.
+TEST(Kro_Region, ContourWalkingTablesHoldEveryStep) {
+  struct Row {
+    int p, a, s;
+    int forward[3][4], backward[3][4];
+  };
+  const Row rows[] = {
+      {0, 1, 0, {{2, 0, -1, +1}, {1, 0, 0, +1}, {2, 0, 0, +1}}, {{2, 0, -1, 0}, {1, 0, 0, -1}, {2, 0, 0, 0}}},
+      {0, 1, 1, {{2, 0, 0, 0}, {1, 0, 0, -1}, {2, 0, -1, 0}}, {{2, 0, 0, +1}, {1, 0, 0, +1}, {2, 0, -1, +1}}},
+      {0, 2, 0, {{1, 0, 0, -1}, {2, 0, -1, 0}, {1, 0, 0, 0}}, {{1, 0, +1, -1}, {2, 0, +1, 0}, {1, 0, +1, 0}}},
+      {0, 2, 1, {{1, 0, +1, 0}, {2, 0, +1, 0}, {1, 0, +1, -1}}, {{1, 0, 0, 0}, {2, 0, -1, 0}, {1, 0, 0, -1}}},
+      {1, 0, 0, {{2, -1, 0, +1}, {0, 0, 0, +1}, {2, 0, 0, +1}}, {{2, -1, 0, 0}, {0, 0, 0, -1}, {2, 0, 0, 0}}},
+      {1, 0, 1, {{2, 0, 0, 0}, {0, 0, 0, -1}, {2, -1, 0, 0}}, {{2, 0, 0, +1}, {0, 0, 0, +1}, {2, -1, 0, +1}}},
+      {1, 2, 0, {{0, 0, 0, -1}, {2, -1, 0, 0}, {0, 0, 0, 0}}, {{0, +1, 0, -1}, {2, +1, 0, 0}, {0, +1, 0, 0}}},
+      {1, 2, 1, {{0, +1, 0, 0}, {2, +1, 0, 0}, {0, +1, 0, -1}}, {{0, 0, 0, 0}, {2, -1, 0, 0}, {0, 0, 0, -1}}},
+      {2, 0, 0, {{1, -1, +1, 0}, {0, 0, +1, 0}, {1, 0, +1, 0}}, {{1, -1, 0, 0}, {0, 0, -1, 0}, {1, 0, 0, 0}}},
+      {2, 0, 1, {{1, 0, 0, 0}, {0, 0, -1, 0}, {1, -1, 0, 0}}, {{1, 0, +1, 0}, {0, 0, +1, 0}, {1, -1, +1, 0}}},
+      {2, 1, 0, {{0, 0, -1, 0}, {1, -1, 0, 0}, {0, 0, 0, 0}}, {{0, +1, -1, 0}, {1, +1, 0, 0}, {0, +1, 0, 0}}},
+      {2, 1, 1, {{0, +1, 0, 0}, {1, +1, 0, 0}, {0, +1, -1, 0}}, {{0, 0, 0, 0}, {1, -1, 0, 0}, {0, 0, -1, 0}}},
+  };
+  Kro_3DTopology topology;  // fills the tables
+  Kro_FaceStep reset;
+  reset.Reset();
+  std::vector<Kro_FaceStep> forward(54, reset), backward(54, reset);  // a == p stays reset
+  for (const Row& r : rows)
+    for (int n = 0; n < 3; ++n) {
+      const int e = ((r.p * 3 + r.a) * 2 + r.s) * 3 + n;
+      forward[e] = Kro_FaceStep(r.forward[n][0], r.forward[n][1], r.forward[n][2], r.forward[n][3]);
+      backward[e] = Kro_FaceStep(r.backward[n][0], r.backward[n][1], r.backward[n][2], r.backward[n][3]);
+    }
+  auto text = [](const Kro_FaceStep& f) {
+    std::ostringstream out;
+    out << "(" << int(f.axis) << ", " << int(f.i) << ", " << int(f.j) << ", " << int(f.k) << ")";
+    return out.str();
+  };
+  for (int e = 0; e < 54; ++e) {
+    EXPECT_EQ(text(gContourForward[e]), text(forward[e])) << "forward entry " << e;
+    EXPECT_EQ(text(gContourBackward[e]), text(backward[e])) << "backward entry " << e;
+  }
 }
 
 }  // namespace
