@@ -278,7 +278,9 @@ TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
     EXPECT_GE(FindLine(lines, c.message), 0) << r.out;
     EXPECT_EQ(FindLine(lines, "appearance models ok.") >= 0, c.modelLoaded) << r.out;
     // A model that does not load: the settings line and the one line that says why.
-    if (!c.modelLoaded) EXPECT_EQ(lines.size(), 2u) << r.out;
+    if (!c.modelLoaded) {
+      EXPECT_EQ(lines.size(), 2u) << r.out;
+    }
     const std::string base = Root() + "/" + c.args.back().substr(0, c.args.back().size() - 4);
     EXPECT_FALSE(fs::exists(base + ".img"));
     EXPECT_FALSE(fs::exists(base + ".hdr"));

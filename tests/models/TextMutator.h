@@ -3,10 +3,10 @@
 // readers: each input is a seed text with one to four edits (bit flips, bytes and
 // tokens that readers of numbers and keys trip on, deletions, duplications and cuts).
 //
-// The tests run a fixed number of inputs so that CTest stays fast; for a longer run:
-//   SEGMENTER_FUZZ_ITERATIONS=1000000 SEGMENTER_FUZZ_SEED=7 \
-//     build/asan/tests/models/models_tests --gtest_filter='*Fuzz*'
-// (and build/asan/tests/app/app_tests for the label mapping).
+// The tests run a fixed number of inputs so that CTest stays fast; for a longer run
+// (and build/asan/tests/app/app_tests for the label mapping):
+//   SEGMENTER_FUZZ_ITERATIONS=1000000 SEGMENTER_FUZZ_SEED=7 build/asan/tests/models/models_tests --gtest_filter='*Fuzz*'
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
