@@ -144,7 +144,9 @@ bool SegmentOne(const Kro_BrainSetting& setting, const std::string& path, const 
   // Owned for this volume only.
   auto evolution = std::make_unique<Kro_BoundaryEvolution>();
   if (!evolution->LoadAppearanceModels(appearanceFolder.c_str(), nullptr)) {
-    Say("Cannot load the appearance models of %s\n", appearanceFolder.c_str());
+    // The loader has named the file at fault in one line.
+    if (!evolution->appearance.LoadFailed())
+      Say("Cannot load the appearance models of %s\n", appearanceFolder.c_str());
     return false;
   }
   Say("appearance models ok.\n");
@@ -231,7 +233,6 @@ bool NextWholeNumber(const std::string& text, size_t& pos, int& value) {
 }  // namespace
 
 void ReadLabelMapping(const std::string& modelDir, HeapMatrix3D<unsigned char>& labels) {
-  std::vector<int> entry(kMappingEntries, -1);
   const std::string path = modelDir + "/" + layout::kAppearanceFolder + "/" + layout::kLabelMappingFile;
   std::FILE* file = OpenFile(path, "r");
   if (file == nullptr) return;
@@ -240,7 +241,11 @@ void ReadLabelMapping(const std::string& modelDir, HeapMatrix3D<unsigned char>& 
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
   std::fclose(file);
+  ApplyLabelMapping(text, labels);
+}
 
+void ApplyLabelMapping(const std::string& text, HeapMatrix3D<unsigned char>& labels) {
+  std::vector<int> entry(kMappingEntries, -1);
   size_t pos = 0;
   int value = 0, cls = 0;
   while (NextWholeNumber(text, pos, value) && NextWholeNumber(text, pos, cls)) {

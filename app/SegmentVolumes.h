@@ -40,3 +40,5 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven);
 // voxel v whose class has a mapping becomes the low 8 bits of that value. Reading stops
 // at the first pair that does not read as two numbers. No file: nothing changes.
 void ReadLabelMapping(const std::string& modelDir, HeapMatrix3D<unsigned char>& labels);
+// The same on the text of such a file.
+void ApplyLabelMapping(const std::string& text, HeapMatrix3D<unsigned char>& labels);

@@ -5,6 +5,7 @@
 // inside the volume; an empty volume gives 0 before any read.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "features/Edg3DSample.h"
@@ -15,6 +16,15 @@ namespace {
 inline int Clamp(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
 
 inline double Sign(double v) { return v > 0.0 ? 1.0 : (v < 0.0 ? -1.0 : 0.0); }
+
+// First step k of a diagonal profile run from (a, b) at which the reads a + 1 + k,
+// b + 1 + k (forward) and a - k, b - k (backward) all lie at or beyond the faces of
+// axes of extents A and B, so that the held reads no longer change.
+int64_t ProfileSaturation(int a, int A, int b, int B) {
+  const int64_t forward = std::max<int64_t>(int64_t{A} - 2 - a, int64_t{B} - 2 - b);
+  const int64_t backward = std::max<int64_t>(a, b);
+  return std::max<int64_t>(0, std::max(forward, backward));
+}
 
 // Sum of the voxels of the box low .. high (inclusive) that lie inside the volume,
 // from the summed table: voxels outside count 0. Inside the volume this is the plain
@@ -177,15 +187,24 @@ float Edg3DSample::profileFeatureValue(const PbtFid& fid) {
       S = ZeroOutsideSum(J, x + 1, y, z, x + n, y, z) - ZeroOutsideSum(J, x - n + 1, y, z, x, y, z);
     }
   } else {
+    // From step `saturated` on every read is held at a corner of the volume, so each
+    // further step adds the same difference: the tail is added as one product (with
+    // the wrap-around of the step-by-step int sum), and a run length taken from a
+    // file cannot make the loop long.
+    const int64_t saturated = axis == 0   ? ProfileSaturation(y, volume.dim1(), x, volume.dim2())
+                              : axis == 1 ? ProfileSaturation(z, volume.dim0(), y, volume.dim1())
+                                          : ProfileSaturation(z, volume.dim0(), x, volume.dim2());
+    const int steps = static_cast<int>(std::min<int64_t>(n, saturated));
+    auto step = [&](int k) {
+      if (axis == 0) return voxel(z, y + 1 + k, x + 1 + k) - voxel(z, y - k, x - k);
+      if (axis == 1) return voxel(z + 1 + k, y + 1 + k, x) - voxel(z - k, y - k, x);
+      return voxel(z + 1 + k, y, x + 1 + k) - voxel(z - k, y, x - k);
+    };
     int sum = 0;
-    for (int k = 0; k < n; ++k) {
-      if (axis == 0) {
-        sum += voxel(z, y + 1 + k, x + 1 + k) - voxel(z, y - k, x - k);
-      } else if (axis == 1) {
-        sum += voxel(z + 1 + k, y + 1 + k, x) - voxel(z - k, y - k, x);
-      } else {
-        sum += voxel(z + 1 + k, y, x + 1 + k) - voxel(z - k, y, x - k);
-      }
+    for (int k = 0; k < steps; ++k) sum += step(k);
+    if (n > steps) {
+      const uint32_t tail = static_cast<uint32_t>(n - steps) * static_cast<uint32_t>(step(steps));
+      sum = static_cast<int>(static_cast<uint32_t>(sum) + tail);
     }
     S = sum;
   }

@@ -5,7 +5,9 @@
 
 #include "features/Object3DSample.h"
 #include "features/VoxelSampleRecord.h"
+#include "models/FirstFeatureOutsidePool.h"
 #include "models/LabelsFromProbabilities.h"
+#include "models/LiftFactors.h"
 #include "models/ProbabilityByte.h"
 #include "numerics/TextFunctions.h"
 #include "platform/Conversions.h"
@@ -36,11 +38,24 @@ bool Kro_AppearDiscrmModel::LoadTree(PbtMClassTree& tree, const std::string& pat
   return false;
 }
 
-void Kro_AppearDiscrmModel::CheckClassCount(const PbtMClassTree& tree, const std::string& path) const {
+bool Kro_AppearDiscrmModel::CheckClassCount(const PbtMClassTree& tree, const std::string& path) const {
   const int k = ElementCount(tree.classPosterior);
-  if (k != numClasses)
-    std::printf("warning: classifier %s gives %d class posteriors for %d classes; they are padded with 0 or cut\n",
-                path.c_str(), k, static_cast<int>(numClasses));
+  if (k == numClasses) return true;
+  std::printf("classifier %s gives %d class posteriors, but NumberofClasses is %d\n", path.c_str(), k,
+              static_cast<int>(numClasses));
+  std::fflush(stdout);
+  return false;
+}
+
+bool Kro_AppearDiscrmModel::CheckTreeFeatures(const PbtMClassTree& tree, const std::string& path) const {
+  std::vector<PbtFid> fids;
+  tree.collectFeatures(fids);
+  const int outside = provider ? FirstFeatureOutsidePool(fids, provider->featurePool) : (fids.empty() ? -1 : 0);
+  if (outside < 0) return true;
+  std::printf("classifier %s names a feature outside the model's feature pool: %s\n", path.c_str(),
+              DescribeFeatureFields(fids[static_cast<size_t>(outside)]).c_str());
+  std::fflush(stdout);
+  return false;
 }
 
 void Kro_AppearDiscrmModel::BuildProvider(int n, int r) {
@@ -284,17 +299,12 @@ bool Kro_AppearDiscrmModel::LoadEdgeVolume(const std::string& folder, const std:
   return edgeVolume.Load(folder + "/" + BaseName(name) + "_edge.3dm");
 }
 
-void Kro_AppearDiscrmModel::LoadProbLift(const std::string& folder) {
-  lift = VectorQo<double>(numClasses, 1.0);
-  std::FILE* file = OpenFile(folder + "\\prob_lift.txt", "rt");
-  if (file == nullptr) return;
-  for (int read = 0; read < numClasses; ++read) {
-    int index = 0;
-    float factor = 0.0f;
-    if (std::fscanf(file, "%d %f", &index, &factor) != 2) break;
-    if (index >= 0 && index < numClasses) lift[index] = factor;
-  }
-  std::fclose(file);
+bool Kro_AppearDiscrmModel::LoadProbLift(const std::string& folder) {
+  std::string error;
+  if (ReadLiftFactors(folder + "\\prob_lift.txt", numClasses, lift, &error)) return true;
+  std::printf("%s\n", error.c_str());
+  std::fflush(stdout);
+  return false;
 }
 
 void Kro_AppearDiscrmModel::LabelsFromProbabilities(const HeapMatrix3D<unsigned char>* probs,

@@ -81,10 +81,11 @@ class Kro_AppearDiscrmModel {
   // Reads edgeVolume from "<folder>/<base name of name>_edge.3dm"; false when it does
   // not read.
   virtual bool LoadEdgeVolume(const std::string& folder, const std::string& name);
-  // lift := numClasses factors 1.0, then "<folder>\prob_lift.txt" lines "%d %f" (class,
-  // factor), read until the first that is not such a pair, at most numClasses of
-  // them; indices outside 0 .. numClasses - 1 are ignored.
-  virtual void LoadProbLift(const std::string& folder);
+  // lift := the factors of "<folder>\prob_lift.txt" for numClasses classes
+  // (LiftFactors.h): 1.0 for the classes it does not name, all 1.0 without the file.
+  // False, after one line naming the file and the value, for a factor that is not
+  // finite and positive or a file that does not read as pairs (lift unchanged).
+  virtual bool LoadProbLift(const std::string& folder);
   // LabelsFromProbabilities over this model's classes.
   virtual void LabelsFromProbabilities(const HeapMatrix3D<unsigned char>* probs, HeapMatrix3D<unsigned char>& labels,
                                        float weight);
@@ -110,8 +111,13 @@ class Kro_AppearDiscrmModel {
  protected:
   // Loads one tree file into `tree` (fresh); false after printing a line naming it.
   static bool LoadTree(PbtMClassTree& tree, const std::string& path);
-  // Prints one warning when the tree's class count differs from numClasses.
-  void CheckClassCount(const PbtMClassTree& tree, const std::string& path) const;
+  // False, after one line naming the file and both counts, when the tree's class count
+  // differs from numClasses (the lifts and probability volumes are indexed by class).
+  bool CheckClassCount(const PbtMClassTree& tree, const std::string& path) const;
+  // False, after one line naming the file and the feature, when the tree names a
+  // feature that is no entry of the provider's pool (FirstFeatureOutsidePool.h). Needs
+  // the provider.
+  bool CheckTreeFeatures(const PbtMClassTree& tree, const std::string& path) const;
   // The tree's posterior, padded with 0 or cut to numClasses entries.
   void TreePosterior(const PbtMClassTree& tree, Object3DSample& sample, VectorQo<double>& scratch,
                      VectorQo<double>& out) const;

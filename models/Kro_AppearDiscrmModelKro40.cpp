@@ -25,9 +25,10 @@ bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
   radius = static_cast<int16_t>(r);
   numClasses = static_cast<int16_t>(n);
 
+  std::vector<std::string> passPaths;
   const std::string first = InFolder(folder, "clf");
-  if (!LoadTree(classifier, first)) return false;
-  CheckClassCount(classifier, first);
+  if (!LoadTree(classifier, first) || !CheckClassCount(classifier, first)) return false;
+  passPaths.push_back(first);
   classifier.setSoftDescent(1);
   extraTrees.clear();
   classifiers.assign(1, &classifier);
@@ -37,28 +38,66 @@ bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
     if (probe == nullptr) continue;  // missing numbers are skipped
     std::fclose(probe);
     auto tree = std::make_unique<PbtMClassTree>();
-    if (!LoadTree(*tree, path)) return false;
-    CheckClassCount(*tree, path);
+    if (!LoadTree(*tree, path) || !CheckClassCount(*tree, path)) return false;
+    passPaths.push_back(path);
     tree->setSoftDescent(1);
     classifiers.push_back(tree.get());
     extraTrees.push_back(std::move(tree));
   }
   const std::string edgePath = InFolder(folder, "clf_edge");
   std::FILE* probe = OpenFile(edgePath, "r");
+  bool edgeRead = false;
   if (probe != nullptr) {
     std::fclose(probe);
     // The edge tree only serves the boundary evolution; a bad one is dropped.
-    if (!LoadTree(edgeClassifier, edgePath)) std::printf("warning: edge classifier not used\n");
+    edgeRead = LoadTree(edgeClassifier, edgePath);
+    if (!edgeRead) std::printf("warning: edge classifier not used\n");
   }
   classifier.setSoftDescent(1);
 
   BuildProvider(n, r);
-  known.Release();
-  known.Load(InFolder(folder, "known.3dm"));
+  // Every tree is checked against the pool it is evaluated with before any voxel is.
+  for (size_t k = 0; k < classifiers.size(); ++k)
+    if (!CheckTreeFeatures(*classifiers[k], passPaths[k])) return false;
+  if (edgeRead && !CheckTreeFeatures(edgeClassifier, edgePath)) {
+    // Emptied to a bare leaf: without children it answers no edge probability.
+    edgeClassifier.deleteChildren();
+    delete edgeClassifier.nodeClassifier;
+    edgeClassifier.nodeClassifier = nullptr;
+    std::printf("warning: edge classifier not used\n");
+  }
+  if (!LoadKnown(InFolder(folder, "known.3dm"))) return false;
+  if (!LoadProbLift(folder)) return false;
   gAtlasPath = atlasPath;
-  LoadProbLift(folder);
   NoteFeatures();
   return true;
+}
+
+bool Kro_AppearDiscrmModelKro40::LoadKnown(const std::string& path) {
+  known.Release();
+  knownPath.clear();
+  if (!PathExists(path)) return true;  // no voxel is fixed
+  const bool regular = IsRegularFile(path);
+  if (!regular || !known.Load(path)) {
+    known.Release();
+    std::printf("Cannot read the known-class volume %s%s\n", path.c_str(), regular ? "" : ": not a regular file");
+    std::fflush(stdout);
+    return false;
+  }
+  knownPath = path;
+  return true;
+}
+
+bool Kro_AppearDiscrmModelKro40::KnownFitsBox(const SubVolume& b, std::string* error) const {
+  if (knownPath.empty()) return true;
+  const int d0 = b.z1 - b.z0 + 1, d1 = b.y1 - b.y0 + 1, d2 = b.x1 - b.x0 + 1;
+  if (known.dim0() == d0 && known.dim1() == d1 && known.dim2() == d2) return true;
+  if (error) {
+    *error = "the known-class volume " + knownPath + " has " + std::to_string(known.dim2()) + " x " +
+             std::to_string(known.dim1()) + " x " + std::to_string(known.dim0()) + " voxels, the model's box " +
+             std::to_string(d2) + " x " + std::to_string(d1) + " x " + std::to_string(d0);
+  }
+  return false;
 }
 
 void Kro_AppearDiscrmModelKro40::EvaluatePosterior(Object3DSample& sample, VectorQo<double>& scratch,

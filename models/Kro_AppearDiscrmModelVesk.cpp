@@ -8,8 +8,16 @@ bool Kro_AppearDiscrmModelVesk::LoadSingleTree(const std::string& folder, int n,
   radius = static_cast<int16_t>(r);
   numClasses = static_cast<int16_t>(n);
   const std::string path = folder + "/clf";
-  if (!LoadTree(classifier, path)) return false;
-  CheckClassCount(classifier, path);
+  return LoadTree(classifier, path) && CheckClassCount(classifier, path);
+}
+
+bool Kro_AppearDiscrmModelVesk::FinishLoad(const std::string& folder) {
+  if (!CheckTreeFeatures(classifier, folder + "/clf") || !LoadProbLift(folder)) return false;
+  // One pass with the single tree, so that Segment labels the volume.
+  extraTrees.clear();
+  classifiers.assign(1, &classifier);
+  NoteFeatures();
+  // Printed once the load has succeeded, so that a refusal stays a line of its own.
   std::vector<PbtFid> fids;
   classifier.collectFeatures(fids);
   std::printf("tree num of features=%d", static_cast<int>(fids.size()));
@@ -20,12 +28,7 @@ bool Kro_AppearDiscrmModelVesk::LoadSingleTree(const std::string& folder, int n,
 bool Kro_AppearDiscrmModelVesk::Load(const std::string& folder, int n, int r) {
   if (!LoadSingleTree(folder, n, r)) return false;
   BuildProvider(n, r);
-  LoadProbLift(folder);
-  // One pass with the single tree, so that Segment labels the volume.
-  extraTrees.clear();
-  classifiers.assign(1, &classifier);
-  NoteFeatures();
-  return true;
+  return FinishLoad(folder);
 }
 
 void Kro_AppearDiscrmModelVesk::EvaluatePosterior(Object3DSample& sample, VectorQo<double>& scratch,

@@ -10,16 +10,22 @@ bool Kro_AppearDiscrmModelVeskSepHippo::Load(const std::string& folder, int n, i
   if (!LoadSingleTree(folder, n, r)) return false;
   const std::string hipPath = folder + "/hip_clf";
   std::FILE* probe = OpenFile(hipPath, "r");
+  bool hipRead = false;
   if (probe != nullptr) {
     std::fclose(probe);
-    if (!LoadTree(hipClassifier, hipPath)) std::printf("warning: hippocampus classifier not used\n");
+    hipRead = LoadTree(hipClassifier, hipPath);
+    if (!hipRead) std::printf("warning: hippocampus classifier not used\n");
   }
   BuildProvider(n, r);
-  LoadProbLift(folder);
-  extraTrees.clear();
-  classifiers.assign(1, &classifier);
-  NoteFeatures();
-  return true;
+  if (hipRead && !CheckTreeFeatures(hipClassifier, hipPath)) {
+    // Emptied: without a posterior the combination leaves the hip tree out.
+    hipClassifier.deleteChildren();
+    delete hipClassifier.nodeClassifier;
+    hipClassifier.nodeClassifier = nullptr;
+    hipClassifier.classPosterior = VectorQo<double>();
+    std::printf("warning: hippocampus classifier not used\n");
+  }
+  return FinishLoad(folder);
 }
 
 void Kro_AppearDiscrmModelVeskSepHippo::Combine(VectorQo<double>& p, const VectorQo<double>* q) {

@@ -12,7 +12,8 @@
 
 class Kro_AppearDiscrmModelVeskSepHippo : public Kro_AppearDiscrmModelVesk {
  public:
-  // As Kro_AppearDiscrmModelVesk; "hip_clf" is optional (a bad one is not used).
+  // As Kro_AppearDiscrmModelVesk; "hip_clf" is optional (one that does not read or
+  // names a feature outside the pool is not used).
   bool Load(const std::string& folder, int numClasses, int radius) override;
   void EvaluatePosterior(Object3DSample& sample, VectorQo<double>& scratch, VectorQo<double>& out, int z, int y,
                          int x, int k) const override;

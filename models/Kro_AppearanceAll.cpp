@@ -10,13 +10,7 @@
 #include "models/Kro_AppearDiscrmModelVeskSepHippo.h"
 #include "numerics/TextFunctions.h"
 #include "pbt/PbtFlags.h"
-
-namespace {
-
-constexpr int kMaxClasses = 256;
-constexpr int kMaxRadius = 255;
-
-}  // namespace
+#include "platform/NativePath.h"
 
 Kro_AppearanceAll::Kro_AppearanceAll()
     : likelihoods(kLabels),  // deliberate: 256 records, two draws each
@@ -25,6 +19,14 @@ Kro_AppearanceAll::Kro_AppearanceAll()
 Kro_AppearanceAll::~Kro_AppearanceAll() { DeleteModel(); }
 
 void Kro_AppearanceAll::DeleteModel() { model.reset(); }
+
+bool Kro_AppearanceAll::Refuse(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  DeleteModel();
+  loadFailed = true;
+  return false;
+}
 
 bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned char>* labels) {
   if (folder == nullptr) {
@@ -38,25 +40,16 @@ bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned cha
   std::printf("setting file: %s\n", path.c_str());
   std::fflush(stdout);
   AppearanceSettings settings;
-  if (!ReadSettingsOrGenerative(folder, path, settings)) return false;
+  std::string error;
+  if (!ReadSettingsOrGenerative(folder, path, settings, &error)) return Refuse(error);
 
   const int type = settings.modelType;
   if (type == 0) {
+    // The generative model serves the boundary evolution only; it cannot segment.
     ReadGenerative(folder);
     modelType = 0;
-    return true;
   }
-  if (type < 0 || type > 3) {
-    std::printf("unknown ModelType %d\n", type);
-    loadFailed = true;
-    return false;
-  }
-  if (settings.numClasses < 1 || settings.numClasses > kMaxClasses || settings.radius < 0 ||
-      settings.radius > kMaxRadius) {
-    std::printf("invalid model settings in %s\n", path.c_str());
-    loadFailed = true;
-    return false;
-  }
+  if (!CheckAppearanceSettings(settings, path, &error)) return Refuse(error);
   // The flags come first: the model's load reads the trees (gTreeLayoutFlag) and
   // builds the provider's feature pool (gFeatureVersion).
   switch (type) {
@@ -78,25 +71,29 @@ bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned cha
       break;
   }
   box = settings.box;
+  modelType = type;
   if (!model->Load(folder, settings.numClasses, settings.radius)) {
+    // The model has said why in one line.
     DeleteModel();
-    modelType = type;
     loadFailed = true;
     return false;
   }
-  if (type == 3 && labels != nullptr && model->Provider()) model->Provider()->getAtlasVolume() = *labels;
-  modelType = type;
+  if (type == 3) {
+    const auto& kro40 = static_cast<const Kro_AppearDiscrmModelKro40&>(*model);
+    if (!kro40.KnownFitsBox(settings.box, &error)) return Refuse(error);
+    if (labels != nullptr && model->Provider()) model->Provider()->getAtlasVolume() = *labels;
+  }
   return true;
 }
 
 bool Kro_AppearanceAll::ReadSettingsOrGenerative(const char* folder, const std::string& path,
-                                                 AppearanceSettings& settings) {
-  if (!ReadAppearanceSettings(path, settings)) {
+                                                 AppearanceSettings& settings, std::string* error) {
+  if (!PathExists(path)) {
     // Without a settings file the folder can only hold the generative model.
     ReadGenerative(folder);
     modelType = 0;
-    return false;
   }
+  if (!ReadAppearanceSettings(path, settings, error)) return false;
   if (settings.hasIntensityType) intensityType = settings.intensityType;
   if (settings.hasClassifierVersion) classifierVersion = settings.classifierVersion;
   return true;
@@ -108,7 +105,9 @@ bool Kro_AppearanceAll::LoadEndPointSetting(const char* folder) {
   std::printf("setting file for end points: %s\n", path.c_str());
   std::fflush(stdout);
   AppearanceSettings settings;
-  if (!ReadSettingsOrGenerative(folder, path, settings)) return false;
+  // An end-point file that is there but reads as nothing (empty, a folder) counts as
+  // one without keys: the generative model.
+  if (!ReadSettingsOrGenerative(folder, path, settings, nullptr) && !PathExists(path)) return false;
   if (settings.modelType == 0) {
     ReadGenerative(folder);
     modelType = 0;

@@ -14,12 +14,19 @@
 //   type 3: gTreeLayoutFlag 1, gFeatureVersion 1, gClassifierVersion from the file.
 //
 // Load results: true when the settings were read and the model they name loaded.
-// False in three cases, told apart by LoadFailed():
-//   - no settings file: the generative model is read instead, LoadFailed() false;
-//   - settings whose class count lies outside 1..256 or radius outside 0..255 ("invalid
-//     model settings in %s"), an unknown ModelType ("unknown ModelType %d"), or a model
-//     whose files do not load (its own line names the file): no model, LoadFailed()
-//     true; the caller must not go on as if a model were there.
+// Otherwise false, LoadFailed() true and one line printed after the "setting file:"
+// line, naming the file (and the value where one is at fault); no model is left:
+//   - "setting.txt" missing, not a regular file, unreadable or empty ("Cannot read the
+//     model settings <path>: ..."); a missing one still reads the generative model;
+//   - a model type that cannot segment: 0 (the generative model, which is read) or
+//     one outside 1..3 ("<path> names no model that can segment (ModelType <n>)");
+//   - a class count outside 1..256, a radius outside 1..10 or a "Sub-volume" line of
+//     fewer than six whole numbers ("invalid model settings in <path>");
+//   - model files that do not load or do not fit each other (the model's own line:
+//     a tree that does not read, names a feature outside the model's feature pool or
+//     has another class count than NumberofClasses, a lift file with a factor that is
+//     not finite and positive, a "known.3dm" that does not read whole or has other
+//     extents than the box).
 // Operations that need a model do nothing (or answer 0 or null) without one.
 //
 // The generative operations and the face terms are in Kro_AppearanceAll_generative.cpp.
@@ -109,8 +116,12 @@ class Kro_AppearanceAll {
   // The pair across a face, with A the side holding `label` and B the other.
   bool FaceSides(int16_t label, uint8_t axis, int z, int y, int x, int a[3], int b[3]) const;
   // Reads the settings file at `path` and keeps its intensity type and classifier version;
-  // without a readable file it loads the folder's generative model and returns false.
-  bool ReadSettingsOrGenerative(const char* folder, const std::string& path, AppearanceSettings& settings);
+  // without a file there it loads the folder's generative model. False (with *error)
+  // when the file does not read.
+  bool ReadSettingsOrGenerative(const char* folder, const std::string& path, AppearanceSettings& settings,
+                                std::string* error);
+  // Prints `line`, drops the model and marks the load failed; returns false.
+  bool Refuse(const std::string& line);
 
   std::unique_ptr<Kro_AppearDiscrmModel> model;
   HeapMatrix3D<unsigned char> volume;

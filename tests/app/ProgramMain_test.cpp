@@ -54,7 +54,9 @@ TEST(ProgramMainTest, SegmentationWithoutAModelFails) {
   TempFolder tmp;
   ProcessResult seg = RunProcess({SEGMENTER_EXE, "in.img", "out.img"}, tmp.path());
   EXPECT_EQ(seg.status, 1);
-  EXPECT_EQ(seg.out, "setting file: \\appearance\\setting.txt\nCannot load the appearance models of \\appearance\n");
+  EXPECT_EQ(seg.out,
+            "setting file: \\appearance\\setting.txt\n"
+            "Cannot read the model settings \\appearance\\setting.txt: no such file\n");
 }
 
 TEST(ProgramMainTest, OptionValuesTheRunCannotUseEndItBeforeAnythingIsWritten) {

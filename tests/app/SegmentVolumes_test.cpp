@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../models/ModelFolderFixture.h"
 #include "TestSupport.h"
 #include "app/Kro_BrainSetting.h"
 #include "features/FeatureFlags.h"
@@ -171,10 +172,58 @@ TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
   const std::string badTree = CopyModel("model-bad-tree");
   fs::resize_file(Root() + "/" + badTree + "/appearance/clf", 20);
 
+  // Model folders with one file of "appearance" edited; `model(name)` copies the good one.
+  auto model = [](const std::string& name) { return CopyModel(name); };
+  auto file = [](const std::string& m, const std::string& name) { return Root() + "/" + m + "/appearance/" + name; };
+  auto settingsWith = [&](const std::string& m, const std::string& from, const std::string& to) {
+    std::string text = ReadFileText(file(m, "setting.txt"));
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from << " in " << text;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    WriteFileText(file(m, "setting.txt"), text);
+    return m;
+  };
+  const std::string shortBox =
+      settingsWith(model("m-short-box"), "Sub-volume: 0 0 0 15 15 15", "Sub-volume: 0 0 0 15 15");
+  const std::string radius = settingsWith(model("m-radius"), "Radius: 5", "Radius: 11");
+  const std::string oneClass = settingsWith(model("m-one-class"), "NumberofClasses: 3", "NumberofClasses: 1");
+  const std::string fiveClasses = settingsWith(model("m-five-classes"), "NumberofClasses: 3", "NumberofClasses: 5");
+  const std::string type0 = settingsWith(model("m-type0"), "ModelType: 3", "ModelType: 0");
+  const std::string emptySettings = model("m-empty-settings");
+  WriteFileText(file(emptySettings, "setting.txt"), "");
+  const std::string folderSettings = model("m-folder-settings");
+  fs::remove(file(folderSettings, "setting.txt"));
+  fs::create_directory(file(folderSettings, "setting.txt"));
+  // A "clf" whose one feature is a profile run of 2^31 - 1 steps.
+  const std::string profile = model("m-profile");
+  {
+    PbtFid run;
+    run.kind = '1';
+    run.index = 2147483647;
+    run.subtype = 2;
+    model_fixture::WriteStumpTree(file(profile, "clf"), run, 1.0f, {0.6, 0.3, 0.1}, {0.1, 0.3, 0.6});
+  }
+  const std::string nanLift = model("m-nan-lift");
+  WriteFileText(file(nanLift, "prob_lift.txt"), "0 1\n1 nan\n2 1\n");
+  const std::string emptyKnown = model("m-empty-known");
+  WriteFileText(file(emptyKnown, "known.3dm"), "");
+  const std::string cutKnown = model("m-cut-known");
+  fs::resize_file(file(cutKnown, "known.3dm"), fs::file_size(file(cutKnown, "known.3dm")) - 100);
+  const std::string folderKnown = model("m-folder-known");
+  fs::remove(file(folderKnown, "known.3dm"));
+  fs::create_directory(file(folderKnown, "known.3dm"));
+  const std::string otherKnown = model("m-other-known");
+  {
+    Bytes known;
+    known.SetSize(16, 16, 15);
+    known.Fill(4);
+    ASSERT_TRUE(known.Save(file(otherKnown, "known.3dm")));
+  }
+
   const struct Case {
     const char* name;
     std::vector<std::string> args;
-    const char* message;  // a line of the output
+    std::string message;  // a line of the output
     bool modelLoaded;
   } cases[] = {
       {"missing source", {"-m", "model", "test/none.brain.img", "o1.img"}, "Cannot read the volume test\\none.brain.img",
@@ -182,13 +231,44 @@ TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
       {"box outside", {"-m", "model", "small.3dm", "o2.img"},
        "The model box (0, 0, 0)-(15, 15, 15) does not lie inside small.3dm of 16 x 16 x 10", true},
       {"no model folder", {"-m", "nowhere", "test/s2.brain.img", "o3.img"},
-       "Cannot load the appearance models of nowhere\\appearance", false},
+       "Cannot read the model settings nowhere\\appearance\\setting.txt: no such file", false},
       {"tree does not load", {"-m", badTree, "test/s2.brain.img", "o4.img"},
-       "Cannot load the appearance models of model-bad-tree\\appearance", false},
+       "Truncated or corrupt classifier file: model-bad-tree\\appearance\\clf", false},
       {"region competition fails", {"-m", noAtlas, "test/s2.brain.img", "o5.img"},
        "File model-no-atlas\\appearance\\atlas.3dm does not exist!", true},
       {"output folder missing", {"-m", "model", "test/s2.brain.img", "no/such/folder/o6.img"},
        "Cannot write no\\such\\folder\\o6.img", true},
+      {"sub-volume of five numbers", {"-m", shortBox, "test/s2.brain.img", "o7.img"},
+       "invalid model settings in m-short-box\\appearance\\setting.txt", false},
+      {"radius 11", {"-m", radius, "test/s2.brain.img", "o8.img"},
+       "invalid model settings in m-radius\\appearance\\setting.txt", false},
+      {"one class for trees of three", {"-m", oneClass, "test/s2.brain.img", "o9.img"},
+       "classifier m-one-class\\appearance\\clf gives 3 class posteriors, but NumberofClasses is 1", false},
+      {"five classes for trees of three", {"-m", fiveClasses, "test/s2.brain.img", "o10.img"},
+       "classifier m-five-classes\\appearance\\clf gives 3 class posteriors, but NumberofClasses is 5", false},
+      {"model type 0", {"-m", type0, "test/s2.brain.img", "o11.img"},
+       "m-type0\\appearance\\setting.txt names no model that can segment (ModelType 0)", false},
+      {"empty settings", {"-m", emptySettings, "test/s2.brain.img", "o12.img"},
+       "Cannot read the model settings m-empty-settings\\appearance\\setting.txt: the file is empty", false},
+      {"a folder for settings", {"-m", folderSettings, "test/s2.brain.img", "o13.img"},
+       "Cannot read the model settings m-folder-settings\\appearance\\setting.txt: not a regular file", false},
+      {"a profile feature of 2^31 - 1 steps", {"-m", profile, "test/s2.brain.img", "o14.img"},
+       "classifier m-profile\\appearance\\clf names a feature outside the model's feature pool: kind '1' (49), "
+       "params 0 0 0 0 0 0, index 2147483647, subtype 2, offset ",
+       false},
+      {"a NaN lift factor", {"-m", nanLift, "test/s2.brain.img", "o15.img"},
+       "invalid lift factor nan of class 1 in m-nan-lift\\appearance\\prob_lift.txt: it must be finite and positive",
+       false},
+      {"an empty known volume", {"-m", emptyKnown, "test/s2.brain.img", "o16.img"},
+       "Cannot read the known-class volume m-empty-known\\appearance\\known.3dm", false},
+      {"a cut known volume", {"-m", cutKnown, "test/s2.brain.img", "o17.img"},
+       "Cannot read the known-class volume m-cut-known\\appearance\\known.3dm", false},
+      {"a folder for the known volume", {"-m", folderKnown, "test/s2.brain.img", "o18.img"},
+       "Cannot read the known-class volume m-folder-known\\appearance\\known.3dm: not a regular file", false},
+      {"a known volume of other extents", {"-m", otherKnown, "test/s2.brain.img", "o19.img"},
+       "the known-class volume m-other-known\\appearance\\known.3dm has 15 x 16 x 16 voxels, the model's box 16 x 16 x "
+       "16",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -197,6 +277,10 @@ TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
     const std::vector<std::string> lines = Lines(r.out);
     EXPECT_GE(FindLine(lines, c.message), 0) << r.out;
     EXPECT_EQ(FindLine(lines, "appearance models ok.") >= 0, c.modelLoaded) << r.out;
+    // A model that does not load: the settings line and the one line that says why.
+    if (!c.modelLoaded) {
+      EXPECT_EQ(lines.size(), 2u) << r.out;
+    }
     const std::string base = Root() + "/" + c.args.back().substr(0, c.args.back().size() - 4);
     EXPECT_FALSE(fs::exists(base + ".img"));
     EXPECT_FALSE(fs::exists(base + ".hdr"));

@@ -101,22 +101,36 @@ TEST(AppearanceAll, FlagsPerModelTypeAreSetBeforeTheModelLoads) {
 TEST(AppearanceAll, UnusableSettingsOrModelFilesFailTheLoad) {
   struct Case {
     const char* name;
-    std::string settings;
+    std::string settings;  // "/": a folder in place of the file
     bool writeTree;
     std::string message;  // after the settings line; "%s" stands for the folder
   };
+  const std::string invalid = "invalid model settings in %s\\setting.txt\n";
+  const std::string noModel = "%s\\setting.txt names no model that can segment (ModelType ";
   const Case cases[] = {
-      {"no classes", Settings(3, 0, 5, "0 0 0 1 1 1"), true, "invalid model settings in %s\\setting.txt\n"},
-      {"too many classes", Settings(3, 257, 5, "0 0 0 1 1 1"), true, "invalid model settings in %s\\setting.txt\n"},
-      {"negative radius", Settings(2, 4, -1, "0 0 0 1 1 1"), true, "invalid model settings in %s\\setting.txt\n"},
-      {"radius too large", Settings(1, 4, 256, "0 0 0 1 1 1"), true, "invalid model settings in %s\\setting.txt\n"},
-      {"missing class count", "ModelType: 3\nRadius: 5\n", true, "invalid model settings in %s\\setting.txt\n"},
-      {"unknown model type", Settings(7, 4, 5, "0 0 0 1 1 1"), true, "unknown ModelType 7\n"},
+      {"no classes", Settings(3, 0, 5, "0 0 0 1 1 1"), true, invalid},
+      {"too many classes", Settings(3, 257, 5, "0 0 0 1 1 1"), true, invalid},
+      {"negative radius", Settings(2, 4, -1, "0 0 0 1 1 1"), true, invalid},
+      {"radius 0", Settings(3, 2, 0, "0 0 0 1 1 1"), true, invalid},
+      {"radius 11", Settings(3, 2, 11, "0 0 0 1 1 1"), true, invalid},
+      {"radius too large", Settings(1, 4, 256, "0 0 0 1 1 1"), true, invalid},
+      {"missing class count", "ModelType: 3\nRadius: 5\n", true, invalid},
+      {"sub-volume of five numbers", Settings(3, 2, 1, "0 0 0 1 1"), true, invalid},
+      {"sub-volume without numbers", Settings(3, 2, 1, ""), true, invalid},
+      {"unknown model type", Settings(7, 4, 5, "0 0 0 1 1 1"), true, noModel + "7)\n"},
+      {"model type 0", Settings(0, 2, 1, "0 0 0 1 1 1"), true, noModel + "0)\n"},
+      {"no model type", "NumberofClasses: 2\nRadius: 1\nSub-volume: 0 0 0 1 1 1\n", true, noModel + "0)\n"},
+      {"empty settings", "", true, "Cannot read the model settings %s\\setting.txt: the file is empty\n"},
+      {"a folder for settings", "/", true, "Cannot read the model settings %s\\setting.txt: not a regular file\n"},
       {"missing clf", Settings(3, 2, 1, "0 0 0 1 1 1"), false, "Unable to open classifier file: %s\\clf\n"},
   };
   for (const auto& c : cases) {
     TempFolder tmp;
-    WriteFileText(tmp.file("setting.txt"), c.settings);
+    if (c.settings == "/") {
+      MakeFolder(tmp.file("setting.txt"));
+    } else {
+      WriteFileText(tmp.file("setting.txt"), c.settings);
+    }
     if (c.writeTree) WriteLeafTree(tmp.file("clf"), {0.5, 0.5});
     Kro_AppearanceAll all;
     bool ok = true;
@@ -130,6 +144,21 @@ TEST(AppearanceAll, UnusableSettingsOrModelFilesFailTheLoad) {
     EXPECT_TRUE(all.LoadFailed()) << c.name;
     EXPECT_FALSE(all.HasModel()) << c.name;
     EXPECT_EQ(out, SettingLine(tmp.path()) + message) << c.name;
+  }
+}
+
+// The radius is accepted from 1 to 10 (training writes 5).
+TEST(AppearanceAll, RadiusFromOneToTenLoads) {
+  for (int radius : {1, 10}) {
+    TempFolder tmp;
+    WriteFileText(tmp.file("setting.txt"), Settings(3, 2, radius, "0 0 0 30 30 30"));
+    WriteLeafTree(tmp.file("clf"), {0.5, 0.5});
+    Kro_AppearanceAll all;
+    bool ok = false;
+    const std::string out = Load(all, tmp.path(), &ok);
+    EXPECT_TRUE(ok) << radius << out;
+    ASSERT_TRUE(all.HasModel());
+    EXPECT_EQ(all.Model()->Radius(), radius);
   }
 }
 
@@ -147,13 +176,18 @@ TEST(AppearanceAll, CorruptPassTreeFailsTheLoad) {
   EXPECT_NE(out.find("clf2"), std::string::npos) << out;
 }
 
-TEST(AppearanceAll, WithoutSettingsTheGenerativeModelIsReadAndNothingFails) {
+// The generative model is still read (the boundary evolution uses it), but it cannot
+// segment: the load fails with one line naming the file.
+TEST(AppearanceAll, WithoutSettingsTheGenerativeModelIsReadAndTheLoadFails) {
   TempFolder tmp;
   Kro_AppearanceAll all;
   bool ok = true;
-  Load(all, tmp.path(), &ok);
+  const std::string out = Load(all, tmp.path(), &ok);
   EXPECT_FALSE(ok);
-  EXPECT_FALSE(all.LoadFailed());
+  EXPECT_TRUE(all.LoadFailed());
+  std::string path = tmp.path() + "/setting.txt";
+  ToBackslashes(path);
+  EXPECT_EQ(out, SettingLine(tmp.path()) + "Cannot read the model settings " + path + ": no such file\n");
   EXPECT_EQ(all.ModelType(), 0);
   EXPECT_EQ(all.NumClasses(), 0);
   EXPECT_EQ(all.EdgeVolume(), nullptr);
