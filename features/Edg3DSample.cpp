@@ -80,8 +80,6 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   boxDepth = o.boxDepth;
   folder = o.folder;
   deleteFilters(haarFilters);
-  haarFilters.reserve(o.haarFilters.size());
-  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
   loadedCase = o.loadedCase;
   boxOriginZ = o.boxOriginZ;
   boxOriginY = o.boxOriginY;
@@ -89,6 +87,37 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   x = o.x;
   y = o.y;
   z = o.z;
+  volume.Clear();
+  integral = ItgImage3D<double>();
+  curvature = Curvature3D<unsigned char>();
+  principal1.Clear();
+  principal2.Clear();
+  shapeIndex.Clear();
+  curvedness.Clear();
+  atlas.Clear();
+  contextVolumes.clear();
+  contextOffsets = o.contextOffsets;
+  peakScale = o.peakScale;
+  intensityMean = o.intensityMean;
+  intensityScale = o.intensityScale;
+  numContextMaps = o.numContextMaps;
+  failedAtlasPath_ = o.failedAtlasPath_;
+  atlasFailed_ = o.atlasFailed_;
+  dataStamp_ = o.dataStamp_;
+  // The data stays where it is: the copy reads it from the source.
+  source_ = &o.data();
+  gradient = o.gradient;
+  gradient.SetVolume(data().volume);
+  curvature.ReadVolumeOf(&data().curvature);
+}
+
+void Edg3DSample::prepareDataChange() {
+  announceDataChange();
+  if (!isWorkerCopy()) return;
+  const Edg3DSample& o = data();
+  deleteFilters(haarFilters);
+  haarFilters.reserve(o.haarFilters.size());
+  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
   volume = o.volume;
   integral = o.integral;
   curvature = o.curvature;
@@ -97,17 +126,10 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   shapeIndex = o.shapeIndex;
   curvedness = o.curvedness;
   atlas = o.atlas;
-  contextOffsets = o.contextOffsets;
   contextVolumes = o.contextVolumes;
-  peakScale = o.peakScale;
-  intensityMean = o.intensityMean;
-  intensityScale = o.intensityScale;
-  numContextMaps = o.numContextMaps;
-  gradient = o.gradient;
+  source_ = this;
   gradient.SetVolume(volume);
-  failedAtlasPath_ = o.failedAtlasPath_;
-  atlasFailed_ = o.atlasFailed_;
-  dataStamp_ = o.dataStamp_;
+  curvature.ReadVolumeOf(nullptr);
 }
 
 void Edg3DSample::setDirectory(const char* text) {
@@ -124,6 +146,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
   boxOriginX = x - half;
   const int c = record.caseNumber;
   if (c == loadedCase) return;
+  prepareDataChange();
   loadedCase = c;
   touchData();
 
@@ -163,6 +186,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
 }
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
+  prepareDataChange();
   volume = v;
   touchData();
   buildIntegral();
@@ -178,6 +202,7 @@ void Edg3DSample::setContextVolumes(const HeapMatrix3D<unsigned char>* maps) {
 }
 
 void Edg3DSample::estimateIntensityRange() {
+  prepareDataChange();
   RF histogram;  // deliberate: one draw per case load and per setVolume
   histogram.Init(0.0, 256.0, 4.0);
   const int64_t n = volume.NumElements();
@@ -206,6 +231,7 @@ void Edg3DSample::estimateIntensityRange() {
 }
 
 void Edg3DSample::buildIntegral() {
+  prepareDataChange();
   const int D = volume.dim0(), H = volume.dim1(), W = volume.dim2();
   integral.zSize = D;
   integral.ySize = H;

@@ -32,6 +32,7 @@ PbtAdaWeak& PbtAdaWeak::operator=(const PbtAdaWeak& other) {
   alpha = other.alpha;
   featureIndex = other.featureIndex;
   prepared = 0;
+  sharedBins_ = nullptr;
   return *this;
 }
 
@@ -72,6 +73,7 @@ bool PbtAdaWeak::read(BinaryReader& in) {
   threshold = thr;
   alpha = alp;
   prepared = 0;
+  sharedBins_ = nullptr;
   return true;
 }
 
@@ -97,6 +99,17 @@ float PbtAdaWeak::trainVariant2(PbtSampleSet* set, PbtAdaWeakParams* params,
   float meanPos = 0.0f, meanNeg = 0.0f, prior = 0.0f;
   if (!searchThreshold(set, params, Form::kAnd, &posFlags, &negFlags, &meanPos, &meanNeg, &prior)) return 0.5f;
   return computeWeight2(meanPos, meanNeg, prior);
+}
+
+void PbtAdaWeak::releaseHistograms() {
+  posHist.pdf = VectorQo<double>();
+  negHist.pdf = VectorQo<double>();
+  posHist.bins = 0;
+  negHist.bins = 0;
+  std::vector<int8_t>().swap(posBins);
+  std::vector<int8_t>().swap(negBins);
+  sharedBins_ = nullptr;
+  prepared = 0;
 }
 
 float PbtAdaWeak::classifyInSet(PbtSampleSet* set, int classFlag, int index) {
@@ -133,8 +146,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
   *prior = static_cast<float>(sp / (sp + sn));
 
   // Bins computed for another number of samples cannot be this set's.
-  if (!prepared || posBins.size() != static_cast<size_t>(nPos) ||
-      negBins.size() != static_cast<size_t>(nNeg)) {
+  if (!prepared || binsOf(true).size() != static_cast<size_t>(nPos) ||
+      binsOf(false).size() != static_cast<size_t>(nNeg)) {
     prepare(set, params);
     if (degenerate) return false;
   }
@@ -146,8 +159,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     const Matrix<short>* flags;
     float& share;
   };
-  ClassPass passes[2] = {{posHist, posBins, posW, posFlags, posShare},
-                         {negHist, negBins, negW, negFlags, negShare}};
+  ClassPass passes[2] = {{posHist, binsOf(true), posW, posFlags, posShare},
+                         {negHist, binsOf(false), negW, negFlags, negShare}};
   for (ClassPass& pass : passes) {
     pass.hist.Fill(0.0);
     double total = 0.0, shareSum = 0.0;
@@ -182,6 +195,7 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   const float* posRow = set->getFeatureTable(true)[featureIndex];
   const float* negRow = set->getFeatureTable(false)[featureIndex];
   fid = params->fid;
+  sharedBins_ = nullptr;
   const int n = params->numThresholds;
   PbtStumpBins::Entry* shared =
       params->stumpBins != nullptr ? params->stumpBins->entry(featureIndex, nPos, nNeg, n) : nullptr;
@@ -211,19 +225,22 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   posHist.InitWithBins(lo, hi, n);
   negHist.InitWithBins(lo, hi, n);
 
-  if (shared != nullptr && shared->filled) {
-    posBins = shared->posBins;
-    negBins = shared->negBins;
+  if (shared != nullptr) {
+    // The first stump of the feature bins the values into the entry; every stump then
+    // reads the entry's bins.
+    if (!shared->filled) {
+      BinValues(shared->posBins, posRow, nPos, posHist);
+      BinValues(shared->negBins, negRow, nNeg, posHist);
+      shared->lo = lo;
+      shared->hi = hi;
+      shared->filled = true;
+    }
+    std::vector<int8_t>().swap(posBins);
+    std::vector<int8_t>().swap(negBins);
+    sharedBins_ = shared;
   } else {
     BinValues(posBins, posRow, nPos, posHist);
     BinValues(negBins, negRow, nNeg, posHist);
-    if (shared != nullptr) {
-      shared->lo = lo;
-      shared->hi = hi;
-      shared->posBins = posBins;
-      shared->negBins = negBins;
-      shared->filled = true;
-    }
   }
   prepared = 1;
 }
@@ -247,9 +264,10 @@ float PbtAdaWeak::computeWeight(float meanPos, float meanNeg, float c, bool andC
   const float width = static_cast<float>(posHist.width);
   const float start = static_cast<float>(posHist.min);
   const float end = start + static_cast<float>(posHist.bins) * width;
+  const CdfScan posCdf(posHist), negCdf(negHist);
   for (float t = start; t <= end;) {
-    const double fn = negHist.Cdf(t);
-    const double fp = posHist.Cdf(t);
+    const double fn = negCdf.cdf(t);
+    const double fp = posCdf.cdf(t);
     double err = andCost ? c * (posShare * fp + 1 - posShare) + (1 - c) * negShare * (1 - fn)
                          : c * posShare * fp + (1 - c) * ((1 - fn) * negShare + 1 - negShare);
     if (initialPolarity == 0) err = 1 - err;

@@ -32,6 +32,7 @@
 #include "numerics/Matrix.h"
 #include "numerics/RF.h"
 #include "pbt/PbtClassifier.h"
+#include "pbt/PbtStumpBins.h"
 
 class PbtAdaWeak : public PbtClassifier {
  public:
@@ -85,6 +86,9 @@ class PbtAdaWeak : public PbtClassifier {
   }
   // The next training call prepares again (for a new sample set).
   virtual void clearFlag() { prepared = 0; }
+  // Frees the masses of posHist and negHist (left with 0 bins) and forgets the bins:
+  // the next training call prepares again. Draws nothing.
+  void releaseHistograms();
   // Threshold choice on the prepared histograms; sets threshold, polarity and alpha
   // and returns the error. Form 1: plain and OR cost; form 2: AND cost.
   virtual float computeWeight1(float meanPos, float meanNeg, float prior);
@@ -100,7 +104,7 @@ class PbtAdaWeak : public PbtClassifier {
   RF posHist;              // weighted histogram of the positives' values (one draw)
   RF negHist;              // weighted histogram of the negatives' values (one draw)
   std::vector<int8_t> posBins;  // bin of each positive sample's value; -1: no bin
-  std::vector<int8_t> negBins;
+  std::vector<int8_t> negBins;  // (both empty while the bins are a PbtStumpBins entry's)
   float posShare = 1.0f;   // fraction of the positive weight still open to this stump
   float negShare = 1.0f;
   int featureIndex = -1;   // row of the feature in the set's cache, set by training
@@ -114,4 +118,12 @@ class PbtAdaWeak : public PbtClassifier {
                        float* meanPos, float* meanNeg, float* prior);
   void prepare(PbtSampleSet* set, PbtAdaWeakParams* params);
   float computeWeight(float meanPos, float meanNeg, float c, bool andCost);
+  // The bins in use: this stump's own, or those of the PbtStumpBins entry it was
+  // prepared from (read there, not copied; valid while that entry lives, which is
+  // while the boosting run that trains this stump lasts).
+  const std::vector<int8_t>& binsOf(bool positive) const {
+    if (sharedBins_ != nullptr) return positive ? sharedBins_->posBins : sharedBins_->negBins;
+    return positive ? posBins : negBins;
+  }
+  const PbtStumpBins::Entry* sharedBins_ = nullptr;
 };

@@ -7,16 +7,24 @@
 namespace {
 // Entries per batch: enough to keep every worker busy, small enough for the buffer.
 constexpr size_t kBatchEntries = 2048;
+// Features per block of the delivery.
+constexpr int kBlockFeatures = 64;
 }  // namespace
 
 PbtFeatureFill::PbtFeatureFill(int numFeatures, Sink sink)
     : numFeatures_(std::max(0, numFeatures)), sink_(std::move(sink)), workers_(std::max(1, WorkerCount())) {}
 
-PbtFeatureFill::~PbtFeatureFill() = default;
+PbtFeatureFill::~PbtFeatureFill() { stopListening(); }
+
+void PbtFeatureFill::stopListening() {
+  if (!listening_) return;
+  if (shared_ != nullptr && shared_->dataListener() == this) shared_->setDataListener(previous_);
+  listening_ = false;
+}
 
 void PbtFeatureFill::computeNow(PbtSample* sample, int tag) {
   const int n = std::min(sample->computeAllFeatures(scratch_), numFeatures_);
-  sink_(tag, n > 0 ? &scratch_[0] : nullptr, n);
+  sink_(tag, n > 0 ? &scratch_[0] : nullptr, 0, std::max(n, 0));
 }
 
 void PbtFeatureFill::add(PbtSample* sample, int tag) {
@@ -43,24 +51,30 @@ void PbtFeatureFill::add(PbtSample* sample, int tag) {
       computeNow(sample, tag);
       return;
     }
+    // The copies read the shared sample's data: hear of a change before it happens.
+    previous_ = sample->dataListener();
+    sample->setDataListener(this);
+    listening_ = true;
   }
   pending_.push_back(Pending{place, tag});
   if (pending_.size() >= kBatchEntries) flush();
 }
 
 void PbtFeatureFill::flush() {
+  stopListening();
   if (pending_.empty()) return;
   const int count = static_cast<int>(pending_.size());
   const size_t stride = static_cast<size_t>(numFeatures_);
-  values_.assign(static_cast<size_t>(count) * stride, 0.0f);
-  std::vector<int> counts(static_cast<size_t>(count), 0);
-  std::vector<VectorQo<float>> outs(copies_.size());
+  // Every entry's sink reads only the values computed for it: no need to clear them.
+  if (values_.size() < static_cast<size_t>(count) * stride) values_.resize(static_cast<size_t>(count) * stride);
+  counts_.assign(static_cast<size_t>(count), 0);
+  outs_.resize(copies_.size());
   const auto one = [&](int e, int w) {
     PbtSample& copy = *copies_[static_cast<size_t>(w)];
     copy.moveTo(pending_[static_cast<size_t>(e)].place);
-    VectorQo<float>& out = outs[static_cast<size_t>(w)];
+    VectorQo<float>& out = outs_[static_cast<size_t>(w)];
     const int n = std::min(copy.computeAllFeatures(out), numFeatures_);
-    counts[static_cast<size_t>(e)] = n;
+    counts_[static_cast<size_t>(e)] = n;
     if (n > 0) std::copy(&out[0], &out[0] + n, values_.begin() + static_cast<std::ptrdiff_t>(e * stride));
   };
   // The worker count changed since the copies were made: keep to the first copy.
@@ -69,9 +83,18 @@ void PbtFeatureFill::flush() {
   } else {
     ParallelFor(0, count, one);
   }
-  for (int e = 0; e < count; ++e)
-    sink_(pending_[static_cast<size_t>(e)].tag, values_.data() + static_cast<size_t>(e) * stride,
-          counts[static_cast<size_t>(e)]);
+  const int blocks = (numFeatures_ + kBlockFeatures - 1) / kBlockFeatures;
+  ParallelFor(0, blocks, [&](int b, int) {
+    const int first = b * kBlockFeatures;
+    const int last = std::min(numFeatures_, first + kBlockFeatures);
+    for (int e = 0; e < count; ++e) {
+      const int n = counts_[static_cast<size_t>(e)];
+      if (n > first) {
+        sink_(pending_[static_cast<size_t>(e)].tag, values_.data() + static_cast<size_t>(e) * stride, first,
+              std::min(last, n));
+      }
+    }
+  });
   pending_.clear();
 }
 

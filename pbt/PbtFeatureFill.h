@@ -7,10 +7,19 @@
 // then hands the positioned sample to add() with a tag. Entries are gathered into
 // batches of one data stamp (PbtSample::getPlace); a batch's features are computed by
 // worker copies of the shared sample (PbtSample::workerCopy, refreshed when the data
-// changed), and `sink(tag, values, n)` then receives each entry's values on the
-// calling thread, in the order the entries were added, so that every reduction the
-// sink forms is the one-thread one. A sample without a place (or one worker) is
-// computed at once with the shared sample. finish() flushes the last batch.
+// changed). The sink then receives the values: `sink(tag, values, first, last)` stores
+// features first .. last-1 of the entry `tag` (values[f] is feature f). The features
+// are cut into blocks delivered on the workers at once, one block per call; within a
+// block the entries arrive in the order they were added, so every per-feature reduction
+// the sink forms is the one-thread one. A sink must therefore touch nothing but what
+// belongs to the features of its range. A sample without a place (or one worker) is
+// computed at once with the shared sample and delivered whole. finish() flushes the
+// last batch.
+//
+// The worker copies read the shared sample's data, so a batch must be computed before
+// that data changes: while a batch is pending the fill listens to the shared sample
+// (PbtSample::DataListener) and computes the batch when the sample announces a change,
+// for example before it loads the next case.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,12 +28,12 @@
 #include "numerics/VectorQo.h"
 #include "pbt/PbtSample.h"
 
-class PbtFeatureFill {
+class PbtFeatureFill : private PbtSample::DataListener {
  public:
-  using Sink = std::function<void(int tag, const float* values, int n)>;
+  using Sink = std::function<void(int tag, const float* values, int first, int last)>;
 
   PbtFeatureFill(int numFeatures, Sink sink);
-  ~PbtFeatureFill();
+  ~PbtFeatureFill() override;
   PbtFeatureFill(const PbtFeatureFill&) = delete;
   PbtFeatureFill& operator=(const PbtFeatureFill&) = delete;
 
@@ -40,14 +49,20 @@ class PbtFeatureFill {
   };
   void flush();
   void computeNow(PbtSample* sample, int tag);
+  void beforeDataChange() override { flush(); }
+  void stopListening();
 
   int numFeatures_ = 0;
   Sink sink_;
   int workers_ = 1;
   PbtSample* shared_ = nullptr;
+  PbtSample::DataListener* previous_ = nullptr;  // the shared sample's listener before this
+  bool listening_ = false;
   uint64_t batchStamp_ = 0;
   std::vector<Pending> pending_;
   std::vector<std::unique_ptr<PbtSample>> copies_;  // one per worker
   std::vector<float> values_;                      // pending_.size() x numFeatures_
+  std::vector<int> counts_;                        // values computed per pending entry
+  std::vector<VectorQo<float>> outs_;              // one per worker
   VectorQo<float> scratch_;
 };

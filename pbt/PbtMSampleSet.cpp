@@ -279,10 +279,10 @@ void PbtMSampleSet::calculateAllFeatures() {
   // workers (PbtFeatureFill) and stored, with the ranges, in entry order. The tag
   // indexes the (class, index) pairs of the entries added.
   std::vector<std::pair<int, int>> tags;
-  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int first, int last) {
     const int cls = tags[static_cast<size_t>(tag)].first, index = tags[static_cast<size_t>(tag)].second;
     std::vector<std::vector<float>>& rows = cacheRows[static_cast<size_t>(slotOfClass[static_cast<size_t>(cls)])];
-    for (int f = 0; f < n; ++f) {
+    for (int f = first; f < last; ++f) {
       const float v = values[f];
       rows[static_cast<size_t>(f)][static_cast<size_t>(index)] = v;
       if (static_cast<double>(v) < featureMin[f]) featureMin[f] = v;

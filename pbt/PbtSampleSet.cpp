@@ -172,11 +172,11 @@ void PbtSampleSet::calculateAllFeatures() {
   // the entry order. Entries outside their class are out of contract and skipped.
   // The entries are positioned here in order; their features are computed on the
   // workers (PbtFeatureFill). The tag is the sample index, negative for a negative.
-  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int first, int last) {
     const bool positive = tag >= 0;
     const int s = positive ? tag : -tag - 1;
     std::vector<std::vector<float>>& rows = positive ? posRows : negRows;
-    for (int f = 0; f < n; ++f) rows[f][s] = values[f];
+    for (int f = first; f < last; ++f) rows[f][s] = values[f];
   });
   reset();
   while (hasNext()) {

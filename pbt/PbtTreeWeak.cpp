@@ -101,7 +101,8 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   const VectorQo<double> savedPos = posW;
   const VectorQo<double> savedNeg = negW;
   const PbtSample* shared = set->getSampleObject();
-  const std::vector<PbtFid> pool = shared != nullptr ? shared->featurePool : std::vector<PbtFid>();
+  static const std::vector<PbtFid> kNoPool;
+  const std::vector<PbtFid>& pool = shared != nullptr ? shared->featurePool : kNoPool;
   const int n = set->numFeatures();
 
   PbtAdaWeakParams stumpParams;
@@ -113,20 +114,24 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   stumpParams.posWeightSum = posW.Sum();
   stumpParams.negWeightSum = negW.Sum();
 
-  std::vector<std::unique_ptr<PbtAdaWeak>> candidates;
   float err = 1.0f;
   int best = -1;
   // The stumps are built here in feature order (their draws as before: training
   // draws nothing), trained on every worker, and the best picked in feature order.
-  for (int i = 0; i < n; ++i) {
-    candidates.emplace_back(new PbtAdaWeak());  // deliberate: one stump per feature (two draws)
-  }
+  // One block holds them all: a vector of n stumps constructs them in index order.
+  std::vector<PbtAdaWeak> candidates(static_cast<size_t>(std::max(n, 0)));  // deliberate: one stump per feature (two draws)
   std::vector<float> errors(static_cast<size_t>(n));
-  ParallelFor(0, n, [&](int i, int) {
-    PbtAdaWeakParams own = stumpParams;
-    if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
-    own.featureIndex = i;
-    errors[static_cast<size_t>(i)] = candidates[static_cast<size_t>(i)]->train(set, &own);
+  // One parameter record per worker, set for each feature it trains.
+  std::vector<PbtAdaWeakParams> own(static_cast<size_t>(std::max(1, WorkerCount())), stumpParams);
+  ParallelFor(0, n, [&](int i, int worker) {
+    PbtAdaWeakParams& mine = own[static_cast<size_t>(worker)];
+    mine.fid = static_cast<size_t>(i) < pool.size() ? pool[static_cast<size_t>(i)] : stumpParams.fid;
+    mine.featureIndex = i;
+    PbtAdaWeak& stump = candidates[static_cast<size_t>(i)];
+    errors[static_cast<size_t>(i)] = stump.train(set, &mine);
+    // Only the best stump's settings are kept (by a clone, which copies no histogram):
+    // the worker that filled the histograms releases them.
+    stump.releaseHistograms();
   });
   for (int i = 0; i < n; ++i) {
     const float e = errors[static_cast<size_t>(i)];
@@ -137,8 +142,8 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   }
   // No stump below an error of 1.0: the node stays without one.
   if (best < 0) return 1.0f;
-  root = static_cast<PbtAdaWeak*>(candidates[static_cast<size_t>(best)]->clone());  // deliberate: once, after the search
-  candidates.clear();
+  root = static_cast<PbtAdaWeak*>(candidates[static_cast<size_t>(best)].clone());  // deliberate: once, after the search
+  std::vector<PbtAdaWeak>().swap(candidates);
 
   if (depth + 1 >= p->treeDepth || err <= 0) return err;
 

@@ -20,3 +20,29 @@ void ValueRange(const float* posRow, int nPos, const float* negRow, int nNeg, fl
 // (v - min) / width + 0.5, -1 for a value that is not a number or falls outside the
 // bins. A failed allocation ends the run with "ERROR: out of mem (WeakClf)\n".
 void BinValues(std::vector<int8_t>& bins, const float* values, int count, const RF& hist);
+
+// RF::Cdf and RF::Pdf of one distribution at many points, from the running sums of its
+// masses formed once: the sums Cdf forms, in its order, so every value is the same to
+// the bit. The distribution must not change while the scan is used. Holds up to
+// kMaxBins sums on the stack; a larger distribution is asked directly.
+class CdfScan {
+ public:
+  static constexpr int kMaxBins = 256;
+  explicit CdfScan(const RF& rf) : rf_(rf), direct_(rf.bins > kMaxBins) {
+    if (direct_) return;
+    double sum = 0.0;
+    for (int i = 0; i < rf.bins; ++i) sums_[i] = sum += rf.pdf[i];
+  }
+  double cdf(double x) const {
+    if (direct_) return rf_.Cdf(x);
+    int k = rf_.BinOf(x);
+    if (k < 0) return 0.0;
+    if (k > rf_.bins - 1) k = rf_.bins - 1;
+    return k < 0 ? 0.0 : sums_[k];
+  }
+
+ private:
+  const RF& rf_;
+  bool direct_;
+  double sums_[kMaxBins];
+};
