@@ -11,6 +11,7 @@
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
 #include "platform/NativePath.h"
+#include "platform/ParallelFor.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -241,18 +242,26 @@ void Edg3DSample::buildIntegral() {
   if (volume.NumElements() <= 0) return;
   HeapMatrix3D<double>& J1 = integral.sums;
   HeapMatrix3D<double>& J2 = integral.squares;
-  auto at = [](const HeapMatrix3D<double>& J, int zz, int yy, int xx) {
-    return (zz < 0 || yy < 0 || xx < 0) ? 0.0 : J(zz, yy, xx);
-  };
-  for (int zz = 0; zz < D; ++zz)
-    for (int yy = 0; yy < H; ++yy)
+  // Every table entry is the sum of whole numbers (voxels and their squares, far below
+  // 2^53 in total), so it is exact in double whatever the order of the additions: the
+  // slices are summed over rows and columns on the workers, then along z row by row.
+  ParallelFor(0, D, [&](int zz, int) {
+    for (int yy = 0; yy < H; ++yy) {
+      double row1 = 0.0, row2 = 0.0;
       for (int xx = 0; xx < W; ++xx) {
         const double v = volume(zz, yy, xx);
-        for (int k = 0; k < 2; ++k) {
-          HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
-          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
-                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
-                          at(J, zz - 1, yy - 1, xx - 1);
-        }
+        row1 += v;
+        row2 += v * v;
+        J1(zz, yy, xx) = row1 + (yy > 0 ? J1(zz, yy - 1, xx) : 0.0);
+        J2(zz, yy, xx) = row2 + (yy > 0 ? J2(zz, yy - 1, xx) : 0.0);
       }
+    }
+  });
+  ParallelFor(0, H, [&](int yy, int) {
+    for (int zz = 1; zz < D; ++zz)
+      for (int xx = 0; xx < W; ++xx) {
+        J1(zz, yy, xx) += J1(zz - 1, yy, xx);
+        J2(zz, yy, xx) += J2(zz - 1, yy, xx);
+      }
+  });
 }
