@@ -25,15 +25,19 @@ PbtAdaWeakParams* WeakParams(PbtClassifierParams* params) {
 
 PbtAdaWeak& PbtAdaWeak::operator=(const PbtAdaWeak& other) {
   if (this == &other) return *this;
-  fid = other.fid;
-  degenerate = other.degenerate;
-  polarity = other.polarity;
-  threshold = other.threshold;
-  alpha = other.alpha;
-  featureIndex = other.featureIndex;
+  assign(other.settings());
+  return *this;
+}
+
+void PbtAdaWeak::assign(const Settings& s) {
+  fid = s.fid;
+  degenerate = s.degenerate;
+  polarity = s.polarity;
+  threshold = s.threshold;
+  alpha = s.alpha;
+  featureIndex = s.featureIndex;
   prepared = 0;
   sharedBins_ = nullptr;
-  return *this;
 }
 
 PbtClassifier* PbtAdaWeak::clone() const {

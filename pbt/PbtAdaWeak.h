@@ -49,6 +49,19 @@ class PbtAdaWeak : public PbtClassifier {
   // prepares its own histograms and bins when trained (prepared := 0). No draw.
   PbtAdaWeak& operator=(const PbtAdaWeak& other);
 
+  // What assignment copies, held apart from a stump (no distribution, no draw).
+  struct Settings {
+    PbtFid fid;
+    uint8_t degenerate = 0;
+    uint8_t polarity = 0;
+    float threshold = -1.0f;
+    float alpha = -1.0f;
+    int featureIndex = -1;
+  };
+  Settings settings() const { return {fid, degenerate, polarity, threshold, alpha, featureIndex}; }
+  // The settings as assignment from a stump holding them would leave them.
+  void assign(const Settings& s);
+
   // A new stump (two draws), then assignment.
   PbtClassifier* clone() const override;
   // A new default stump (two draws).
