@@ -1,7 +1,10 @@
 #include "features/Edg3DSample.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <vector>
 #include <typeinfo>
 #include <cstdio>
 
@@ -208,7 +211,22 @@ void Edg3DSample::estimateIntensityRange() {
   histogram.Init(0.0, 256.0, 4.0);
   const int64_t n = volume.NumElements();
   const unsigned char* v = n > 0 ? &volume(0, 0, 0) : nullptr;
-  for (int64_t i = 0; i < n; ++i) histogram.Add(v[i], 1.0);
+  // Every bin counts whole voxels, exact in double in any order: the values are counted
+  // on the workers (a slab of voxels each) and added per value.
+  const int64_t slab = 1 << 20;
+  const int slabs = static_cast<int>((n + slab - 1) / slab);
+  std::vector<std::array<int64_t, 256>> counts(static_cast<size_t>(slabs));
+  ParallelFor(0, slabs, [&](int k, int) {
+    std::array<int64_t, 256>& c = counts[static_cast<size_t>(k)];
+    c.fill(0);
+    const int64_t end = std::min<int64_t>(n, (k + 1) * slab);
+    for (int64_t i = k * slab; i < end; ++i) ++c[v[i]];
+  });
+  for (int value = 0; value < 256; ++value) {
+    int64_t c = 0;
+    for (const std::array<int64_t, 256>& part : counts) c += part[static_cast<size_t>(value)];
+    if (c > 0) histogram.Add(value, static_cast<double>(c));
+  }
   double total = 0.0;
   for (int i = 0; i < histogram.Count(); ++i) total += histogram.pdf[i];
   if (!(total > 0.0)) {
@@ -220,11 +238,15 @@ void Edg3DSample::estimateIntensityRange() {
   // RF::Mean is the bin-weighted sum; divided by the mass it is the mean of the
   // binned intensities.
   intensityMean = static_cast<float>(histogram.Mean() / total);
-  double squares = 0.0;
-  for (int64_t i = 0; i < n; ++i) {
-    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
-    squares += d * d;
+  // The squares are summed in voxel order (the order decides the rounding), each term
+  // taken from a table of the 256 values.
+  double term[256];
+  for (int value = 0; value < 256; ++value) {
+    const double d = static_cast<double>(value) - static_cast<double>(intensityMean);
+    term[value] = d * d;
   }
+  double squares = 0.0;
+  for (int64_t i = 0; i < n; ++i) squares += term[v[i]];
   intensityScale = static_cast<float>(std::sqrt(squares / total));
   histogram.Normalize();
   peakScale = static_cast<float>(FindTopHistogramPeak(histogram));
