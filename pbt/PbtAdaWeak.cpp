@@ -162,13 +162,27 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     const VectorQo<double>& weights;
     const Matrix<short>* flags;
     float& share;
+    const std::vector<int>* nonZero;
   };
-  ClassPass passes[2] = {{posHist, binsOf(true), posW, posFlags, posShare},
-                         {negHist, binsOf(false), negW, negFlags, negShare}};
+  ClassPass passes[2] = {{posHist, binsOf(true), posW, posFlags, posShare, params->posNonZero},
+                         {negHist, binsOf(false), negW, negFlags, negShare, params->negNonZero}};
   for (ClassPass& pass : passes) {
     pass.hist.Fill(0.0);
     double total = 0.0, shareSum = 0.0;
     const int n = static_cast<int>(pass.bins.size());
+    if (form == Form::kPlain && pass.nonZero != nullptr) {
+      // Only the weights that are not 0, in sample order: the sums are those of the
+      // full pass (a bin's sum is never -0, and adding 0 to it changes nothing).
+      const int8_t* bins = pass.bins.data();
+      double* pdf = pass.hist.pdf.data;
+      const int nb = pass.hist.bins;
+      for (const int i : *pass.nonZero) {
+        const int b = bins[i];
+        if (b >= 0 && b < nb) pdf[b] += pass.weights[i];
+      }
+      pass.hist.Normalize();
+      continue;
+    }
     for (int i = 0; i < n; ++i) {
       const double w = pass.weights[i];
       if (form != Form::kPlain) {
@@ -270,12 +284,13 @@ float PbtAdaWeak::computeWeight(float meanPos, float meanNeg, float c, bool andC
   const float end = start + static_cast<float>(posHist.bins) * width;
   const CdfScan posCdf(posHist), negCdf(negHist);
   for (float t = start; t <= end;) {
-    const double fn = negCdf.cdf(t);
-    const double fp = posCdf.cdf(t);
+    double fn = 0.0, fp = 0.0, pn = 0.0, pp = 0.0;
+    negCdf.at(t, &fn, &pn);
+    posCdf.at(t, &fp, &pp);
     double err = andCost ? c * (posShare * fp + 1 - posShare) + (1 - c) * negShare * (1 - fn)
                          : c * posShare * fp + (1 - c) * ((1 - fn) * negShare + 1 - negShare);
     if (initialPolarity == 0) err = 1 - err;
-    const float pen = static_cast<float>(0.1 * (c * posHist.Pdf(t) + (1 - c) * negHist.Pdf(t)));
+    const float pen = static_cast<float>(0.1 * (c * pp + (1 - c) * pn));
     if (err + pen < bestCost) {
       bestCost = err + pen;
       bestErr = err;

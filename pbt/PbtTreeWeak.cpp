@@ -156,6 +156,17 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   stumpParams.weightSumsGiven = true;
   stumpParams.posWeightSum = posW.Sum();
   stumpParams.negWeightSum = negW.Sum();
+  // A child's stumps see the weights of one side only: the others are 0 and are
+  // passed over.
+  std::vector<int> posNonZero, negNonZero;
+  const int posCount = std::min(set->numSamples(true), ElementCount(posW));
+  const int negCount = std::min(set->numSamples(false), ElementCount(negW));
+  for (int i = 0; i < posCount; ++i)
+    if (posW[i] != 0.0) posNonZero.push_back(i);
+  for (int i = 0; i < negCount; ++i)
+    if (negW[i] != 0.0) negNonZero.push_back(i);
+  stumpParams.posNonZero = &posNonZero;
+  stumpParams.negNonZero = &negNonZero;
 
   // The stumps are built here in feature order (their draws as before: training
   // draws nothing), trained on every worker, and the best picked as a scan in feature

@@ -33,12 +33,16 @@ class CdfScan {
     double sum = 0.0;
     for (int i = 0; i < rf.bins; ++i) sums_[i] = sum += rf.pdf[i];
   }
-  double cdf(double x) const {
-    if (direct_) return rf_.Cdf(x);
-    int k = rf_.BinOf(x);
-    if (k < 0) return 0.0;
-    if (k > rf_.bins - 1) k = rf_.bins - 1;
-    return k < 0 ? 0.0 : sums_[k];
+  // RF::Cdf(x) and RF::Pdf(x) from one look-up of the bin of x.
+  void at(double x, double* cdf, double* pdf) const {
+    if (direct_) {
+      *cdf = rf_.Cdf(x);
+      *pdf = rf_.Pdf(x);
+      return;
+    }
+    const int k = rf_.BinOf(x);
+    *pdf = k >= 0 && k < rf_.bins ? rf_.pdf[k] : 0.0;
+    *cdf = k < 0 || rf_.bins < 1 ? 0.0 : sums_[k < rf_.bins ? k : rf_.bins - 1];
   }
 
  private:
