@@ -105,17 +105,6 @@ float PbtAdaWeak::trainVariant2(PbtSampleSet* set, PbtAdaWeakParams* params,
   return computeWeight2(meanPos, meanNeg, prior);
 }
 
-void PbtAdaWeak::releaseHistograms() {
-  posHist.pdf = VectorQo<double>();
-  negHist.pdf = VectorQo<double>();
-  posHist.bins = 0;
-  negHist.bins = 0;
-  std::vector<int8_t>().swap(posBins);
-  std::vector<int8_t>().swap(negBins);
-  sharedBins_ = nullptr;
-  prepared = 0;
-}
-
 float PbtAdaWeak::classifyInSet(PbtSampleSet* set, int classFlag, int index) {
   const bool positive = classFlag == 1;
   float** table = set->getFeatureTable(positive);

@@ -99,9 +99,6 @@ class PbtAdaWeak : public PbtClassifier {
   }
   // The next training call prepares again (for a new sample set).
   virtual void clearFlag() { prepared = 0; }
-  // Frees the masses of posHist and negHist (left with 0 bins) and forgets the bins:
-  // the next training call prepares again. Draws nothing.
-  void releaseHistograms();
   // Threshold choice on the prepared histograms; sets threshold, polarity and alpha
   // and returns the error. Form 1: plain and OR cost; form 2: AND cost.
   virtual float computeWeight1(float meanPos, float meanNeg, float prior);
