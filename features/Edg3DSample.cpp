@@ -1,7 +1,10 @@
 #include "features/Edg3DSample.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <vector>
 #include <typeinfo>
 #include <cstdio>
 
@@ -11,6 +14,7 @@
 #include "numerics/HistogramFunctions.h"
 #include "numerics/RF.h"
 #include "platform/NativePath.h"
+#include "platform/ParallelFor.h"
 #include "volume/AnalyzeVolume.h"
 
 namespace {
@@ -80,8 +84,6 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   boxDepth = o.boxDepth;
   folder = o.folder;
   deleteFilters(haarFilters);
-  haarFilters.reserve(o.haarFilters.size());
-  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
   loadedCase = o.loadedCase;
   boxOriginZ = o.boxOriginZ;
   boxOriginY = o.boxOriginY;
@@ -89,6 +91,37 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   x = o.x;
   y = o.y;
   z = o.z;
+  volume.Clear();
+  integral = ItgImage3D<double>();
+  curvature = Curvature3D<unsigned char>();
+  principal1.Clear();
+  principal2.Clear();
+  shapeIndex.Clear();
+  curvedness.Clear();
+  atlas.Clear();
+  contextVolumes.clear();
+  contextOffsets = o.contextOffsets;
+  peakScale = o.peakScale;
+  intensityMean = o.intensityMean;
+  intensityScale = o.intensityScale;
+  numContextMaps = o.numContextMaps;
+  failedAtlasPath_ = o.failedAtlasPath_;
+  atlasFailed_ = o.atlasFailed_;
+  dataStamp_ = o.dataStamp_;
+  // The data stays where it is: the copy reads it from the source.
+  source_ = &o.data();
+  gradient = o.gradient;
+  gradient.SetVolume(data().volume);
+  curvature.ReadVolumeOf(&data().curvature);
+}
+
+void Edg3DSample::prepareDataChange() {
+  announceDataChange();
+  if (!isWorkerCopy()) return;
+  const Edg3DSample& o = data();
+  deleteFilters(haarFilters);
+  haarFilters.reserve(o.haarFilters.size());
+  for (const HaarFilter3D* f : o.haarFilters) haarFilters.push_back(f ? new HaarFilter3D(*f) : nullptr);
   volume = o.volume;
   integral = o.integral;
   curvature = o.curvature;
@@ -97,17 +130,10 @@ void Edg3DSample::copyStateFrom(const Edg3DSample& o) {
   shapeIndex = o.shapeIndex;
   curvedness = o.curvedness;
   atlas = o.atlas;
-  contextOffsets = o.contextOffsets;
   contextVolumes = o.contextVolumes;
-  peakScale = o.peakScale;
-  intensityMean = o.intensityMean;
-  intensityScale = o.intensityScale;
-  numContextMaps = o.numContextMaps;
-  gradient = o.gradient;
+  source_ = this;
   gradient.SetVolume(volume);
-  failedAtlasPath_ = o.failedAtlasPath_;
-  atlasFailed_ = o.atlasFailed_;
-  dataStamp_ = o.dataStamp_;
+  curvature.ReadVolumeOf(nullptr);
 }
 
 void Edg3DSample::setDirectory(const char* text) {
@@ -124,6 +150,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
   boxOriginX = x - half;
   const int c = record.caseNumber;
   if (c == loadedCase) return;
+  prepareDataChange();
   loadedCase = c;
   touchData();
 
@@ -163,6 +190,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
 }
 
 void Edg3DSample::setVolume(const HeapMatrix3D<unsigned char>& v) {
+  prepareDataChange();
   volume = v;
   touchData();
   buildIntegral();
@@ -178,11 +206,27 @@ void Edg3DSample::setContextVolumes(const HeapMatrix3D<unsigned char>* maps) {
 }
 
 void Edg3DSample::estimateIntensityRange() {
+  prepareDataChange();
   RF histogram;  // deliberate: one draw per case load and per setVolume
   histogram.Init(0.0, 256.0, 4.0);
   const int64_t n = volume.NumElements();
   const unsigned char* v = n > 0 ? &volume(0, 0, 0) : nullptr;
-  for (int64_t i = 0; i < n; ++i) histogram.Add(v[i], 1.0);
+  // Every bin counts whole voxels, exact in double in any order: the values are counted
+  // on the workers (a slab of voxels each) and added per value.
+  const int64_t slab = 1 << 20;
+  const int slabs = static_cast<int>((n + slab - 1) / slab);
+  std::vector<std::array<int64_t, 256>> counts(static_cast<size_t>(slabs));
+  ParallelFor(0, slabs, [&](int k, int) {
+    std::array<int64_t, 256>& c = counts[static_cast<size_t>(k)];
+    c.fill(0);
+    const int64_t end = std::min<int64_t>(n, (k + 1) * slab);
+    for (int64_t i = k * slab; i < end; ++i) ++c[v[i]];
+  });
+  for (int value = 0; value < 256; ++value) {
+    int64_t c = 0;
+    for (const std::array<int64_t, 256>& part : counts) c += part[static_cast<size_t>(value)];
+    if (c > 0) histogram.Add(value, static_cast<double>(c));
+  }
   double total = 0.0;
   for (int i = 0; i < histogram.Count(); ++i) total += histogram.pdf[i];
   if (!(total > 0.0)) {
@@ -194,11 +238,15 @@ void Edg3DSample::estimateIntensityRange() {
   // RF::Mean is the bin-weighted sum; divided by the mass it is the mean of the
   // binned intensities.
   intensityMean = static_cast<float>(histogram.Mean() / total);
-  double squares = 0.0;
-  for (int64_t i = 0; i < n; ++i) {
-    const double d = static_cast<double>(v[i]) - static_cast<double>(intensityMean);
-    squares += d * d;
+  // The squares are summed in voxel order (the order decides the rounding), each term
+  // taken from a table of the 256 values.
+  double term[256];
+  for (int value = 0; value < 256; ++value) {
+    const double d = static_cast<double>(value) - static_cast<double>(intensityMean);
+    term[value] = d * d;
   }
+  double squares = 0.0;
+  for (int64_t i = 0; i < n; ++i) squares += term[v[i]];
   intensityScale = static_cast<float>(std::sqrt(squares / total));
   histogram.Normalize();
   peakScale = static_cast<float>(FindTopHistogramPeak(histogram));
@@ -206,6 +254,7 @@ void Edg3DSample::estimateIntensityRange() {
 }
 
 void Edg3DSample::buildIntegral() {
+  prepareDataChange();
   const int D = volume.dim0(), H = volume.dim1(), W = volume.dim2();
   integral.zSize = D;
   integral.ySize = H;
@@ -215,18 +264,26 @@ void Edg3DSample::buildIntegral() {
   if (volume.NumElements() <= 0) return;
   HeapMatrix3D<double>& J1 = integral.sums;
   HeapMatrix3D<double>& J2 = integral.squares;
-  auto at = [](const HeapMatrix3D<double>& J, int zz, int yy, int xx) {
-    return (zz < 0 || yy < 0 || xx < 0) ? 0.0 : J(zz, yy, xx);
-  };
-  for (int zz = 0; zz < D; ++zz)
-    for (int yy = 0; yy < H; ++yy)
+  // Every table entry is the sum of whole numbers (voxels and their squares, far below
+  // 2^53 in total), so it is exact in double whatever the order of the additions: the
+  // slices are summed over rows and columns on the workers, then along z row by row.
+  ParallelFor(0, D, [&](int zz, int) {
+    for (int yy = 0; yy < H; ++yy) {
+      double row1 = 0.0, row2 = 0.0;
       for (int xx = 0; xx < W; ++xx) {
         const double v = volume(zz, yy, xx);
-        for (int k = 0; k < 2; ++k) {
-          HeapMatrix3D<double>& J = k == 0 ? J1 : J2;
-          J(zz, yy, xx) = (k == 0 ? v : v * v) + at(J, zz - 1, yy, xx) + at(J, zz, yy - 1, xx) + at(J, zz, yy, xx - 1) -
-                          at(J, zz - 1, yy - 1, xx) - at(J, zz - 1, yy, xx - 1) - at(J, zz, yy - 1, xx - 1) +
-                          at(J, zz - 1, yy - 1, xx - 1);
-        }
+        row1 += v;
+        row2 += v * v;
+        J1(zz, yy, xx) = row1 + (yy > 0 ? J1(zz, yy - 1, xx) : 0.0);
+        J2(zz, yy, xx) = row2 + (yy > 0 ? J2(zz, yy - 1, xx) : 0.0);
       }
+    }
+  });
+  ParallelFor(0, H, [&](int yy, int) {
+    for (int zz = 1; zz < D; ++zz)
+      for (int xx = 0; xx < W; ++xx) {
+        J1(zz, yy, xx) += J1(zz - 1, yy, xx);
+        J2(zz, yy, xx) += J2(zz - 1, yy, xx);
+      }
+  });
 }

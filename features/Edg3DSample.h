@@ -17,8 +17,13 @@
 // per case load in setPosition and once per setVolume.
 //
 // Threads: a sample is used by one thread at a time; a parallel loop gives each
-// worker its own sample (workerCopy: a deep copy of volumes, maps, filters and
-// position, without a draw).
+// worker its own sample (workerCopy, without a draw). A worker copy has its own pool,
+// position and scratch (gradient and curvature state) but reads the volumes, maps and
+// Haar filters of the sample it was copied from, which must live and keep its data
+// unchanged while the copy is used; its own public volumes stay empty. A member that
+// changes the data first tells the listener (PbtSample::DataListener) and, on a worker
+// copy, gives the copy data of its own (a deep copy), so a copy never writes the data
+// it shares.
 #include <array>
 #include <string>
 #include <vector>
@@ -38,9 +43,9 @@ class Edg3DSample : public PbtSample {
   Edg3DSample();
   ~Edg3DSample() override;
 
-  // A deep copy of this sample's state (see PbtSample::workerCopy); draws nothing.
-  // Null for a class derived from it (Object3DSample has its own), which must
-  // override both workerCopy and getPlace to be shared among workers.
+  // A worker copy (see PbtSample::workerCopy and above); draws nothing. Null for a
+  // class derived from it (Object3DSample has its own), which must override both
+  // workerCopy and getPlace to be shared among workers.
   Edg3DSample* workerCopy() const override;
   // Place: (x, y, z, loaded case) and the data stamp; false while an atlas feature of
   // the pool would still load the atlas file.
@@ -71,10 +76,15 @@ class Edg3DSample : public PbtSample {
   // that many).
   virtual void setContextVolumes(const HeapMatrix3D<unsigned char>* maps);
   virtual void clearContextVolumes() {
+    prepareDataChange();
     contextVolumes.clear();
     touchData();
   }
-  virtual Curvature3D<unsigned char>& getDerivedVolumes() { return curvature; }
+  // For writing the curvature volume: the data counts as changed.
+  virtual Curvature3D<unsigned char>& getDerivedVolumes() {
+    prepareDataChange();
+    return curvature;
+  }
   virtual void setScale(float s) { intensityScale = s; }
 
   // Location, intensity, derivative, profile and the edge Haar family.
@@ -141,9 +151,16 @@ class Edg3DSample : public PbtSample {
   int numContextMaps = 4;
 
  protected:
-  // Every member of `other` into this sample (Haar filters deep-copied, the gradient
-  // pointed at this sample's volume); compute mode. No draw, no file.
+  // This sample becomes a worker copy of `other`: every member but the data (pool,
+  // box, position, scalars, offsets, stamp) copied, the data read from other's (its
+  // source, when other is a copy itself); compute mode. No draw, no file.
   void copyStateFrom(const Edg3DSample& other);
+  // The sample whose data this one reads: itself, or a worker copy's source.
+  const Edg3DSample& data() const { return *source_; }
+  bool isWorkerCopy() const { return source_ != this; }
+  // Before a change of the data: the listener is told, and a worker copy takes a deep
+  // copy of its source's data (volumes, maps, Haar filters) and reads its own from then on.
+  void prepareDataChange();
   // Voxel of `volume` with the indexes held inside it; the volume is not empty.
   int voxel(int zz, int yy, int xx) const;
   // The atlas value at the current voxel; an empty atlas is first loaded from
@@ -155,4 +172,7 @@ class Edg3DSample : public PbtSample {
   std::string failedAtlasPath_;  // the gAtlasPath that last failed to load
   bool atlasFailed_ = false;
   uint64_t dataStamp_ = 0;
+
+ private:
+  const Edg3DSample* source_ = this;  // see data()
 };

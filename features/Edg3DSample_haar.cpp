@@ -15,9 +15,11 @@ void Edg3DSample::addHaarFeatures(std::vector<HaarFilter3D*>& filters, int depth
 float Edg3DSample::haarFeatureValue(const PbtFid& fid) const {
   // An index outside the filter list is the outside value 0.
   // An empty case is 0 too (rather than 0 / 0 through a zero intensity scale).
-  if (fid.index < 0 || fid.index >= static_cast<int>(haarFilters.size())) return 0.0f;
-  if (volume.NumElements() <= 0) return 0.0f;
-  const HaarFilter3D& filter = *haarFilters[fid.index];
+  const Edg3DSample& d = data();
+  if (fid.index < 0 || fid.index >= static_cast<int>(d.haarFilters.size())) return 0.0f;
+  if (d.volume.NumElements() <= 0) return 0.0f;
+  const HaarFilter3D& filter = *d.haarFilters[fid.index];
+  const ItgImage3D<double>& integral = d.integral;
   double value = 0.0;
   switch (fid.params[0]) {
     case 1:

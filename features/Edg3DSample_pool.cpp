@@ -43,6 +43,7 @@ void AppendSphere(std::vector<std::array<int, 3>>& offsets, int r, int thetaStep
 }  // namespace
 
 void Edg3DSample::buildFeaturePool() {
+  prepareDataChange();  // the Haar filters are data
   featurePool.clear();
   addLocationFeatures();
   addIntensityFeatures();

@@ -55,19 +55,21 @@ double ClampedMean(const HeapMatrix3D<double>& J, int x0, int y0, int z0, int x1
 }  // namespace
 
 int Edg3DSample::voxel(int zz, int yy, int xx) const {
-  return volume(Clamp(zz, volume.dim0() - 1), Clamp(yy, volume.dim1() - 1), Clamp(xx, volume.dim2() - 1));
+  const HeapMatrix3D<unsigned char>& v = data().volume;
+  return v(Clamp(zz, v.dim0() - 1), Clamp(yy, v.dim1() - 1), Clamp(xx, v.dim2() - 1));
 }
 
 float Edg3DSample::computeFeature(const PbtFid& fid) {
+  const Edg3DSample& d = data();
   switch (fid.kind) {
     case 'L':
       return locationFeatureValue(fid.params[0]);
     case 'S':
-      return shapeIndex.IsInside(z, y, x) ? shapeIndex(z, y, x) : 0.0f;
+      return d.shapeIndex.IsInside(z, y, x) ? d.shapeIndex(z, y, x) : 0.0f;
     case 'V':
-      return curvedness.IsInside(z, y, x) ? curvedness(z, y, x) : 0.0f;
+      return d.curvedness.IsInside(z, y, x) ? d.curvedness(z, y, x) : 0.0f;
     case 'I': {
-      if (volume.NumElements() <= 0) return 0.0f;
+      if (d.volume.NumElements() <= 0) return 0.0f;
       if (fid.params[0] == 0) {
         return static_cast<float>((static_cast<double>(voxel(z, y, x)) - intensityMean) /
                                   static_cast<double>(intensityScale));
@@ -93,10 +95,10 @@ float Edg3DSample::computeFeature(const PbtFid& fid) {
       if (fid.params[5] != 4) return 0.0f;
       const int offset = fid.params[0], map = fid.params[1];
       if (offset < 0 || offset >= static_cast<int>(contextOffsets.size()) || map < 0 ||
-          map >= static_cast<int>(contextVolumes.size()))
+          map >= static_cast<int>(d.contextVolumes.size()))
         return -1.0f;
       const std::array<int, 3>& o = contextOffsets[offset];
-      const HeapMatrix3D<unsigned char>& M = contextVolumes[map];
+      const HeapMatrix3D<unsigned char>& M = d.contextVolumes[map];
       const int qz = z + o[2], qy = y + o[1], qx = x + o[0];
       if (!M.IsInside(qz, qy, qx)) return -1.0f;
       return static_cast<float>(static_cast<int>(M(qz, qy, qx)) - 1);
@@ -107,7 +109,8 @@ float Edg3DSample::computeFeature(const PbtFid& fid) {
 }
 
 float Edg3DSample::locationFeatureValue(int variant) {
-  const int W = volume.dim2(), H = volume.dim1(), D = volume.dim0();
+  const HeapMatrix3D<unsigned char>& v0 = data().volume;
+  const int W = v0.dim2(), H = v0.dim1(), D = v0.dim0();
   if (W <= 0 || H <= 0 || D <= 0) return 0.0f;
   const float u = static_cast<float>(static_cast<double>(x) / W);
   const float v = static_cast<float>(static_cast<double>(y) / H);
@@ -139,7 +142,7 @@ float Edg3DSample::locationFeatureValue(int variant) {
 }
 
 float Edg3DSample::derivativeFeatureValue(const PbtFid& fid, int zz, int yy, int xx) {
-  if (volume.NumElements() <= 0) return 0.0f;
+  if (data().volume.NumElements() <= 0) return 0.0f;
   if (fid.subtype < 0 || fid.subtype > 2 || fid.index < 0 || fid.index > 5) return 0.0f;
   const int pz = zz + fid.offset[0], py = yy + fid.offset[1], px = xx + fid.offset[2];
   const int dz = fid.subtype == 0, dy = fid.subtype == 1, dx = fid.subtype == 2;
@@ -171,14 +174,14 @@ float Edg3DSample::derivativeFeatureValue(const PbtFid& fid, int zz, int yy, int
 }
 
 float Edg3DSample::profileFeatureValue(const PbtFid& fid) {
-  if (volume.NumElements() <= 0) return 0.0f;
+  if (data().volume.NumElements() <= 0) return 0.0f;
   const int axis = fid.params[0], subtype = fid.subtype, n = fid.index;
   if (axis < 0 || axis > 2 || subtype < 0 || subtype > 3) return 0.0f;
   gradient.ApplyInteger(z, y, x);
   const double* s = gradient.sums;
   double S = 0.0;
   if (subtype <= 1) {
-    const HeapMatrix3D<double>& J = integral.sums;
+    const HeapMatrix3D<double>& J = data().integral.sums;
     if (axis == 0) {
       S = ZeroOutsideSum(J, x, y + 1, z, x, y + n, z) - ZeroOutsideSum(J, x, y - n + 1, z, x, y, z);
     } else if (axis == 1) {
@@ -219,8 +222,9 @@ float Edg3DSample::profileFeatureValue(const PbtFid& fid) {
 }
 
 float Edg3DSample::curvatureFeatureValue(int index, int zz, int yy, int xx) {
-  if (index == 12) return principal1.IsInside(zz, yy, xx) ? principal1(zz, yy, xx) : 0.0f;
-  if (index == 13) return principal2.IsInside(zz, yy, xx) ? principal2(zz, yy, xx) : 0.0f;
+  const Edg3DSample& d = data();
+  if (index == 12) return d.principal1.IsInside(zz, yy, xx) ? d.principal1(zz, yy, xx) : 0.0f;
+  if (index == 13) return d.principal2.IsInside(zz, yy, xx) ? d.principal2(zz, yy, xx) : 0.0f;
   if (index < 0 || index > 15) return 0.0f;
   curvature.SetPosition(zz, yy, xx);
   curvature.ComputeGradient();
@@ -249,6 +253,7 @@ float Edg3DSample::curvatureFeatureValue(int index, int zz, int yy, int xx) {
 
 void Edg3DSample::computeShapeVolumes(HeapMatrix3D<float>& shape, HeapMatrix3D<float>& curved,
                                       const HeapMatrix3D<float>& extents) {
+  prepareDataChange();
   const int D = extents.dim0(), H = extents.dim1(), W = extents.dim2();
   shape.SetSize(D, H, W);
   curved.SetSize(D, H, W);
@@ -270,6 +275,8 @@ void Edg3DSample::computeShapeVolumes(HeapMatrix3D<float>& shape, HeapMatrix3D<f
 }
 
 float Edg3DSample::contextFeatureValue(const PbtFid& fid) {
+  const std::vector<HeapMatrix3D<unsigned char>>& contextVolumes = data().contextVolumes;
+  const ItgImage3D<double>& integral = data().integral;
   const int qz = z + fid.params[2], qy = y + fid.params[3], qx = x + fid.params[4];
   switch (fid.params[5]) {
     case 4: {
@@ -305,9 +312,10 @@ float Edg3DSample::contextFeatureValue(const PbtFid& fid) {
 }
 
 float Edg3DSample::atlasFeatureValue() {
-  if (atlas.NumElements() <= 0) {
+  if (data().atlas.NumElements() <= 0) {
     // A path that failed once is neither opened nor reported again; its features stay 0.
     if (!atlasFailed_ || failedAtlasPath_ != gAtlasPath) {
+      prepareDataChange();  // a worker copy loads into data of its own
       touchData();
       if (!atlas.Load(gAtlasPath)) {
         atlas.Clear();
@@ -317,7 +325,8 @@ float Edg3DSample::atlasFeatureValue() {
         std::fflush(stdout);
       }
     }
-    if (atlas.NumElements() <= 0) return 0.0f;
+    if (data().atlas.NumElements() <= 0) return 0.0f;
   }
-  return atlas.IsInside(z, y, x) ? static_cast<float>(atlas(z, y, x)) : 0.0f;
+  const HeapMatrix3D<unsigned char>& a = data().atlas;
+  return a.IsInside(z, y, x) ? static_cast<float>(a(z, y, x)) : 0.0f;
 }

@@ -20,6 +20,7 @@ Object3DSample* Object3DSample::workerCopy() const {
 }
 
 void Object3DSample::buildFeaturePool() {
+  prepareDataChange();  // the Haar filters are data
   featurePool.clear();
   if (gFeatureVersion == 0) {
     addIntensityFeatures();

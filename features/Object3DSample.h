@@ -21,7 +21,11 @@ class Object3DSample : public Edg3DSample {
   virtual void addAtlasFeatures();
   virtual void addHaarFeaturesVersion0(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
   virtual void addHaarFeaturesVersion1(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
-  virtual HeapMatrix3D<unsigned char>& getAtlasVolume() { return atlas; }
+  // For writing the atlas volume: the data counts as changed.
+  virtual HeapMatrix3D<unsigned char>& getAtlasVolume() {
+    prepareDataChange();
+    return atlas;
+  }
 
  private:
   struct Empty {};

@@ -211,8 +211,8 @@ void Kro_AppearDiscrmModel::RunPasses(HeapMatrix3D<unsigned char>* probs, int pa
       }
     });
     if (!withContext) continue;
+    // The copies read the provider's maps.
     provider->setContextVolumes(probs);
-    for (std::unique_ptr<Object3DSample>& copy : copies) copy->setContextVolumes(probs);
     std::printf("context iteration %d\n", k + 1);
     std::fflush(stdout);
   }

@@ -25,14 +25,19 @@ PbtAdaWeakParams* WeakParams(PbtClassifierParams* params) {
 
 PbtAdaWeak& PbtAdaWeak::operator=(const PbtAdaWeak& other) {
   if (this == &other) return *this;
-  fid = other.fid;
-  degenerate = other.degenerate;
-  polarity = other.polarity;
-  threshold = other.threshold;
-  alpha = other.alpha;
-  featureIndex = other.featureIndex;
-  prepared = 0;
+  assign(other.settings());
   return *this;
+}
+
+void PbtAdaWeak::assign(const Settings& s) {
+  fid = s.fid;
+  degenerate = s.degenerate;
+  polarity = s.polarity;
+  threshold = s.threshold;
+  alpha = s.alpha;
+  featureIndex = s.featureIndex;
+  prepared = 0;
+  sharedBins_ = nullptr;
 }
 
 PbtClassifier* PbtAdaWeak::clone() const {
@@ -72,6 +77,7 @@ bool PbtAdaWeak::read(BinaryReader& in) {
   threshold = thr;
   alpha = alp;
   prepared = 0;
+  sharedBins_ = nullptr;
   return true;
 }
 
@@ -133,8 +139,8 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
   *prior = static_cast<float>(sp / (sp + sn));
 
   // Bins computed for another number of samples cannot be this set's.
-  if (!prepared || posBins.size() != static_cast<size_t>(nPos) ||
-      negBins.size() != static_cast<size_t>(nNeg)) {
+  if (!prepared || binsOf(true).size() != static_cast<size_t>(nPos) ||
+      binsOf(false).size() != static_cast<size_t>(nNeg)) {
     prepare(set, params);
     if (degenerate) return false;
   }
@@ -145,13 +151,27 @@ bool PbtAdaWeak::searchThreshold(PbtSampleSet* set, PbtAdaWeakParams* params, Fo
     const VectorQo<double>& weights;
     const Matrix<short>* flags;
     float& share;
+    const std::vector<int>* nonZero;
   };
-  ClassPass passes[2] = {{posHist, posBins, posW, posFlags, posShare},
-                         {negHist, negBins, negW, negFlags, negShare}};
+  ClassPass passes[2] = {{posHist, binsOf(true), posW, posFlags, posShare, params->posNonZero},
+                         {negHist, binsOf(false), negW, negFlags, negShare, params->negNonZero}};
   for (ClassPass& pass : passes) {
     pass.hist.Fill(0.0);
     double total = 0.0, shareSum = 0.0;
     const int n = static_cast<int>(pass.bins.size());
+    if (form == Form::kPlain && pass.nonZero != nullptr) {
+      // Only the weights that are not 0, in sample order: the sums are those of the
+      // full pass (a bin's sum is never -0, and adding 0 to it changes nothing).
+      const int8_t* bins = pass.bins.data();
+      double* pdf = pass.hist.pdf.data;
+      const int nb = pass.hist.bins;
+      for (const int i : *pass.nonZero) {
+        const int b = bins[i];
+        if (b >= 0 && b < nb) pdf[b] += pass.weights[i];
+      }
+      pass.hist.Normalize();
+      continue;
+    }
     for (int i = 0; i < n; ++i) {
       const double w = pass.weights[i];
       if (form != Form::kPlain) {
@@ -182,6 +202,7 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   const float* posRow = set->getFeatureTable(true)[featureIndex];
   const float* negRow = set->getFeatureTable(false)[featureIndex];
   fid = params->fid;
+  sharedBins_ = nullptr;
   const int n = params->numThresholds;
   PbtStumpBins::Entry* shared =
       params->stumpBins != nullptr ? params->stumpBins->entry(featureIndex, nPos, nNeg, n) : nullptr;
@@ -211,19 +232,22 @@ void PbtAdaWeak::prepare(PbtSampleSet* set, PbtAdaWeakParams* params) {
   posHist.InitWithBins(lo, hi, n);
   negHist.InitWithBins(lo, hi, n);
 
-  if (shared != nullptr && shared->filled) {
-    posBins = shared->posBins;
-    negBins = shared->negBins;
+  if (shared != nullptr) {
+    // The first stump of the feature bins the values into the entry; every stump then
+    // reads the entry's bins.
+    if (!shared->filled) {
+      BinValues(shared->posBins, posRow, nPos, posHist);
+      BinValues(shared->negBins, negRow, nNeg, posHist);
+      shared->lo = lo;
+      shared->hi = hi;
+      shared->filled = true;
+    }
+    std::vector<int8_t>().swap(posBins);
+    std::vector<int8_t>().swap(negBins);
+    sharedBins_ = shared;
   } else {
     BinValues(posBins, posRow, nPos, posHist);
     BinValues(negBins, negRow, nNeg, posHist);
-    if (shared != nullptr) {
-      shared->lo = lo;
-      shared->hi = hi;
-      shared->posBins = posBins;
-      shared->negBins = negBins;
-      shared->filled = true;
-    }
   }
   prepared = 1;
 }
@@ -247,13 +271,15 @@ float PbtAdaWeak::computeWeight(float meanPos, float meanNeg, float c, bool andC
   const float width = static_cast<float>(posHist.width);
   const float start = static_cast<float>(posHist.min);
   const float end = start + static_cast<float>(posHist.bins) * width;
+  const CdfScan posCdf(posHist), negCdf(negHist);
   for (float t = start; t <= end;) {
-    const double fn = negHist.Cdf(t);
-    const double fp = posHist.Cdf(t);
+    double fn = 0.0, fp = 0.0, pn = 0.0, pp = 0.0;
+    negCdf.at(t, &fn, &pn);
+    posCdf.at(t, &fp, &pp);
     double err = andCost ? c * (posShare * fp + 1 - posShare) + (1 - c) * negShare * (1 - fn)
                          : c * posShare * fp + (1 - c) * ((1 - fn) * negShare + 1 - negShare);
     if (initialPolarity == 0) err = 1 - err;
-    const float pen = static_cast<float>(0.1 * (c * posHist.Pdf(t) + (1 - c) * negHist.Pdf(t)));
+    const float pen = static_cast<float>(0.1 * (c * pp + (1 - c) * pn));
     if (err + pen < bestCost) {
       bestCost = err + pen;
       bestErr = err;

@@ -32,6 +32,7 @@
 #include "numerics/Matrix.h"
 #include "numerics/RF.h"
 #include "pbt/PbtClassifier.h"
+#include "pbt/PbtStumpBins.h"
 
 class PbtAdaWeak : public PbtClassifier {
  public:
@@ -47,6 +48,19 @@ class PbtAdaWeak : public PbtClassifier {
   // Copies fid, degenerate, polarity, threshold, alpha and featureIndex; the copy
   // prepares its own histograms and bins when trained (prepared := 0). No draw.
   PbtAdaWeak& operator=(const PbtAdaWeak& other);
+
+  // What assignment copies, held apart from a stump (no distribution, no draw).
+  struct Settings {
+    PbtFid fid;
+    uint8_t degenerate = 0;
+    uint8_t polarity = 0;
+    float threshold = -1.0f;
+    float alpha = -1.0f;
+    int featureIndex = -1;
+  };
+  Settings settings() const { return {fid, degenerate, polarity, threshold, alpha, featureIndex}; }
+  // The settings as assignment from a stump holding them would leave them.
+  void assign(const Settings& s);
 
   // A new stump (two draws), then assignment.
   PbtClassifier* clone() const override;
@@ -100,7 +114,7 @@ class PbtAdaWeak : public PbtClassifier {
   RF posHist;              // weighted histogram of the positives' values (one draw)
   RF negHist;              // weighted histogram of the negatives' values (one draw)
   std::vector<int8_t> posBins;  // bin of each positive sample's value; -1: no bin
-  std::vector<int8_t> negBins;
+  std::vector<int8_t> negBins;  // (both empty while the bins are a PbtStumpBins entry's)
   float posShare = 1.0f;   // fraction of the positive weight still open to this stump
   float negShare = 1.0f;
   int featureIndex = -1;   // row of the feature in the set's cache, set by training
@@ -114,4 +128,12 @@ class PbtAdaWeak : public PbtClassifier {
                        float* meanPos, float* meanNeg, float* prior);
   void prepare(PbtSampleSet* set, PbtAdaWeakParams* params);
   float computeWeight(float meanPos, float meanNeg, float c, bool andCost);
+  // The bins in use: this stump's own, or those of the PbtStumpBins entry it was
+  // prepared from (read there, not copied; valid while that entry lives, which is
+  // while the boosting run that trains this stump lasts).
+  const std::vector<int8_t>& binsOf(bool positive) const {
+    if (sharedBins_ != nullptr) return positive ? sharedBins_->posBins : sharedBins_->negBins;
+    return positive ? posBins : negBins;
+  }
+  const PbtStumpBins::Entry* sharedBins_ = nullptr;
 };

@@ -110,6 +110,12 @@ class PbtAdaWeakParams : public PbtClassifierParams {
   bool weightSumsGiven = false;
   double posWeightSum = 0.0;
   double negWeightSum = 0.0;
+  // The indices of the positive and negative samples whose weights are not 0, in
+  // increasing order, given (with the sums) by a caller that forms them once for many
+  // stumps over unchanged weights (not owned; null: every sample). A stump adds only
+  // these weights into its histograms: adding a weight of 0 changes no sum.
+  const std::vector<int>* posNonZero = nullptr;
+  const std::vector<int>* negNonZero = nullptr;
   // Ranges and bins shared among the stumps of one boosting run (not owned; may be null).
   PbtStumpBins* stumpBins = nullptr;
 };

@@ -4,50 +4,46 @@
 //
 // The set walks its entries in its own order and positions its shared sample on each
 // (loads and random draws happen there, on the calling thread, exactly as before),
-// then hands the positioned sample to add() with a tag. Entries are gathered into
-// batches of one data stamp (PbtSample::getPlace); a batch's features are computed by
-// worker copies of the shared sample (PbtSample::workerCopy, refreshed when the data
-// changed), and `sink(tag, values, n)` then receives each entry's values on the
-// calling thread, in the order the entries were added, so that every reduction the
-// sink forms is the one-thread one. A sample without a place (or one worker) is
-// computed at once with the shared sample. finish() flushes the last batch.
-#include <cstdint>
+// then hands the positioned sample to add() with a tag; the entries are computed in
+// batches by worker copies of the sample (PbtSampleBatch). The sink then receives the
+// values: `sink(tag, values, first, last)` stores features first .. last-1 of the entry
+// `tag` (values[f] is feature f). The features are cut into blocks delivered on the
+// workers at once, one block per call; within a block the entries arrive in the order
+// they were added, so every per-feature reduction the sink forms is the one-thread
+// one. A sink must therefore touch nothing but what belongs to the features of its
+// range. finish() computes and delivers the last batch.
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "numerics/VectorQo.h"
 #include "pbt/PbtSample.h"
+#include "pbt/PbtSampleBatch.h"
 
 class PbtFeatureFill {
  public:
-  using Sink = std::function<void(int tag, const float* values, int n)>;
+  using Sink = std::function<void(int tag, const float* values, int first, int last)>;
 
   PbtFeatureFill(int numFeatures, Sink sink);
-  ~PbtFeatureFill();
   PbtFeatureFill(const PbtFeatureFill&) = delete;
   PbtFeatureFill& operator=(const PbtFeatureFill&) = delete;
 
   // The entry `tag` with `sample` positioned on it.
-  void add(PbtSample* sample, int tag);
+  void add(PbtSample* sample, int tag) { batch_.add(sample, tag); }
   // Computes and delivers what is still pending.
-  void finish();
+  void finish() { batch_.finish(); }
 
  private:
-  struct Pending {
-    PbtSample::Place place;
-    int tag = 0;
-  };
-  void flush();
-  void computeNow(PbtSample* sample, int tag);
+  void compute(PbtSample& sample, int slot, int worker);
+  void deliver(int count, const int* tags);
 
   int numFeatures_ = 0;
   Sink sink_;
-  int workers_ = 1;
-  PbtSample* shared_ = nullptr;
-  uint64_t batchStamp_ = 0;
-  std::vector<Pending> pending_;
-  std::vector<std::unique_ptr<PbtSample>> copies_;  // one per worker
-  std::vector<float> values_;                      // pending_.size() x numFeatures_
-  VectorQo<float> scratch_;
+  // One row of numFeatures_ values per batch slot, left uninitialised: every entry's
+  // sink reads only the values computed for it, and the workers' first touch maps the
+  // pages.
+  std::unique_ptr<float[]> values_;
+  std::vector<int> counts_;             // values computed per slot
+  std::vector<VectorQo<float>> outs_;  // one per worker
+  PbtSampleBatch batch_;
 };

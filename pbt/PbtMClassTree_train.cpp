@@ -22,8 +22,10 @@
 #include "pbt/PbtMClassTree.h"
 #include "pbt/PbtMEcoc.h"
 #include "pbt/PbtMSampleSet.h"
+#include "pbt/PbtSampleBatch.h"
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
+#include "platform/ParallelFor.h"
 #include "platform/SystemInfo.h"
 
 namespace {
@@ -363,15 +365,26 @@ PbtMSampleSet* PbtMClassTree::resampleSize(PbtMSampleSet* set, int n) const {
 }
 
 int PbtMClassTree::assignBranches(PbtMSampleSet* set, std::vector<int>* branchOfEntry) const {
-  branchOfEntry->assign(static_cast<size_t>(set->numEntries()), 0);
-  VectorQo<double> p;
+  const int entries = set->numEntries();
+  branchOfEntry->assign(static_cast<size_t>(entries), 0);
+  // The entries are positioned here, in order (case loads and their draws); the node
+  // classifier's posteriors, which draw nothing, are formed on the workers.
+  std::vector<int> sizes(static_cast<size_t>(entries), 0);
+  std::vector<VectorQo<double>> posteriors(static_cast<size_t>(std::max(1, WorkerCount())));
+  PbtSampleBatch batch(
+      4096,
+      [&](PbtSample& sample, int, int e, int worker) {
+        VectorQo<double>& p = posteriors[static_cast<size_t>(worker)];
+        nodeClassifier->posterior(&sample, p);
+        (*branchOfEntry)[static_cast<size_t>(e)] = p.ArgMax();
+        sizes[static_cast<size_t>(e)] = p.rows * p.cols;
+      },
+      [](int, const int*) {});
   int e = 0, c = 0, i = 0;
   set->reset();
-  while (set->next(c, i)) {
-    nodeClassifier->posterior(set->current(), p);
-    (*branchOfEntry)[static_cast<size_t>(e++)] = p.ArgMax();
-  }
-  return p.rows * p.cols;
+  while (set->next(c, i)) batch.add(set->current(), e++);
+  batch.finish();
+  return e > 0 ? sizes[static_cast<size_t>(e - 1)] : 0;
 }
 
 void PbtMClassTree::splitSampleSet(PbtMSampleSet* set, std::vector<PbtMSampleSet*>* parts) const {

@@ -9,6 +9,7 @@
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
+#include "platform/ParallelFor.h"
 #include "pbt/PbtSampleDump.h"
 
 PbtMSampleSet::~PbtMSampleSet() {
@@ -258,11 +259,13 @@ void PbtMSampleSet::calculateAllFeatures() {
       const size_t count = static_cast<size_t>(classCount[classOfSlot[static_cast<size_t>(s)]]);
       std::vector<std::vector<float>>& rows = cacheRows[static_cast<size_t>(s)];
       rows.resize(static_cast<size_t>(nFeatures));
-      cacheTables[static_cast<size_t>(s)].resize(static_cast<size_t>(nFeatures));
-      for (int f = 0; f < nFeatures; ++f) {
+      std::vector<float*>& table = cacheTables[static_cast<size_t>(s)];
+      table.resize(static_cast<size_t>(nFeatures));
+      // The zeroed rows are made on the workers (a failed allocation is rethrown here).
+      ParallelFor(0, nFeatures, [&](int f, int) {
         rows[static_cast<size_t>(f)].resize(count);
-        cacheTables[static_cast<size_t>(s)][static_cast<size_t>(f)] = rows[static_cast<size_t>(f)].data();
-      }
+        table[static_cast<size_t>(f)] = rows[static_cast<size_t>(f)].data();
+      });
     }
   } catch (const std::bad_alloc&) {
     FatalExit(1, "ERROR: out of memory (calculateAllFeatures)\n", stderr);
@@ -279,10 +282,10 @@ void PbtMSampleSet::calculateAllFeatures() {
   // workers (PbtFeatureFill) and stored, with the ranges, in entry order. The tag
   // indexes the (class, index) pairs of the entries added.
   std::vector<std::pair<int, int>> tags;
-  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int first, int last) {
     const int cls = tags[static_cast<size_t>(tag)].first, index = tags[static_cast<size_t>(tag)].second;
     std::vector<std::vector<float>>& rows = cacheRows[static_cast<size_t>(slotOfClass[static_cast<size_t>(cls)])];
-    for (int f = 0; f < n; ++f) {
+    for (int f = first; f < last; ++f) {
       const float v = values[f];
       rows[static_cast<size_t>(f)][static_cast<size_t>(index)] = v;
       if (static_cast<double>(v) < featureMin[f]) featureMin[f] = v;

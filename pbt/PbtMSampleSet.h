@@ -116,7 +116,9 @@ class PbtMSampleSet {
   // uniformly is moved over. Leaves the cache and the histograms freed.
   // Draws: those of buildHistograms and of every bestSplit, then one coin
   // (RF_uniform) plus one draw per tie, then one RF_uniform plus one draw for the
-  // class that may move.
+  // class that may move. The features are scored on the workers; the draws of their
+  // searches (whose values reach no result here) are taken afterwards on the calling
+  // thread, as many and in the same place in the sequence as one thread takes them.
   virtual void chooseClassSplit(const VectorQo<double>& classPrior, bool oneVsRest);
 
   // Fills the two-class set `target` from the active classes by classSplit (flag 1:
@@ -162,9 +164,11 @@ class PbtMSampleSet {
   // are 0, the grouping all 0 and the threshold is the grid minimum, so such a
   // feature never beats a scorable one. grouping may be null.
   // Draws: one coin (RF_uniform) plus one draw per class at c = 0.5; nothing when
-  // there are no histograms for f.
+  // there are no histograms for f. Runs on the calling thread.
   virtual double bestSplit(int f, double* score, double* massBelow, double* massAbove,
                            VectorQo<unsigned char>* grouping);
+  // Whether buildHistograms made histograms for feature f (else bestSplit scores nothing).
+  bool hasHistogramsFor(int f) const;
 
   // classSplit := one flag per element of v (v[i] != 0); v is indexed by active slot.
   virtual void setClassSplit(const VectorQo<unsigned char>& v);
@@ -232,7 +236,8 @@ class PbtMSampleSet {
   // feature one grid of 21 bins from the smallest to the largest value over the
   // active classes (one bin of width 0 when they are equal); each class histogram
   // counts its values (not weights); its mass is classPrior[its label]. Replaces the
-  // previous histograms. Draws: numClasses() x numFeatures() RF constructions.
+  // previous histograms. Draws: numClasses() x numFeatures() RF constructions, on the
+  // calling thread in slot order; the ranges and counts are formed on the workers.
   void buildHistograms(const VectorQo<double>& classPrior);
 
   // Keeps sizes[c] samples of every class c with sizes[c] < classCount[c], drawn by

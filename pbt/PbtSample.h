@@ -32,11 +32,25 @@ class PbtSample {
 
   int numFeatures() const { return static_cast<int>(featurePool.size()); }
 
-  // A new sample in compute mode holding a copy of this one's data, pool and position,
-  // for one worker of a parallel loop; the caller owns it. Taking the copy draws
-  // nothing and opens no file. Null (the base) when the sample cannot be copied: the
-  // callers then keep to the one shared sample.
+  // A new sample in compute mode for one worker of a parallel loop, with this one's
+  // pool and position; the caller owns it. It reads this sample's data (volumes, maps)
+  // rather than holding a copy of them, so it may be used only while this sample lives
+  // and its data stays as it is (the same dataStamp). Taking the copy draws nothing and
+  // opens no file. Null (the base) when the sample cannot be copied: the callers then
+  // keep to the one shared sample.
   virtual PbtSample* workerCopy() const { return nullptr; }
+
+  // The holder of worker copies may ask to hear of a change of this sample's data
+  // before it happens, so that it can finish with its copies first: a derived sample
+  // calls beforeDataChange() of the listener (at most one; null: none) before it
+  // changes its data.
+  class DataListener {
+   public:
+    virtual ~DataListener() = default;
+    virtual void beforeDataChange() = 0;
+  };
+  void setDataListener(DataListener* listener) { listener_ = listener; }
+  DataListener* dataListener() const { return listener_; }
 
   // Where the sample stands, for worker copies to follow it: four position words and
   // the stamp of the data (volumes, maps) the sample holds, which changes whenever that
@@ -82,7 +96,14 @@ class PbtSample {
   // Every feature the sample can compute, in enumeration order.
   std::vector<PbtFid> featurePool;
 
+ protected:
+  // Tells the listener that the data is about to change.
+  void announceDataChange() {
+    if (listener_ != nullptr) listener_->beforeDataChange();
+  }
+
  private:
+  DataListener* listener_ = nullptr;
   unsigned char cached = 0;
   float** cacheTable = nullptr;
   int cacheColumn = 0;

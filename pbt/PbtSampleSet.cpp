@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "pbt/PbtFeatureFill.h"
+#include "platform/ParallelFor.h"
 #include "pbt/PbtLog.h"
 #include "pbt/PbtSampleDump.h"
 #include "platform/Fatal.h"
@@ -152,16 +153,15 @@ void PbtSampleSet::calculateAllFeatures() {
   try {
     posRows.resize(static_cast<size_t>(nFeatures));
     posFeatures.resize(static_cast<size_t>(nFeatures));
-    for (int f = 0; f < nFeatures; ++f) {
-      posRows[f].resize(static_cast<size_t>(numPos));
-      posFeatures[f] = posRows[f].data();
-    }
     negRows.resize(static_cast<size_t>(nFeatures));
     negFeatures.resize(static_cast<size_t>(nFeatures));
-    for (int f = 0; f < nFeatures; ++f) {
+    // The zeroed rows are made on the workers (a failed allocation is rethrown here).
+    ParallelFor(0, nFeatures, [&](int f, int) {
+      posRows[f].resize(static_cast<size_t>(numPos));
+      posFeatures[f] = posRows[f].data();
       negRows[f].resize(static_cast<size_t>(numNeg));
       negFeatures[f] = negRows[f].data();
-    }
+    });
   } catch (const std::bad_alloc&) {
     FatalExit(1, "ERROR: out of memory (calculateAllFeatures)\n", stderr);
   } catch (const std::length_error&) {
@@ -172,11 +172,11 @@ void PbtSampleSet::calculateAllFeatures() {
   // the entry order. Entries outside their class are out of contract and skipped.
   // The entries are positioned here in order; their features are computed on the
   // workers (PbtFeatureFill). The tag is the sample index, negative for a negative.
-  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int n) {
+  PbtFeatureFill fill(nFeatures, [&](int tag, const float* values, int first, int last) {
     const bool positive = tag >= 0;
     const int s = positive ? tag : -tag - 1;
     std::vector<std::vector<float>>& rows = positive ? posRows : negRows;
-    for (int f = 0; f < n; ++f) rows[f][s] = values[f];
+    for (int f = first; f < last; ++f) rows[f][s] = values[f];
   });
   reset();
   while (hasNext()) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <vector>
 
 #include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
@@ -10,6 +13,46 @@ namespace {
 
 // Depth, presence byte and child count.
 constexpr int kNodeFrame = 4 + 1 + 4;
+
+// The stumps of one node's search: constructed in feature order on the calling thread
+// (two draws each), each trained and then destroyed by one worker. Their storage stays
+// with the training thread from node to node, so no node pays for fresh memory.
+class NodeStumps {
+ public:
+  explicit NodeStumps(int n) {
+    thread_local std::vector<std::aligned_storage_t<sizeof(PbtAdaWeak), alignof(PbtAdaWeak)>> storage;
+    if (storage.size() < static_cast<size_t>(n)) storage.resize(static_cast<size_t>(n));
+    stumps_ = reinterpret_cast<PbtAdaWeak*>(storage.data());
+    alive_.assign(static_cast<size_t>(std::max(n, 0)), 1);
+    for (; count_ < n; ++count_) new (stumps_ + count_) PbtAdaWeak();  // deliberate: two draws each
+  }
+  ~NodeStumps() {
+    for (int i = 0; i < count_; ++i) release(i);
+  }
+  NodeStumps(const NodeStumps&) = delete;
+  NodeStumps& operator=(const NodeStumps&) = delete;
+  PbtAdaWeak& operator[](int i) { return stumps_[i]; }
+  // Destroys stump i (by the thread that used it last).
+  void release(int i) {
+    if (!alive_[static_cast<size_t>(i)]) return;
+    alive_[static_cast<size_t>(i)] = 0;
+    stumps_[i].~PbtAdaWeak();
+  }
+
+ private:
+  PbtAdaWeak* stumps_ = nullptr;
+  int count_ = 0;
+  std::vector<uint8_t> alive_;
+};
+
+// The lowest error a worker has seen and its stump's settings; the first feature wins
+// among equal errors, as a scan in feature order picks it.
+struct BestStump {
+  float error = 1.0f;
+  int index = -1;
+  PbtAdaWeak::Settings settings;
+  bool takes(float e, int i) const { return e < error || (e == error && index >= 0 && i < index); }
+};
 
 }  // namespace
 
@@ -101,7 +144,8 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   const VectorQo<double> savedPos = posW;
   const VectorQo<double> savedNeg = negW;
   const PbtSample* shared = set->getSampleObject();
-  const std::vector<PbtFid> pool = shared != nullptr ? shared->featurePool : std::vector<PbtFid>();
+  static const std::vector<PbtFid> kNoPool;
+  const std::vector<PbtFid>& pool = shared != nullptr ? shared->featurePool : kNoPool;
   const int n = set->numFeatures();
 
   PbtAdaWeakParams stumpParams;
@@ -112,33 +156,53 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   stumpParams.weightSumsGiven = true;
   stumpParams.posWeightSum = posW.Sum();
   stumpParams.negWeightSum = negW.Sum();
+  // A child's stumps see the weights of one side only: the others are 0 and are
+  // passed over.
+  std::vector<int> posNonZero, negNonZero;
+  const int posCount = std::min(set->numSamples(true), ElementCount(posW));
+  const int negCount = std::min(set->numSamples(false), ElementCount(negW));
+  for (int i = 0; i < posCount; ++i)
+    if (posW[i] != 0.0) posNonZero.push_back(i);
+  for (int i = 0; i < negCount; ++i)
+    if (negW[i] != 0.0) negNonZero.push_back(i);
+  stumpParams.posNonZero = &posNonZero;
+  stumpParams.negNonZero = &negNonZero;
 
-  std::vector<std::unique_ptr<PbtAdaWeak>> candidates;
-  float err = 1.0f;
-  int best = -1;
   // The stumps are built here in feature order (their draws as before: training
-  // draws nothing), trained on every worker, and the best picked in feature order.
-  for (int i = 0; i < n; ++i) {
-    candidates.emplace_back(new PbtAdaWeak());  // deliberate: one stump per feature (two draws)
+  // draws nothing), trained on every worker, and the best picked as a scan in feature
+  // order picks it: the lowest error below 1.0, the first feature among equal ones.
+  const int workers = std::max(1, WorkerCount());
+  std::vector<BestStump> bests(static_cast<size_t>(workers));
+  {
+    NodeStumps candidates(n);
+    // One parameter record per worker, set for each feature it trains.
+    std::vector<PbtAdaWeakParams> own(static_cast<size_t>(workers), stumpParams);
+    ParallelFor(0, n, [&](int i, int worker) {
+      PbtAdaWeakParams& mine = own[static_cast<size_t>(worker)];
+      mine.fid = static_cast<size_t>(i) < pool.size() ? pool[static_cast<size_t>(i)] : stumpParams.fid;
+      mine.featureIndex = i;
+      const float e = candidates[i].train(set, &mine);
+      BestStump& b = bests[static_cast<size_t>(worker)];
+      if (b.takes(e, i)) {
+        b.error = e;
+        b.index = i;
+        b.settings = candidates[i].settings();
+      }
+      // Only the best stump's settings are kept: the worker that trained the stump
+      // (and made its histograms) destroys it.
+      candidates.release(i);
+    });
   }
-  std::vector<float> errors(static_cast<size_t>(n));
-  ParallelFor(0, n, [&](int i, int) {
-    PbtAdaWeakParams own = stumpParams;
-    if (static_cast<size_t>(i) < pool.size()) own.fid = pool[static_cast<size_t>(i)];
-    own.featureIndex = i;
-    errors[static_cast<size_t>(i)] = candidates[static_cast<size_t>(i)]->train(set, &own);
-  });
-  for (int i = 0; i < n; ++i) {
-    const float e = errors[static_cast<size_t>(i)];
-    if (e < err) {
-      err = e;
-      best = i;
-    }
+  BestStump best;
+  for (const BestStump& b : bests) {
+    if (b.index >= 0 && best.takes(b.error, b.index)) best = b;
   }
   // No stump below an error of 1.0: the node stays without one.
-  if (best < 0) return 1.0f;
-  root = static_cast<PbtAdaWeak*>(candidates[static_cast<size_t>(best)]->clone());  // deliberate: once, after the search
-  candidates.clear();
+  if (best.index < 0) return 1.0f;
+  const float err = best.error;
+  // Deliberate: once, after the search, as a clone of the best stump (two draws).
+  root = new PbtAdaWeak();
+  root->assign(best.settings);
 
   if (depth + 1 >= p->treeDepth || err <= 0) return err;
 

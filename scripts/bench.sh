@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark of both roads: whole-head subjects (5 training, 1 test, 1 mm, written by
 # bench/wholehead/make_subjects.py) and the hippocampus example. For each step it prints
-# wall time, CPU time, peak memory and the worker count.
+# wall time, CPU time, their ratio (cores busy on average), peak memory and the worker
+# count.
 #   bash scripts/bench.sh [--example-only]
 # SEGMENTER_WORKERS=N sets the worker count (default: one per hardware thread).
 set -euo pipefail
@@ -32,7 +33,16 @@ step() {
     /User time/ { user = $2 }
     /System time/ { sys = $2 }
     /Maximum resident set size/ { rss = $2 }
-    END { printf "%-28s wall %10s   cpu %9.1f s   peak %8.1f MB\n", name, wall, user + sys, rss / 1024 }
+    END {
+      # The wall time reads [h:]m:ss.ss; its seconds give the CPU/wall ratio (the
+      # number of cores busy on average).
+      n = split(wall, part, ":")
+      seconds = 0
+      for (i = 1; i <= n; ++i) seconds = seconds * 60 + part[i]
+      ratio = seconds > 0 ? (user + sys) / seconds : 0
+      printf "%-28s wall %10s   cpu %9.1f s   cpu/wall %5.2f   peak %8.1f MB\n", name, wall, user + sys, ratio,
+             rss / 1024
+    }
   ' "$work/$name.time"
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// Curvature3D<T>: finite differences on a volume of its own (filled by its user) at
-// one voxel: the gradient, the 3 x 3 matrix of second differences, and the mean
-// gradient direction in a box. Used with T = unsigned char.
+// Curvature3D<T>: finite differences on a volume of its own (filled by its user), or
+// on another object's (ReadVolumeOf), at one voxel: the gradient, the 3 x 3 matrix of
+// second differences, and the mean gradient direction in a box. Used with
+// T = unsigned char.
 //
 // Differences are formed in integers and converted to double. Neighbour indices are
 // held inside the volume, so no operation reads outside it; a position outside the
@@ -22,6 +23,13 @@ class Curvature3D {
   HeapMatrix3D<T>& Volume() { return volume_; }
   const HeapMatrix3D<T>& Volume() const { return volume_; }
 
+  // The differences read another object's volume instead of this one's (a worker of a
+  // parallel loop with a position of its own over one shared volume); `other` must
+  // outlive that use. Null: this object's volume again. Copies take the setting along.
+  void ReadVolumeOf(const Curvature3D* other) { view_ = other != nullptr ? &other->Read() : nullptr; }
+  // The volume the differences read.
+  const HeapMatrix3D<T>& Read() const { return view_ != nullptr ? *view_ : volume_; }
+
   void SetPosition(int z, int y, int x) {
     z_ = z;
     y_ = y;
@@ -36,7 +44,7 @@ class Curvature3D {
   // Central differences without halving, neighbours clamped into the volume:
   // gx = V(z, y, min(x+1, X-1)) - V(z, y, max(x-1, 0)), and the same along y and z.
   void ComputeGradient() {
-    if (!volume_.IsInside(z_, y_, x_)) {
+    if (!Read().IsInside(z_, y_, x_)) {
       gradient_[0] = gradient_[1] = gradient_[2] = 0.0;
       return;
     }
@@ -50,12 +58,12 @@ class Curvature3D {
   // the difference one step back along the other axis. That step back is held at 0
   // on a low face (the entry is then 0).
   void ComputeHessian() {
-    if (!volume_.IsInside(z_, y_, x_)) {
+    if (!Read().IsInside(z_, y_, x_)) {
       std::fill(hessian_, hessian_ + 9, 0.0);
       return;
     }
     const int z = z_, y = y_, x = x_;
-    const int X = volume_.dim2(), Y = volume_.dim1(), Z = volume_.dim0();
+    const int X = Read().dim2(), Y = Read().dim1(), Z = Read().dim0();
     const int zb = std::max(z - 1, 0), yb = std::max(y - 1, 0), xb = std::max(x - 1, 0);
     const double gx = gradient_[0], gy = gradient_[1], gz = gradient_[2];
     hessian_[0] = (V(z, y, std::min(x + 2, X - 1)) - V(z, y, x)) - gx;
@@ -77,9 +85,9 @@ class Curvature3D {
   void MeanGradientDirection(float out[3], const SubVolume& box) {
     out[0] = out[1] = out[2] = 0.0f;
     int zLo, zHi, yLo, yHi, xLo, xHi;
-    ScanRange(box.z0, box.z1, volume_.dim0(), zLo, zHi);
-    ScanRange(box.y0, box.y1, volume_.dim1(), yLo, yHi);
-    ScanRange(box.x0, box.x1, volume_.dim2(), xLo, xHi);
+    ScanRange(box.z0, box.z1, Read().dim0(), zLo, zHi);
+    ScanRange(box.y0, box.y1, Read().dim1(), yLo, yHi);
+    ScanRange(box.x0, box.x1, Read().dim2(), xLo, xHi);
     int count = 0;
     for (int z = zLo; z <= zHi; ++z)
       for (int y = yLo; y <= yHi; ++y)
@@ -107,20 +115,20 @@ class Curvature3D {
   // MeanGradientDirection over the 7 x 7 x 7 box around (z, y, x), cut to the volume.
   virtual void GradientDirection(float out[3], int z, int y, int x) {
     SubVolume box(x - 3, y - 3, z - 3, x + 3, y + 3, z + 3);
-    box.Intersect(SubVolume(0, 0, 0, volume_.dim2() - 1, volume_.dim1() - 1, volume_.dim0() - 1));
+    box.Intersect(SubVolume(0, 0, 0, Read().dim2() - 1, Read().dim1() - 1, Read().dim0() - 1));
     MeanGradientDirection(out, box);
   }
 
  private:
-  int V(int z, int y, int x) const { return volume_[z][y][x]; }
+  int V(int z, int y, int x) const { return Read()[z][y][x]; }
   double DiffX(int z, int y, int x) const {
-    return V(z, y, std::min(x + 1, volume_.dim2() - 1)) - V(z, y, std::max(x - 1, 0));
+    return V(z, y, std::min(x + 1, Read().dim2() - 1)) - V(z, y, std::max(x - 1, 0));
   }
   double DiffY(int z, int y, int x) const {
-    return V(z, std::min(y + 1, volume_.dim1() - 1), x) - V(z, std::max(y - 1, 0), x);
+    return V(z, std::min(y + 1, Read().dim1() - 1), x) - V(z, std::max(y - 1, 0), x);
   }
   double DiffZ(int z, int y, int x) const {
-    return V(std::min(z + 1, volume_.dim0() - 1), y, x) - V(std::max(z - 1, 0), y, x);
+    return V(std::min(z + 1, Read().dim0() - 1), y, x) - V(std::max(z - 1, 0), y, x);
   }
 
   // lo .. hi enlarged by a quarter of its size on each side, then held to 1 .. size - 2.
@@ -131,6 +139,7 @@ class Curvature3D {
   }
 
   HeapMatrix3D<T> volume_;
+  const HeapMatrix3D<T>* view_ = nullptr;
   int z_ = 0;
   int y_ = 0;
   int x_ = 0;

@@ -132,7 +132,7 @@ TEST(Brain3DSampleSetApplyTest, SeveralWorkersGiveTheOneWorkerMapsMasksAndDraws)
     EXPECT_EQ(one.draws, mapMode ? 5 : 4);
     std::set<uint8_t> values(one.files[0].begin(), one.files[0].end());
     EXPECT_GT(values.size(), mapMode ? 10u : 2u);
-    for (const int workers : {2, 5}) {
+    for (const int workers : {3, 8}) {
       const Outcome many = ApplyWith(workers, mapMode);
       EXPECT_EQ(many.files, one.files) << workers;
       EXPECT_EQ(many.draws, one.draws) << workers;

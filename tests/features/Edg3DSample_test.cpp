@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "FeatureTestSupport.h"
 #include "TestSupport.h"
@@ -154,6 +157,102 @@ TEST(Edg3DSample, IntensityRange) {
   sample.setVolume(empty);
   EXPECT_EQ(sample.intensityMean, 0.0f);
   EXPECT_EQ(sample.intensityScale, 0.0f);
+}
+
+// The summed tables are built on the workers; every entry must be the exact sum of the
+// voxels (and of their squares) at or below it, whatever the worker count.
+TEST(Edg3DSample, IntegralTablesHoldTheExactBoxSumsWithAnyWorkerCount) {
+  const HeapMatrix3D<unsigned char> v = PatternVolume(13, 9, 17);
+  for (int workers : {1, 3, 8}) {
+    ScopedWorkerCount count(workers);
+    Edg3DSample sample;
+    sample.setVolume(v);
+    ASSERT_EQ(sample.integral.sums.dim0(), 13);
+    int mismatches = 0;
+    for (int z = 0; z < 13; ++z)
+      for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 17; ++x) {
+          int64_t sum = 0, squares = 0;
+          for (int c = 0; c <= z; ++c)
+            for (int b = 0; b <= y; ++b)
+              for (int a = 0; a <= x; ++a) {
+                sum += v(c, b, a);
+                squares += int64_t{v(c, b, a)} * v(c, b, a);
+              }
+          mismatches += sample.integral.sums(z, y, x) != static_cast<double>(sum);
+          mismatches += sample.integral.squares(z, y, x) != static_cast<double>(squares);
+        }
+    EXPECT_EQ(mismatches, 0) << workers << " workers";
+  }
+}
+
+// A worker copy reads its source's volumes, maps and Haar filters without holding them,
+// and keeps a position of its own; it takes data of its own only when it is changed.
+TEST(Edg3DSample, WorkerCopiesReadTheSourceDataAndKeepTheirOwnPosition) {
+  ScopedFeatureFlags flags(1, 1);
+  Object3DSample sample(4, 2);
+  sample.setVolume(PatternVolume(9, 10, 11));
+  std::vector<HeapMatrix3D<unsigned char>> maps, others;
+  for (int i = 0; i < 4; ++i) {
+    maps.push_back(PatternVolume(9, 10, 11, 50u + i));
+    others.push_back(PatternVolume(9, 10, 11, 90u + i));
+  }
+  sample.setContextVolumes(maps.data());
+  sample.getAtlasVolume() = PatternVolume(9, 10, 11, 7u);
+  sample.getDerivedVolumes().Volume() = PatternVolume(9, 10, 11, 8u);
+  // The pool, and the curvature features (kind C) that the region competition reads.
+  std::vector<PbtFid> features = sample.featurePool;
+  for (int index : {0, 4, 14, 15}) {
+    PbtFid c;
+    c.kind = 'C';
+    c.index = index;
+    features.push_back(c);
+  }
+  const auto values = [&features](Object3DSample& s, int z, int y, int x) {
+    s.setPosition(Record(-1, z, y, x));  // case -1: the volumes held stay
+    std::vector<float> out;
+    for (const PbtFid& f : features) out.push_back(s.computeFeature(f));
+    return out;
+  };
+
+  std::unique_ptr<Object3DSample> copy(sample.workerCopy());
+  ASSERT_TRUE(copy);
+  std::unique_ptr<Object3DSample> copyOfCopy(copy->workerCopy());
+  ASSERT_TRUE(copyOfCopy);
+  for (const Object3DSample* c : {copy.get(), copyOfCopy.get()}) {
+    EXPECT_EQ(c->volume.NumElements(), 0);
+    EXPECT_EQ(c->integral.sums.NumElements(), 0);
+    EXPECT_EQ(c->integral.squares.NumElements(), 0);
+    EXPECT_TRUE(c->contextVolumes.empty());
+    EXPECT_EQ(c->atlas.NumElements(), 0);
+    EXPECT_TRUE(c->haarFilters.empty());
+    EXPECT_EQ(const_cast<Object3DSample*>(c)->curvature.Volume().NumElements(), 0);
+    EXPECT_EQ(c->dataStamp(), sample.dataStamp());
+  }
+  const int voxels[][3] = {{4, 5, 5}, {2, 2, 3}, {6, 7, 8}, {0, 9, 10}};
+  for (const auto& v : voxels) {
+    const std::vector<float> want = values(sample, v[0], v[1], v[2]);
+    copy->setPosition(Record(-1, v[0], v[1], v[2]));
+    sample.setPosition(Record(-1, 1, 1, 1));  // the source moves on; the copy stays
+    std::vector<float> got;
+    for (const PbtFid& f : features) got.push_back(copy->computeFeature(f));
+    EXPECT_EQ(got, want) << v[0] << " " << v[1] << " " << v[2];
+    EXPECT_EQ(values(*copyOfCopy, v[0], v[1], v[2]), want);
+  }
+
+  // New maps on the copy are the copy's own: the source keeps its maps and the copy
+  // now holds its data (the volume among it).
+  const std::vector<float> before = values(sample, 4, 5, 5);
+  copy->setContextVolumes(others.data());
+  EXPECT_EQ(copy->volume.NumElements(), sample.volume.NumElements());
+  EXPECT_EQ(values(sample, 4, 5, 5), before);
+  Object3DSample fresh(4, 2);
+  fresh.setVolume(PatternVolume(9, 10, 11));
+  fresh.setContextVolumes(others.data());
+  fresh.getAtlasVolume() = PatternVolume(9, 10, 11, 7u);
+  fresh.getDerivedVolumes().Volume() = PatternVolume(9, 10, 11, 8u);
+  EXPECT_EQ(values(*copy, 4, 5, 5), values(fresh, 4, 5, 5));
+  EXPECT_NE(values(*copy, 4, 5, 5), before);
 }
 
 TEST(VoxelSampleRecord, WordsMaskEachHalf) {

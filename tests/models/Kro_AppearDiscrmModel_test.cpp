@@ -311,18 +311,23 @@ TEST(DiscriminativeModel, SeveralWorkersGiveTheBytesAndDrawsOfOne) {
   ASSERT_TRUE(atlas.Save(tmp.file("atlas.3dm")));
 
   const ModelRun one = RunTexturedModel(tmp.path(), 1);
-  const ModelRun several = RunTexturedModel(tmp.path(), 6);
-  gFeatureVersion = savedVersion;
-  gContextAvailable = savedContext;
   ASSERT_EQ(one.probs.size(), 3u);
   EXPECT_GE(DistinctBytes(one.probs[2]), 3);  // border, and both sides of the last stump
   EXPECT_GE(DistinctBytes(one.labels), 2);
   EXPECT_GT(DistinctBytes(one.edges), 2);
-  for (size_t c = 0; c < 3; ++c) EXPECT_TRUE(SameVoxels(one.probs[c], several.probs[c])) << "class " << c;
-  EXPECT_TRUE(SameVoxels(one.labels, several.labels));
-  EXPECT_TRUE(SameVoxels(one.fast, several.fast));
-  EXPECT_TRUE(SameVoxels(one.edges, several.edges));
-  EXPECT_EQ(several.draws, one.draws);
+  // The workers' samples read the provider's volumes, atlas and maps (the maps of each
+  // pass set on the provider alone).
+  for (int workers : {3, 8}) {
+    const ModelRun several = RunTexturedModel(tmp.path(), workers);
+    for (size_t c = 0; c < 3; ++c)
+      EXPECT_TRUE(SameVoxels(one.probs[c], several.probs[c])) << "class " << c << ", " << workers << " workers";
+    EXPECT_TRUE(SameVoxels(one.labels, several.labels)) << workers;
+    EXPECT_TRUE(SameVoxels(one.fast, several.fast)) << workers;
+    EXPECT_TRUE(SameVoxels(one.edges, several.edges)) << workers;
+    EXPECT_EQ(several.draws, one.draws) << workers;
+  }
+  gFeatureVersion = savedVersion;
+  gContextAvailable = savedContext;
 }
 
 }  // namespace

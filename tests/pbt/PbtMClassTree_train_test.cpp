@@ -607,11 +607,12 @@ namespace {
 // Trains the six-blob tree with the given learner set-up; the "clf" bytes and the
 // generator's draw count afterwards.
 std::pair<std::string, long long> TrainBlobs(const std::string& folder, const PbtAdaBoostParams& learner,
-                                             int twoClassClassifier, int workers) {
+                                             int twoClassClassifier, int workers,
+                                             const MVectorSampleSet::Rows& rows = Blobs(6, 60)) {
   ScopedWorkerCount count(workers);
   ScopedMinClassSamples minimum(10);
   ResetUniformRandomForTesting();
-  MVectorSampleSet set(Blobs(6, 60));
+  MVectorSampleSet set(rows);
   VectorSampleSet twoClass;
   TrainSetup setup(folder, 3);
   setup.booster = learner;
@@ -623,6 +624,26 @@ std::pair<std::string, long long> TrainBlobs(const std::string& folder, const Pb
   const long long draws = UniformRandomDrawCountForTesting();
   const std::vector<uint8_t> bytes = ReadFileBytes(folder + "/clf");
   return {std::string(bytes.begin(), bytes.end()), draws};
+}
+
+// Seven classes of 30 samples in 40 features of whole numbers 0..6 (the low ones
+// shared by several classes): the split search of every two-class node meets classes
+// with exactly half their values below a step, and so draws its coins.
+MVectorSampleSet::Rows ManyFeatureClasses() {
+  MVectorSampleSet::Rows rows(7);
+  unsigned state = 777u;
+  const auto noise = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<int>((state >> 16) % 3u);
+  };
+  for (int c = 0; c < 7; ++c) {
+    for (int i = 0; i < 30; ++i) {
+      std::vector<float> row;
+      for (int f = 0; f < 40; ++f) row.push_back(static_cast<float>(((c * (f % 5 + 1)) / 3 + noise()) % 7));
+      rows[static_cast<size_t>(c)].push_back(row);
+    }
+  }
+  return rows;
 }
 
 }  // namespace
@@ -648,10 +669,32 @@ TEST(PbtMClassTreeTrainTest, SeveralWorkersTrainTheBytesAndDrawsOfOne) {
     learner.andLevels = c.andLevels;
     learner.treeDepth = c.treeDepth;
     const auto one = TrainBlobs(tmp.file(std::string(c.name) + "1"), learner, c.twoClassClassifier, 1);
-    const auto several = TrainBlobs(tmp.file(std::string(c.name) + "5"), learner, c.twoClassClassifier, 5);
     ASSERT_FALSE(one.first.empty()) << c.name;
-    EXPECT_EQ(several.first, one.first) << c.name;
-    EXPECT_EQ(several.second, one.second) << c.name;
+    for (int workers : {3, 8}) {
+      const auto several = TrainBlobs(tmp.file(std::string(c.name) + std::to_string(workers)), learner,
+                                      c.twoClassClassifier, workers);
+      EXPECT_EQ(several.first, one.first) << c.name << ", " << workers << " workers";
+      EXPECT_EQ(several.second, one.second) << c.name << ", " << workers << " workers";
+    }
+  }
+}
+
+// The multi-class split search (histograms and scores of every feature on the workers,
+// the coins' draws taken afterwards) trains the bytes of one worker and leaves the
+// generator where one worker leaves it.
+TEST(PbtMClassTreeTrainTest, SplitSearchOfSeveralWorkersTrainsTheBytesAndDrawsOfOne) {
+  TempFolder tmp;
+  PbtAdaBoostParams learner;
+  learner.numWeak = 2;
+  learner.codingMode = 1;
+  learner.treeDepth = 2;
+  const MVectorSampleSet::Rows rows = ManyFeatureClasses();
+  const auto one = TrainBlobs(tmp.file("w1"), learner, 0, 1, rows);
+  ASSERT_FALSE(one.first.empty());
+  for (int workers : {3, 8}) {
+    const auto several = TrainBlobs(tmp.file("w" + std::to_string(workers)), learner, 0, workers, rows);
+    EXPECT_EQ(several.first, one.first) << workers << " workers";
+    EXPECT_EQ(several.second, one.second) << workers << " workers";
   }
 }
 

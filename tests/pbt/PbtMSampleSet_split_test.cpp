@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "PbtMTestSets.h"
+#include "TestSupport.h"
+#include "numerics/RF_uniform.h"
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtMSampleSet.h"
+#include "platform/Conversions.h"
 
 namespace {
 
@@ -21,6 +24,34 @@ std::vector<int> Bytes(const VectorQo<unsigned char>& v) {
   std::vector<int> out;
   for (int s = 0; s < v.rows * v.cols; ++s) out.push_back(v[s]);
   return out;
+}
+
+// Ten classes of whole numbers 0..4 in 24 features: many classes hold exactly half
+// their values below a grid step (the coin's ties of the threshold scan). Classes 3 to
+// 9 hold the values 0 and 4 in every feature, each as often, so any threshold between
+// splits them evenly.
+MVectorSampleSet::Rows TiedRows() {
+  MVectorSampleSet::Rows rows(10);
+  unsigned state = 2024u;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<float>((state >> 16) % 5u);
+  };
+  const int counts[3] = {8, 6, 10};
+  for (int c = 0; c < 3; ++c) {
+    for (int i = 0; i < counts[c]; ++i) {
+      std::vector<float> row;
+      for (int f = 0; f < 24; ++f) row.push_back(f % 3 == 0 ? static_cast<float>((c + i) % 5) : next());
+      rows[static_cast<size_t>(c)].push_back(row);
+    }
+  }
+  for (int c = 3; c < 10; ++c) {
+    for (int i = 0; i < c % 4 + 1; ++i) {
+      rows[static_cast<size_t>(c)].push_back(std::vector<float>(24, 0.0f));
+      rows[static_cast<size_t>(c)].push_back(std::vector<float>(24, 4.0f));
+    }
+  }
+  return rows;
 }
 
 }  // namespace
@@ -159,4 +190,69 @@ TEST(PbtMSampleSetSplitTest, NoScorableStepLeavesADefinedLosingResult) {
   set->bestSplit(5, &score, &below, &above, &grouping);
   EXPECT_EQ(score, 1e10);
   EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+}
+
+// The features are scored on the workers; the draws of their searches are taken after
+// them. The grouping and the random sequence must be those of the drawing search in
+// the documented order: the histograms, every feature's bestSplit, the coin of the
+// classes split evenly, the mover.
+TEST(PbtMSampleSetSplitTest, SeveralWorkersChooseTheSplitAndTakeTheDrawsOfTheSearchInOrder) {
+  ScopedMinClassSamples min(1);
+  const MVectorSampleSet::Rows rows = TiedRows();
+  VectorQo<double> prior(10);
+  for (int c = 0; c < 10; ++c) prior[c] = (c + 1) / 55.0;
+
+  // The reference, from the drawing operations one by one.
+  std::vector<int> expected;
+  long long expectedDraws = 0;
+  int evenClasses = 0;
+  long long searchDraws = 0;
+  {
+    MVectorSampleSet set(rows);
+    ResetUniformRandomForTesting();
+    set.calculateAllFeatures();
+    set.buildHistograms(prior);
+    int best = -1;
+    double bestScore = 0.0, threshold = 0.0;
+    for (int f = 0; f < set.numFeatures(); ++f) {
+      const long long before = UniformRandomDrawCountForTesting();
+      double score = 0, below = 0, above = 0;
+      const double t = set.bestSplit(f, &score, &below, &above, nullptr);
+      searchDraws += UniformRandomDrawCountForTesting() - before;
+      if (best < 0 || score < bestScore) {
+        best = f;
+        bestScore = score;
+        threshold = t;
+      }
+    }
+    RF_uniform coin;
+    coin.Init(0.0, 1.0, 1.0);
+    for (const auto& cls : rows) {
+      int below = 0, above = 0;
+      for (const auto& row : cls) (row[static_cast<size_t>(best)] < threshold ? below : above) += 1;
+      if (below == above) ++evenClasses;
+      expected.push_back(below > above ? 0 : (below < above ? 1 : (coin.Draw() != 0.0 ? 1 : 0)));
+    }
+    RF_uniform pick;
+    pick.Init(0.0, 9.0, 1.0);
+    const int r = TruncToInt32(pick.Draw());
+    int positives = 0;
+    for (int v : expected) positives += v;
+    if (positives == 0) expected[static_cast<size_t>(r)] = 1;
+    if (positives == 10) expected[static_cast<size_t>(r)] = 0;
+    expectedDraws = UniformRandomDrawCountForTesting();
+  }
+  // The case exercises what it should: ties in the scans and even classes at the end.
+  EXPECT_GT(searchDraws, 24);
+  EXPECT_EQ(evenClasses, 7);
+
+  for (int workers : {1, 3, 8}) {
+    ScopedWorkerCount count(workers);
+    MVectorSampleSet set(rows);
+    ResetUniformRandomForTesting();
+    set.chooseClassSplit(prior, false);
+    EXPECT_EQ(Split(set), expected) << workers << " workers";
+
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), expectedDraws) << workers << " workers";
+  }
 }
