@@ -23,8 +23,10 @@ PbtFeatureFill::PbtFeatureFill(int numFeatures, Sink sink)
 }
 
 void PbtFeatureFill::compute(PbtSample& sample, int slot, int worker) {
-  // A worker index beyond the scratch (the worker count changed) keeps to the first.
-  VectorQo<float>& out = outs_[static_cast<size_t>(worker) < outs_.size() ? static_cast<size_t>(worker) : 0];
+  // A worker index beyond the scratch (the worker count grew since) uses a vector of
+  // its own rather than share another worker's.
+  VectorQo<float> spare;
+  VectorQo<float>& out = static_cast<size_t>(worker) < outs_.size() ? outs_[static_cast<size_t>(worker)] : spare;
   const int n = std::min(sample.computeAllFeatures(out), numFeatures_);
   counts_[static_cast<size_t>(slot)] = std::max(n, 0);
   if (n > 0) std::copy(&out[0], &out[0] + n, values_.get() + static_cast<size_t>(slot) * numFeatures_);
