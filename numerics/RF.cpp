@@ -148,7 +148,6 @@ void RF::BuildSamplingTable(bool fine) {
   int size = BinCountOf(1.0 + std::trunc(1.0 / step));
   if (size < 0) size = 0;
   samplingTable.SetSize(size);
-  samplingTable.Fill(0);
   Normalize();
   int k = 0;
   double s = 0.0;
@@ -157,9 +156,9 @@ void RF::BuildSamplingTable(bool fine) {
     s += pdf[i];
     while (k * step < s && k < size) samplingTable[k++] = i;
   }
-  if (k >= 1) {
-    for (; k < size; ++k) samplingTable[k] = samplingTable[k - 1];
-  }
+  // Every entry from k on repeats the last one set; with none set the table is all 0.
+  const int last = k >= 1 ? samplingTable[k - 1] : 0;
+  for (; k < size; ++k) samplingTable[k] = last;
 }
 
 double RF::Draw() {

@@ -57,8 +57,8 @@ HeapMatrix3D<T>::~HeapMatrix3D() {
 template <class T>
 HeapMatrix3D<T>& HeapMatrix3D<T>::operator=(const HeapMatrix3D& other) {
   if (&other == this) return *this;
-  SetSize(other.dim0_, other.dim1_, other.dim2_);
-  CopyElementsFrom(other);
+  // Every element is copied right away (a failed allocation leaves the volume empty).
+  if (Resize(other.dim0_, other.dim1_, other.dim2_, !other.slices_) > 0) CopyElementsFrom(other);
   return *this;
 }
 
@@ -71,6 +71,11 @@ void HeapMatrix3D<T>::CopyElementsFrom(const HeapMatrix3D& other) {
 
 template <class T>
 int HeapMatrix3D<T>::SetSize(int d0, int d1, int d2) {
+  return Resize(d0, d1, d2, true);
+}
+
+template <class T>
+int HeapMatrix3D<T>::Resize(int d0, int d1, int d2, bool zeroFill) {
   if (d0 == dim0_ && d1 == dim1_ && d2 == dim2_) return static_cast<int>(NumElements());
   Release();
   dim0_ = std::max(d0, 0);
@@ -87,7 +92,7 @@ int HeapMatrix3D<T>::SetSize(int d0, int d1, int d2) {
   T*** slices = nullptr;
   T** rows = nullptr;
   if (count <= kMaxElements) {
-    block = new (std::nothrow) T[static_cast<size_t>(count)]();
+    block = zeroFill ? new (std::nothrow) T[static_cast<size_t>(count)]() : new (std::nothrow) T[static_cast<size_t>(count)];
     if (block) slices = new (std::nothrow) T**[static_cast<size_t>(d0)];
     if (slices) rows = new (std::nothrow) T*[static_cast<size_t>(d0) * d1];
   }

@@ -184,6 +184,9 @@ class HeapMatrix3D {
 
  private:
   void CopyElementsFrom(const HeapMatrix3D& other);
+  // SetSize, with the new block zero-filled or (for a caller that writes every element
+  // at once, or releases the volume) left as allocated.
+  int Resize(int dim0, int dim1, int dim2, bool zeroFill);
   bool ReadBody(std::istream& in, int d0, int d1, int d2, bool sliceRecords);
   // Head (int16 or int32 extents), then the body; the three raw layouts.
   std::istream& ReadLayout(std::istream& in, bool wideExtents, bool sliceRecords);

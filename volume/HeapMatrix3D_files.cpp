@@ -49,7 +49,8 @@ bool HeapMatrix3D<T>::ReadBody(std::istream& in, int d0, int d1, int d2, bool sl
   const int64_t maxCount = std::numeric_limits<int32_t>::max();
   if (perSlice > maxCount) return false;
   if (!reader.fits(d0, recordBytes + perSlice * static_cast<int64_t>(sizeof(T)))) return false;
-  if (SetSize(d0, d1, d2) < 1) return false;
+  // Every element is read over, or the volume released: no zero fill first.
+  if (Resize(d0, d1, d2, false) < 1) return false;
   for (int z = 0; z < d0 && reader.ok(); ++z) {
     if (sliceRecords) reader.skip(8);
     reader.bytes(slices_[z][0], static_cast<size_t>(perSlice) * sizeof(T));
