@@ -7,6 +7,9 @@
 #include <vector>
 #include <typeinfo>
 #include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "features/FeatureFlags.h"
 #include "features/HaarFilter3D.h"
@@ -164,7 +167,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
     std::printf("Cannot read the case volume %s\n", volumeFile.c_str());
     std::fflush(stdout);
   }
-  estimateIntensityRange();
+  estimateIntensityRange(true);
   buildIntegral();
   gradient.SetVolume(volume);
 
@@ -205,11 +208,41 @@ void Edg3DSample::setContextVolumes(const HeapMatrix3D<unsigned char>* maps) {
   for (int i = 0; i < numContextMaps; ++i) contextVolumes[i] = maps[i];
 }
 
-void Edg3DSample::estimateIntensityRange() {
+namespace {
+
+// Intensity figures of recently loaded case volumes, with the volumes they belong to.
+struct RememberedIntensity {
+  HeapMatrix3D<unsigned char> volume;
+  float mean = 0.0f, scale = 0.0f, peak = 1.0f;
+};
+constexpr size_t kRememberedVolumes = 16;
+constexpr int64_t kRememberedVoxels = int64_t{256} << 20;
+std::mutex gRememberedLock;
+std::deque<RememberedIntensity> gRemembered;
+
+bool SameVoxels(const HeapMatrix3D<unsigned char>& a, const HeapMatrix3D<unsigned char>& b) {
+  if (a.dim0() != b.dim0() || a.dim1() != b.dim1() || a.dim2() != b.dim2()) return false;
+  const int64_t n = a.NumElements();
+  return n == 0 || std::memcmp(&a(0, 0, 0), &b(0, 0, 0), static_cast<size_t>(n)) == 0;
+}
+
+}  // namespace
+
+void Edg3DSample::estimateIntensityRange(bool remember) {
   prepareDataChange();
   RF histogram;  // deliberate: one draw per case load and per setVolume
   histogram.Init(0.0, 256.0, 4.0);
   const int64_t n = volume.NumElements();
+  if (remember && n > 0) {
+    std::lock_guard<std::mutex> hold(gRememberedLock);
+    for (const RememberedIntensity& r : gRemembered) {
+      if (!SameVoxels(r.volume, volume)) continue;
+      intensityMean = r.mean;
+      intensityScale = r.scale;
+      peakScale = r.peak;
+      return;
+    }
+  }
   const unsigned char* v = n > 0 ? &volume(0, 0, 0) : nullptr;
   // Every bin counts whole voxels, exact in double in any order: the values are counted
   // on the workers (a slab of voxels each) and added per value.
@@ -251,6 +284,21 @@ void Edg3DSample::estimateIntensityRange() {
   histogram.Normalize();
   peakScale = static_cast<float>(FindTopHistogramPeak(histogram));
   if (peakScale < 1.0f) peakScale = 1.0f;
+  if (remember && n <= kRememberedVoxels) {
+    std::lock_guard<std::mutex> hold(gRememberedLock);
+    int64_t kept = n;
+    for (const RememberedIntensity& r : gRemembered) kept += r.volume.NumElements();
+    while (!gRemembered.empty() && (gRemembered.size() >= kRememberedVolumes || kept > kRememberedVoxels)) {
+      kept -= gRemembered.front().volume.NumElements();
+      gRemembered.pop_front();
+    }
+    RememberedIntensity r;
+    r.volume = volume;
+    r.mean = intensityMean;
+    r.scale = intensityScale;
+    r.peak = peakScale;
+    if (r.volume.NumElements() == n) gRemembered.push_back(std::move(r));
+  }
 }
 
 void Edg3DSample::buildIntegral() {

@@ -110,8 +110,12 @@ class Edg3DSample : public PbtSample {
   virtual float locationFeatureValue(int variant);
   virtual float curvatureFeatureValue(int index, int z, int y, int x);
   // Mean, standard deviation and histogram peak of `volume` (one RF draw). An empty
-  // volume gives mean 0 and scale 0.
-  virtual void estimateIntensityRange();
+  // volume gives mean 0 and scale 0. With `remember`, the figures are kept with a copy
+  // of the volume (the last 16 case volumes, 256 MB at most) and taken from there when
+  // the same voxels come again: training loads every case anew at each tree node, and
+  // the sum of squares in voxel order is the slowest part of a load. The draw is taken
+  // either way.
+  virtual void estimateIntensityRange(bool remember = false);
 
   // The Haar value of a feature at the current box origin; 0 for an index outside
   // the filter list.

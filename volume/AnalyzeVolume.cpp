@@ -1,7 +1,9 @@
 #include "volume/AnalyzeVolume.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "platform/Conversions.h"
@@ -61,29 +63,31 @@ int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, c
   if (end < here || std::fseek(f, here, SEEK_SET) != 0) return readError();
   if (static_cast<int64_t>(end - here) < n * bytesPerVoxel) return readError();
 
-  std::vector<uint16_t> values(static_cast<size_t>(n));
+  // The file's voxels, read whole before the volume changes (each one is read over).
+  const size_t count = static_cast<size_t>(n);
+  std::unique_ptr<uint16_t[]> values(new uint16_t[count]);
   if (info.bits == 8) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(n));
-    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return readError();
-    for (size_t i = 0; i < bytes.size(); ++i) values[i] = bytes[i];
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[count]);
+    if (std::fread(bytes.get(), 1, count, f) != count) return readError();
+    for (size_t i = 0; i < count; ++i) values[i] = bytes[i];
   } else {
-    if (std::fread(values.data(), 2, values.size(), f) != values.size()) return readError();
+    if (std::fread(values.get(), 2, count, f) != count) return readError();
     if (range.swapped)
-      for (uint16_t& v : values) SwapBytes(&v, 1, 1);
-    bool halve = false;
-    for (uint16_t v : values)
-      if (v > 32767) halve = true;
+      for (size_t i = 0; i < count; ++i) SwapBytes(&values[i], 1, 1);
+    uint16_t largest = 0;
+    for (size_t i = 0; i < count; ++i) largest = std::max(largest, values[i]);
     // Values beyond the signed range are brought into 0 .. 32767 for the whole volume.
-    if (halve)
-      for (uint16_t& v : values) v = static_cast<uint16_t>(v >> 1);
+    if (largest > 32767)
+      for (size_t i = 0; i < count; ++i) values[i] = static_cast<uint16_t>(values[i] >> 1);
   }
   std::fclose(f);
 
   if (volume.SetSize(Z, Y, X) < 1 && n > 0) return kAnalyzeDataReadError;  // allocation refused
-  size_t i = 0;
-  for (int z = 0; z < Z; ++z)
-    for (int y = 0; y < Y; ++y)
-      for (int x = 0; x < X; ++x) volume[z][y][x] = static_cast<short>(values[i++]);
+  // The elements lie in one block, slice after slice and row after row.
+  if (n > 0) {
+    short* out = &volume(0, 0, 0);
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<short>(values[i]);
+  }
   return 1;
 }
 

@@ -267,3 +267,46 @@ TEST(VoxelSampleRecord, WordsMaskEachHalf) {
 }
 
 }  // namespace
+
+TEST(Edg3DSample, CaseLoadedAgainKeepsItsIntensityFiguresAndItsDraw) {
+  // Cases 0 and 1, then 0 again, then case 0 rewritten with other voxels: every load
+  // takes its one draw, and the figures are those of the voxels just loaded.
+  TempFolder tmp;
+  HeapMatrix3D<unsigned char> a = PatternVolume(5, 6, 7), b = PatternVolume(5, 6, 7), c = PatternVolume(5, 6, 7);
+  for (int z = 0; z < 5; ++z)
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 7; ++x) {
+        b(z, y, x) = static_cast<unsigned char>(255 - a(z, y, x));
+        c(z, y, x) = static_cast<unsigned char>(a(z, y, x) / 2 + 9);
+      }
+  ASSERT_TRUE(a.Save(tmp.file("I00000.3dm")));
+  ASSERT_TRUE(b.Save(tmp.file("I00001.3dm")));
+  auto expected = [](const HeapMatrix3D<unsigned char>& v) {
+    Edg3DSample fresh;
+    fresh.setVolume(v);
+    return std::vector<float>{fresh.intensityMean, fresh.intensityScale, fresh.peakScale};
+  };
+  const std::vector<float> ofA = expected(a), ofB = expected(b), ofC = expected(c);
+  ASSERT_NE(ofA, ofB);
+  ASSERT_NE(ofA, ofC);
+  Edg3DSample sample;
+  sample.setDirectory(tmp.path().c_str());
+  struct Step {
+    int caseNumber;
+    const std::vector<float>* figures;
+  };
+  const Step steps[] = {{0, &ofA}, {1, &ofB}, {0, &ofA}, {0, &ofC}};
+  for (size_t k = 0; k < 4; ++k) {
+    if (k == 3) {
+      ASSERT_TRUE(c.Save(tmp.file("I00000.3dm")));
+      sample.invalidateCase();
+    }
+    ResetUniformRandomForTesting();
+    testing::internal::CaptureStdout();
+    sample.setPosition(Record(steps[k].caseNumber, 1, 1, 1));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(UniformRandomDrawCountForTesting(), 1) << k;
+    EXPECT_EQ((std::vector<float>{sample.intensityMean, sample.intensityScale, sample.peakScale}), *steps[k].figures)
+        << k;
+  }
+}
