@@ -13,7 +13,8 @@
 // draw from the program-wide generator (its RandomUniform member); copying and
 // assigning take none. Draw takes one or two draws, DrawFromTable one; SetFromSubset
 // constructs one RF_uniform and draws from it unless every bin is kept. Nothing else
-// draws.
+// draws. RF(WithoutDraw) is the one construction without a draw: its caller takes the
+// draw itself (see RandomUniform(WithoutDraw)).
 //
 // Derived members: cdf is filled only by BuildCdf and describes the masses as they
 // were then; samplingTable and step only by BuildSamplingTable (which SetFromVector
@@ -35,6 +36,12 @@ class RF {
  public:
   // Empty: 0 bins, min 0, width 1, step 1. Takes one draw.
   RF() = default;
+  // Empty as above; takes no draw. Only for a distribution that is never drawn from
+  // before it is thrown away (Draw and DrawFromTable draw afresh anyway, but copies
+  // carry the held value), where the caller takes the construction's draw in its place
+  // with a plain UniformRandom(&gUniformRandomSeed) on the drawing thread, at the
+  // point of the sequence where the construction would have taken it.
+  explicit RF(WithoutDraw noDraw) : random(noDraw) {}
   // Copies every member, cdf included; no draw.
   RF(const RF& other) = default;
   // Copies everything but cdf, which stays as it was; no draw. Self-assignment does nothing.

@@ -18,6 +18,7 @@ int gShuffleWord = 0;
 int gShuffleTable[kTableSize];
 static_assert(sizeof(UniformRandomState::table) / sizeof(int) == kTableSize, "state holds the whole table");
 long long gDrawCount = 0;
+thread_local long long tThreadDrawCount = 0;
 
 // seed = 16807 * seed mod (2^31 - 1), without overflow (Schrage).
 void Advance(int* seed) {
@@ -30,6 +31,7 @@ void Advance(int* seed) {
 
 float UniformRandom(int* seed) {
   ++gDrawCount;
+  ++tThreadDrawCount;
   if (*seed <= 0 || gShuffleWord == 0) {
     // The negation of INT32_MIN does not exist; it is below 1 in any case.
     if (*seed == INT32_MIN || -*seed < 1) {
@@ -84,3 +86,5 @@ void ResetUniformRandomForTesting() {
 }
 
 long long UniformRandomDrawCountForTesting() { return gDrawCount; }
+
+long long UniformRandomThreadDrawCountForTesting() { return tThreadDrawCount; }

@@ -21,12 +21,22 @@ extern int gUniformRandomSeed;
 // all callers whatever seed word they pass.
 float UniformRandom(int* seed);
 
+// Tag of the constructions that take no draw (RandomUniform, RF, PbtAdaWeak).
+struct WithoutDraw {
+  explicit WithoutDraw() = default;
+};
+
 // Holds the last uniform draw. Constructing one takes a draw (so every object that
 // holds a RandomUniform advances the sequence when it is constructed); copying or
 // assigning one copies the value and draws nothing.
 class RandomUniform {
  public:
   RandomUniform();
+  // Takes no draw; value 0. Only for an object whose value nobody reads before its
+  // next Draw() (a candidate trained and thrown away), and only where the caller
+  // takes, in its place, one plain UniformRandom(&gUniformRandomSeed) on the drawing
+  // thread at the point of the sequence where the construction would have taken it.
+  explicit RandomUniform(WithoutDraw) {}
   // Draws again from UniformRandom(&gUniformRandomSeed), stores the value and returns it.
   double Draw();
 
@@ -50,3 +60,7 @@ void RestoreUniformRandomState(const UniformRandomState& state);
 void ResetUniformRandomForTesting();
 // Test-only: the number of UniformRandom calls since start-up or the last reset.
 long long UniformRandomDrawCountForTesting();
+// Test-only: the number of UniformRandom calls made by the calling thread since it
+// started (a reset does not clear it); with the count above it tells whether another
+// thread drew.
+long long UniformRandomThreadDrawCountForTesting();

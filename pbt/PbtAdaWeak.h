@@ -12,7 +12,8 @@
 //
 // Random sequence: a PbtAdaWeak holds two RF, so constructing one (the constructor,
 // create(), clone(), the factory, a reader creating a member) takes two draws.
-// Assignment takes none.
+// Assignment takes none. PbtAdaWeak(WithoutDraw) takes none either: it is for a
+// candidate that is trained and thrown away, whose caller takes the two draws itself.
 //
 // Record (little-endian), 153 bytes:
 //
@@ -44,6 +45,14 @@ class PbtAdaWeak : public PbtClassifier {
   // An untrained stump: default fid, threshold and alpha -1.0, polarity 0.
   // Takes two draws (posHist and negHist).
   PbtAdaWeak() = default;
+  // The same untrained stump, taking no draw (histograms built by RF(WithoutDraw)).
+  // Training draws nothing and reads neither histogram's held value, and settings()
+  // and assignment carry no histogram, so a candidate built this way trains to the
+  // same stump. Only where the caller takes two plain UniformRandom(&gUniformRandomSeed)
+  // draws in its place on the drawing thread, at the point of the sequence where the
+  // drawing construction would have taken them; never for a stump that is kept,
+  // copied whole, cloned or drawn from.
+  explicit PbtAdaWeak(WithoutDraw noDraw) : posHist(noDraw), negHist(noDraw) {}
   ~PbtAdaWeak() override = default;
   // Copies fid, degenerate, polarity, threshold, alpha and featureIndex; the copy
   // prepares its own histograms and bins when trained (prepared := 0). No draw.

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
-#include <type_traits>
+#include <thread>
 #include <vector>
 
+#include "numerics/UniformRandom.h"
 #include "platform/ParallelFor.h"
 #include "platform/Fatal.h"
 
@@ -13,37 +13,6 @@ namespace {
 
 // Depth, presence byte and child count.
 constexpr int kNodeFrame = 4 + 1 + 4;
-
-// The stumps of one node's search: constructed in feature order on the calling thread
-// (two draws each), each trained and then destroyed by one worker. Their storage stays
-// with the training thread from node to node, so no node pays for fresh memory.
-class NodeStumps {
- public:
-  explicit NodeStumps(int n) {
-    thread_local std::vector<std::aligned_storage_t<sizeof(PbtAdaWeak), alignof(PbtAdaWeak)>> storage;
-    if (storage.size() < static_cast<size_t>(n)) storage.resize(static_cast<size_t>(n));
-    stumps_ = reinterpret_cast<PbtAdaWeak*>(storage.data());
-    alive_.assign(static_cast<size_t>(std::max(n, 0)), 1);
-    for (; count_ < n; ++count_) new (stumps_ + count_) PbtAdaWeak();  // deliberate: two draws each
-  }
-  ~NodeStumps() {
-    for (int i = 0; i < count_; ++i) release(i);
-  }
-  NodeStumps(const NodeStumps&) = delete;
-  NodeStumps& operator=(const NodeStumps&) = delete;
-  PbtAdaWeak& operator[](int i) { return stumps_[i]; }
-  // Destroys stump i (by the thread that used it last).
-  void release(int i) {
-    if (!alive_[static_cast<size_t>(i)]) return;
-    alive_[static_cast<size_t>(i)] = 0;
-    stumps_[i].~PbtAdaWeak();
-  }
-
- private:
-  PbtAdaWeak* stumps_ = nullptr;
-  int count_ = 0;
-  std::vector<uint8_t> alive_;
-};
 
 // The lowest error a worker has seen and its stump's settings; the first feature wins
 // among equal errors, as a scan in feature order picks it.
@@ -168,31 +137,42 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   stumpParams.posNonZero = &posNonZero;
   stumpParams.negNonZero = &negNonZero;
 
-  // The stumps are built here in feature order (their draws as before: training
-  // draws nothing), trained on every worker, and the best picked as a scan in feature
-  // order picks it: the lowest error below 1.0, the first feature among equal ones.
+  // One candidate stump per feature, each built, trained and destroyed by the worker
+  // that trains it, without its two draws (PbtAdaWeak(WithoutDraw)): their values were
+  // never used, only their number. The calling thread takes the 2 n draws in their
+  // place, at the start of its share of the loop (or after it, when the others took
+  // every feature first), so the generator is where n drawing constructions in feature
+  // order left it before the kept stump's construction below; training draws nothing.
+  // The best is picked as a scan in feature order picks it: the lowest error below
+  // 1.0, the first feature among equal ones.
   const int workers = std::max(1, WorkerCount());
   std::vector<BestStump> bests(static_cast<size_t>(workers));
+  const std::thread::id caller = std::this_thread::get_id();
+  bool candidateDrawsTaken = false;  // read and written by the calling thread only
+  const auto takeCandidateDraws = [&candidateDrawsTaken, n] {
+    for (long long k = 0; k < 2LL * n; ++k) UniformRandom(&gUniformRandomSeed);  // deliberate: two per candidate
+    candidateDrawsTaken = true;
+  };
   {
-    NodeStumps candidates(n);
     // One parameter record per worker, set for each feature it trains.
     std::vector<PbtAdaWeakParams> own(static_cast<size_t>(workers), stumpParams);
     ParallelFor(0, n, [&](int i, int worker) {
+      if (std::this_thread::get_id() == caller && !candidateDrawsTaken) takeCandidateDraws();
       PbtAdaWeakParams& mine = own[static_cast<size_t>(worker)];
       mine.fid = static_cast<size_t>(i) < pool.size() ? pool[static_cast<size_t>(i)] : stumpParams.fid;
       mine.featureIndex = i;
-      const float e = candidates[i].train(set, &mine);
+      // The worker's one candidate at a time, in the same stack slot for every feature.
+      PbtAdaWeak candidate{WithoutDraw{}};
+      const float e = candidate.train(set, &mine);
       BestStump& b = bests[static_cast<size_t>(worker)];
       if (b.takes(e, i)) {
         b.error = e;
         b.index = i;
-        b.settings = candidates[i].settings();
+        b.settings = candidate.settings();
       }
-      // Only the best stump's settings are kept: the worker that trained the stump
-      // (and made its histograms) destroys it.
-      candidates.release(i);
     });
   }
+  if (!candidateDrawsTaken) takeCandidateDraws();
   BestStump best;
   for (const BestStump& b : bests) {
     if (b.index >= 0 && best.takes(b.error, b.index)) best = b;
@@ -200,7 +180,8 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   // No stump below an error of 1.0: the node stays without one.
   if (best.index < 0) return 1.0f;
   const float err = best.error;
-  // Deliberate: once, after the search, as a clone of the best stump (two draws).
+  // Deliberate: once, after the search and the candidates' draws, as a clone of the
+  // best stump (two draws).
   root = new PbtAdaWeak();
   root->assign(best.settings);
 

@@ -10,9 +10,11 @@
 // child without a stump (never trained: no weight reached it) answers by its side:
 // side 1 positive, side 0 negative. The tree owns its stump and children.
 //
-// Random sequence: constructing a PbtTreeWeak takes no draw. Training a node
-// constructs one stump per feature (two draws each) and one clone of the best (two);
-// cloning a tree clones each of its stumps (two draws each).
+// Random sequence: constructing a PbtTreeWeak takes no draw. Training a node takes
+// two draws per feature (those of its candidate stumps, which the workers build
+// without drawing: the calling thread takes them while the workers train), then
+// constructs one clone of the best (two); training itself draws nothing. Cloning a
+// tree clones each of its stumps (two draws each).
 //
 // Record (little-endian), recursive:
 //

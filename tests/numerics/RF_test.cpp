@@ -178,6 +178,24 @@ TEST(RFTest, ConstructionTakesOneDrawAndCopiesTakeNone) {
   EXPECT_EQ(assigned.random.value, plain.random.value);
 }
 
+TEST(RFTest, ConstructionWithoutDrawTakesNoneAndDrawsAsUsual) {
+  ResetUniformRandomForTesting();
+  RF quiet{WithoutDraw{}};
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+  EXPECT_EQ(quiet.random.value, 0.0);
+  EXPECT_EQ(quiet.bins, 0);
+  EXPECT_EQ(quiet.min, 0.0);
+  EXPECT_EQ(quiet.width, 1.0);
+  EXPECT_EQ(quiet.step, 1.0);
+  // Drawing from it takes the sequence's first value: 0.416 falls into bin 1 of 1, 3.
+  quiet.Init(0.0, 1.0, 1.0);
+  quiet.Set(0.0, 1.0);
+  quiet.Set(1.0, 3.0);
+  EXPECT_EQ(quiet.Draw(), 1.0);
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 1);
+  EXPECT_EQ(quiet.random.value, static_cast<double>(0.41599935f));
+}
+
 TEST(RFTest, SamplingTableSizes) {
   struct Case {
     int bins;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 #include <cstdint>
 
@@ -66,5 +67,29 @@ TEST(UniformRandomTest, HolderDrawsOnConstructionButNotOnCopy) {
   EXPECT_EQ(copy.value, r.value);
   EXPECT_EQ(assigned.value, r.value);
   EXPECT_EQ(r.Draw(), static_cast<double>(0.75641048f));
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 3);
+}
+
+TEST(UniformRandomTest, HolderBuiltWithoutDrawTakesNoneAndDrawsAfresh) {
+  ResetUniformRandomForTesting();
+  RandomUniform quiet{WithoutDraw{}};
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 0);
+  EXPECT_EQ(quiet.value, 0.0);
+  // Its first draw is the sequence's first value.
+  EXPECT_EQ(quiet.Draw(), static_cast<double>(0.41599935f));
+}
+
+TEST(UniformRandomTest, ThreadCountHoldsOnlyTheCallingThreadsDraws) {
+  ResetUniformRandomForTesting();
+  const long long mine = UniformRandomThreadDrawCountForTesting();
+  UniformRandom(&gUniformRandomSeed);
+  long long other = -1;
+  std::thread([&other] {
+    UniformRandom(&gUniformRandomSeed);
+    UniformRandom(&gUniformRandomSeed);
+    other = UniformRandomThreadDrawCountForTesting();
+  }).join();
+  EXPECT_EQ(other, 2);
+  EXPECT_EQ(UniformRandomThreadDrawCountForTesting() - mine, 1);
   EXPECT_EQ(UniformRandomDrawCountForTesting(), 3);
 }

@@ -192,6 +192,20 @@ TEST(PbtAdaWeakTest, EveryConstructionTakesTwoDraws) {
   EXPECT_EQ(draws(), 6);
 }
 
+TEST(PbtAdaWeakTest, CandidateBuiltWithoutDrawsTrainsToTheSameStump) {
+  Fixture f({1, 2, 5}, {3, 4, 0.5f});
+  ResetUniformRandomForTesting();
+  PbtAdaWeak drawing;
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2);
+  PbtAdaWeak quiet{WithoutDraw{}};
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2);
+  EXPECT_EQ(quiet.train(f.set.get(), &f.params), drawing.train(f.set.get(), &f.params));
+  // Training draws nothing.
+  EXPECT_EQ(UniformRandomDrawCountForTesting(), 2);
+  EXPECT_EQ(RecordBytes(quiet), RecordBytes(drawing));
+  EXPECT_EQ(quiet.posHist.bins, drawing.posHist.bins);
+}
+
 TEST(PbtAdaWeakTest, RecordIs153BytesAndRoundTrips) {
   Fixture f({1, 2}, {3, 4});
   PbtAdaWeak stump;

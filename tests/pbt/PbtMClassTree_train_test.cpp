@@ -605,13 +605,14 @@ TEST(PbtMClassTreeTrainDeathTest, NoDataWithoutSampleSetParametersEndsTheRun) {
 namespace {
 
 // Trains the six-blob tree with the given learner set-up; the "clf" bytes and the
-// generator's draw count afterwards.
+// generator's draw count afterwards. Every draw is the calling thread's.
 std::pair<std::string, long long> TrainBlobs(const std::string& folder, const PbtAdaBoostParams& learner,
                                              int twoClassClassifier, int workers,
                                              const MVectorSampleSet::Rows& rows = Blobs(6, 60)) {
   ScopedWorkerCount count(workers);
   ScopedMinClassSamples minimum(10);
   ResetUniformRandomForTesting();
+  const long long threadBefore = UniformRandomThreadDrawCountForTesting();
   MVectorSampleSet set(rows);
   VectorSampleSet twoClass;
   TrainSetup setup(folder, 3);
@@ -622,6 +623,8 @@ std::pair<std::string, long long> TrainBlobs(const std::string& folder, const Pb
   tree.trainTree(&set, &twoClass, &setup.tree);
   testing::internal::GetCapturedStdout();
   const long long draws = UniformRandomDrawCountForTesting();
+  EXPECT_EQ(UniformRandomThreadDrawCountForTesting() - threadBefore, draws)
+      << "another thread drew, " << workers << " workers";
   const std::vector<uint8_t> bytes = ReadFileBytes(folder + "/clf");
   return {std::string(bytes.begin(), bytes.end()), draws};
 }

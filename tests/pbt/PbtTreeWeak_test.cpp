@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PbtTestSets.h"
+#include "TestSupport.h"
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtStumpBins.h"
 
@@ -282,4 +283,92 @@ TEST(PbtTreeWeakTest, SharedStumpBinsGiveTheTreesOfFreshBinning) {
   // Bins made for other counts are not used.
   EXPECT_EQ(bins.entry(1, shared->numSamples(true) + 1, shared->numSamples(false), 30), nullptr);
   EXPECT_EQ(bins.entry(shared->numFeatures(), shared->numSamples(true), shared->numSamples(false), 30), nullptr);
+}
+
+namespace {
+
+// 48 features of 400 positives and 400 negatives, whole numbers with a class shift
+// on every third feature: enough features for every worker to train some of them.
+std::unique_ptr<VectorSampleSet> ManyFeatureSet() {
+  unsigned state = 4242u;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<int>((state >> 16) % 50u);
+  };
+  std::vector<std::vector<float>> pos, neg;
+  for (int i = 0; i < 400; ++i) {
+    std::vector<float> p, q;
+    for (int f = 0; f < 48; ++f) {
+      p.push_back(static_cast<float>(next() + (f % 3 == 0 ? 10 + f % 7 : 0)));
+      q.push_back(static_cast<float>(next()));
+    }
+    pos.push_back(p);
+    neg.push_back(q);
+  }
+  return std::unique_ptr<VectorSampleSet>(new VectorSampleSet(pos, neg));
+}
+
+// The generator's first `count` values from its start-up state, as RandomUniform holds them.
+std::vector<double> SequenceFromStart(long long count) {
+  ResetUniformRandomForTesting();
+  std::vector<double> values;
+  for (long long k = 0; k < count; ++k) values.push_back(UniformRandom(&gUniformRandomSeed));
+  return values;
+}
+
+// Walks the trained nodes in training order (a node, then its side-0 subtree, then
+// side 1); every trained node holds a stump. Each node takes two draws per feature for
+// its candidates, then its kept stump's two: the stump's histograms hold the values at
+// those places of the sequence.
+void ExpectNodeDraws(const PbtTreeWeak& node, int features, const std::vector<double>& sequence,
+                     size_t* position, const std::string& where) {
+  if (node.root == nullptr) return;  // never trained: no weight reached it
+  *position += 2 * static_cast<size_t>(features);
+  ASSERT_LT(*position + 1, sequence.size()) << where;
+  EXPECT_EQ(node.root->posHist.random.value, sequence[*position]) << where;
+  EXPECT_EQ(node.root->negHist.random.value, sequence[*position + 1]) << where;
+  *position += 2;
+  for (size_t k = 0; k < node.children.size(); ++k) {
+    if (node.children[k] != nullptr) {
+      ExpectNodeDraws(*node.children[k], features, sequence, position, where + "/" + std::to_string(k));
+    }
+  }
+}
+
+}  // namespace
+
+// The search over the features runs on every worker; the tree and the random sequence
+// are one worker's: two draws per feature and node taken by the calling thread alone,
+// before the node's kept stump takes its own two.
+TEST(PbtTreeWeakTest, SeveralWorkersTrainTheTreeAndDrawsOfOne) {
+  std::unique_ptr<VectorSampleSet> set = ManyFeatureSet();
+  set->calculateAllFeatures();
+  const int features = set->numFeatures();
+  ASSERT_EQ(features, 48);
+  std::string want;
+  for (int workers : {1, 3, 8}) {
+    for (int round = 0; round < 3; ++round) {
+      ScopedWorkerCount count(workers);
+      PbtAdaWeakParams params = Depth(3);
+      PbtTreeWeak tree;
+      ResetUniformRandomForTesting();
+      const long long threadBefore = UniformRandomThreadDrawCountForTesting();
+      tree.train(set.get(), &params);
+      const long long draws = UniformRandomDrawCountForTesting();
+      const long long threadDraws = UniformRandomThreadDrawCountForTesting() - threadBefore;
+      const std::string where = std::to_string(workers) + " workers, round " + std::to_string(round);
+      if (want.empty()) want = RecordBytes(tree);
+      EXPECT_EQ(RecordBytes(tree), want) << where;
+      EXPECT_EQ(threadDraws, draws) << where << ": another thread drew";
+
+      std::vector<PbtFid> stumps;
+      tree.collectFeatures(stumps);
+      ASSERT_EQ(stumps.size(), 7u) << where;  // a full tree of depth 3
+      EXPECT_EQ(draws, static_cast<long long>(stumps.size()) * (2 * features + 2)) << where;
+      const std::vector<double> sequence = SequenceFromStart(draws);
+      size_t position = 0;
+      ExpectNodeDraws(tree, features, sequence, &position, where);
+      EXPECT_EQ(position, sequence.size()) << where;
+    }
+  }
 }
