@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -165,6 +166,23 @@ TEST(PrepareTrainingDataTest, BadSubjectsStopTheRunBeforeAnythingIsWritten) {
   }
 }
 
+
+TEST(PrepareTrainingDataTest, AStructureCountBeyondTheLabelRangeIsRefusedWithoutWrapping) {
+  // The program checks -n first; called directly, the preparation keeps its own check,
+  // which must not overflow for the largest counts.
+  const Shorts good = Labels(6, {{1, {1, 3}}, {2, {3, 5}}});
+  for (const int structures : {254, INT_MAX, -1, INT_MIN}) {
+    TempFolder tmp;
+    std::filesystem::create_directories(tmp.path() + "/src");
+    std::filesystem::create_directories(tmp.path() + "/out");
+    WriteSubject(tmp.path() + "/src", "0", Brain(good, 0), good);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(PrepareTrainingData(tmp.path() + "/src", tmp.path() + "/out", structures)) << structures;
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, "The number of structures " + std::to_string(structures) + " is outside 0 .. 253\n");
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path() + "/out")) << structures;
+  }
+}
 TEST(PrepareTrainingDataTest, ASubjectLackingLabelValuesOfTheFirstIsTrainedWithANote) {
   // The normalisation leaves such values out of its fit, so the subject can be used.
   struct Case {
