@@ -12,22 +12,35 @@ TOL = float(np.float32(1e-8))
 K = 3
 
 
-def fit(x):
-    n = len(x)
+def initial_mixture(x, k_count=K):
+    """Start of a fit: the range split into K + 1 parts, equal weights."""
     lo = min(65535.0, x.min())
     hi = max(0.0, x.max())
-    means = np.array([lo + (k + 1) * (hi - lo) / (K + 1) for k in range(K)])
-    var = np.full(K, ((hi - lo) / (6 * K)) ** 2 + REG)
-    w = np.full(K, 1.0 / K)
+    means = np.array([lo + (k + 1) * (hi - lo) / (k_count + 1) for k in range(k_count)])
+    var = np.full(k_count, ((hi - lo) / (6 * k_count)) ** 2 + REG)
+    w = np.full(k_count, 1.0 / k_count)
+    return w, means, var
+
+
+def densities(x, means, var):
+    """Component densities at the values x (rows) for every component (columns), floored."""
+    if (np.abs(var) <= 1e-6).any():
+        raise RuntimeError("singular covariance")  # never reached by the references' samples
+    d = x[:, None] - means[None, :]
+    p = np.exp(-(d * (1.0 / var)) * d / 2.0) / np.sqrt(np.abs(var) * 6.28318)
+    return np.where(p < FLOOR, FLOOR, p)
+
+
+def em(x, w, means, var):
+    """EM cycles from the given start until the mean log-likelihood settles (at most 200)."""
+    n = len(x)
     prev = -1e10
     cycle = 0
     while True:
         cycle += 1
         if cycle > 200:
             break
-        d = x[:, None] - means[None, :]
-        p = np.exp(-(d * (1.0 / var)) * d / 2.0) / np.sqrt(np.abs(var) * 6.28318)
-        p = np.where(p < FLOOR, FLOOR, p)
+        p = densities(x, means, var)
         s = (w[None, :] * p).sum(axis=1)
         ll = np.log(s).sum()
         r = w[None, :] * p / s[:, None]
@@ -40,6 +53,10 @@ def fit(x):
         d = x[:, None] - means[None, :]
         var = (r * d * d).sum(axis=0) / nk + REG
     return cycle, w, means, var
+
+
+def fit(x):
+    return em(x, *initial_mixture(x))
 
 
 def main():

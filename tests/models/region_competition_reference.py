@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 # Independent reference of the region competition on small phantoms: the common
-# intensity grid and histograms, the 3-component mixture per label (sampling, start and
-# EM), the Canny edge map of the scaled intensities, the gate of the mean-curvature term,
-# the candidate energies with their likelihoods, the size terms, the two sweeps per
-# iteration and the stop rule. Run it to regenerate data/region_competition_reference.txt.
+# intensity grid and histograms, the 3-component mixture per label (its sampling here,
+# its start and EM from gmm_reference.py beside this file), the Canny edge map of the
+# scaled intensities, the gate of the mean-curvature term, the candidate energies with
+# their likelihoods, the size terms, the two sweeps per iteration and the stop rule.
+# Run it to regenerate data/region_competition_reference.txt.
 #
 # Per phantom the file holds:
 #   phantom <name> <side> <labeller> <seed> <gap> <spread> <shift z> <shift y> <shift x>
@@ -21,13 +22,12 @@ import sys
 
 import numpy as np
 
+from gmm_reference import densities, em, initial_mixture
+
 DBL_MAX = sys.float_info.max
 DBL_MIN = sys.float_info.min
 F32 = np.float32
 SQRT_2PI = math.sqrt(2 * math.pi)
-DENSITY_FLOOR = float(F32(1e-10))
-COVARIANCE_EPS = float(F32(1e-5))
-EM_TOLERANCE = float(F32(1e-8))
 # Neighbour offsets (dx, dy, dz) in the order they are tried: the six faces.
 FACE_OFFSETS = [(1, 0, 0), (-1, 0, 0), (0, 1, 0), (0, -1, 0), (0, 0, 1), (0, 0, -1)]
 
@@ -114,51 +114,6 @@ def total(h):
 # ---------------------------------------------------------------- mixture
 
 
-def init_from_data(x, k_count=3):
-    lo, hi = 65535.0, 0.0
-    for v in x:
-        lo = min(lo, v)
-        hi = max(hi, v)
-    means = np.array([lo + (k + 1) * (hi - lo) / (k_count + 1) for k in range(k_count)])
-    var = np.full(k_count, ((hi - lo) / (6 * k_count)) ** 2 + COVARIANCE_EPS)
-    weights = np.full(k_count, 1.0 / k_count)
-    return weights, means, var
-
-
-def densities(x, means, var):
-    """Component densities at the values x (rows) for every component (columns)."""
-    d = x[:, None] - means[None, :]
-    inverse = 1.0 / var
-    p = np.exp(-(d * inverse * d) / 2.0) / np.sqrt(np.abs(var) * 6.28318)
-    bad = np.abs(var) <= 1e-6
-    if bad.any():
-        raise RuntimeError("singular covariance")  # never reached by the phantoms
-    return np.where(p < DENSITY_FLOOR, DENSITY_FLOOR, p)
-
-
-def fit_em(x, weights, means, var):
-    n = len(x)
-    prev = -1e10
-    cycle = 0
-    while True:
-        cycle += 1
-        if cycle > 200:
-            break
-        p = densities(x, means, var)
-        s = (weights[None, :] * p).sum(axis=1)
-        ll = np.log(s).sum()
-        r = weights[None, :] * p / s[:, None]
-        if abs((ll / n) / prev - 1.0) < EM_TOLERANCE:
-            break
-        prev = ll / n
-        nk = r.sum(axis=0)
-        weights = nk / n
-        means = (r * x[:, None]).sum(axis=0) / nk
-        d = x[:, None] - means[None, :]
-        var = (r * d * d).sum(axis=0) / nk + COVARIANCE_EPS
-    return weights, means, var
-
-
 class Mixture:
     def __init__(self, num_labels):
         # Label l's mixture before any fit: zero means, unit variances, equal weights.
@@ -181,7 +136,7 @@ class Mixture:
         for l in range(1, len(self.params)):
             if l in samples:
                 x = np.array(samples[l])
-                self.params[l] = fit_em(x, *init_from_data(x))
+                self.params[l] = em(x, *initial_mixture(x))[1:]
 
     def density(self, label, v):
         weights, means, var = self.params[label]
