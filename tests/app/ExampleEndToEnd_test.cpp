@@ -19,6 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Copies the example subjects 001 and 003 into `folder`; returns the example's folder.
+std::string CopyTwoExampleSubjects(const std::string& folder) {
+  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
+  fs::create_directories(folder);
+  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
+    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
+      fs::copy_file(example + "/train/" + subject + part, folder + "/" + subject + part);
+  return example;
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #else
@@ -30,11 +40,7 @@ TEST(ExampleEndToEnd, TrainOnTwoSubjectsThenSegmentATestSubject) {
   // runs the same road on small synthetic subjects (SegmentVolumes_test) instead.
   if (kSanitized) GTEST_SKIP() << "too slow under the sanitizers";
   TempFolder tmp;
-  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
-  fs::create_directories(tmp.path() + "/src");
-  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
-    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
-      fs::copy_file(example + "/train/" + subject + part, tmp.path() + "/src/" + subject + part);
+  const std::string example = CopyTwoExampleSubjects(tmp.path() + "/src");
 
   const ProcessResult train =
       RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "target"}, tmp.path());
@@ -75,11 +81,7 @@ TEST(ExampleEndToEnd, TheTemplateCaseKeepsItsIntensities) {
   // The template subject is mapped by its own histogram: on real T1 data no width-1 bin
   // holds 5 % of the mass, so its range must not be trimmed down to a few values.
   TempFolder tmp;
-  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
-  fs::create_directories(tmp.path() + "/src");
-  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
-    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
-      fs::copy_file(example + "/train/" + subject + part, tmp.path() + "/src/" + subject + part);
+  const std::string example = CopyTwoExampleSubjects(tmp.path() + "/src");
   fs::create_directories(tmp.path() + "/target");
   testing::internal::CaptureStdout();
   const bool prepared = PrepareTrainingData(tmp.path() + "/src", tmp.path() + "/target", 2);
