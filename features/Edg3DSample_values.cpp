@@ -194,9 +194,11 @@ float Edg3DSample::profileFeatureValue(const PbtFid& fid) {
     // further step adds the same difference: the tail is added as one product (with
     // the wrap-around of the step-by-step int sum), and a run length taken from a
     // file cannot make the loop long.
-    const int64_t saturated = axis == 0   ? ProfileSaturation(y, volume.dim1(), x, volume.dim2())
-                              : axis == 1 ? ProfileSaturation(z, volume.dim0(), y, volume.dim1())
-                                          : ProfileSaturation(z, volume.dim0(), x, volume.dim2());
+    // The extents of the data read (a worker copy holds no volume of its own).
+    const HeapMatrix3D<unsigned char>& V = data().volume;
+    const int64_t saturated = axis == 0   ? ProfileSaturation(y, V.dim1(), x, V.dim2())
+                              : axis == 1 ? ProfileSaturation(z, V.dim0(), y, V.dim1())
+                                          : ProfileSaturation(z, V.dim0(), x, V.dim2());
     const int steps = static_cast<int>(std::min<int64_t>(n, saturated));
     auto step = [&](int k) {
       if (axis == 0) return voxel(z, y + 1 + k, x + 1 + k) - voxel(z, y - k, x - k);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <memory>
 
 #include "FeatureTestSupport.h"
 #include "features/Edg3DSample.h"
@@ -44,11 +45,17 @@ TEST(ProfileRunBound, AnyRunLengthGivesTheStepByStepSumWithoutALongLoop) {
   sample.setVolume(volume);
   const int lengths[] = {0, 1, 3, 8, 9, 17, 40, 1000, INT_MAX};
   const int voxels[][3] = {{0, 0, 0}, {3, 4, 4}, {6, 7, 8}, {1, 6, 2}};
+  // A worker copy reads the sample's volume and must give the same values.
+  std::unique_ptr<Edg3DSample> copy(sample.workerCopy());
+  ASSERT_NE(copy, nullptr);
   const auto start = std::chrono::steady_clock::now();
   for (const auto& p : voxels) {
     const int z = p[0], y = p[1], x = p[2];
     sample.invalidateCase();
     sample.setPosition(Record(-1, z, y, x));
+    PbtSample::Place place;
+    ASSERT_TRUE(sample.getPlace(place));
+    copy->moveTo(place);
     for (int axis = 0; axis < 3; ++axis)
       for (int subtype : {2, 3})
         for (int n : lengths) {
@@ -67,6 +74,9 @@ TEST(ProfileRunBound, AnyRunLengthGivesTheStepByStepSumWithoutALongLoop) {
           }
           ASSERT_EQ(sample.computeFeature(f), static_cast<float>(expected))
               << "axis " << axis << " subtype " << subtype << " n " << n << " at " << z << " " << y << " " << x;
+          ASSERT_EQ(copy->computeFeature(f), static_cast<float>(expected))
+              << "worker copy: axis " << axis << " subtype " << subtype << " n " << n << " at " << z << " " << y
+              << " " << x;
         }
   }
   // A loop of 2^31 steps per value would take minutes here.
