@@ -18,7 +18,8 @@ if [ ! -f "$done_file" ]; then
   echo "the training in $target did not finish (no $done_file)" >&2
   exit 1
 fi
-iterations=$(sed -n 's/^Iterations: \([0-9][0-9]*\)$/\1/p' "$done_file" | head -n 1)
+# At most two digits, so that the range test below never meets a number the shell cannot hold.
+iterations=$(sed -n 's/^Iterations: \([1-9][0-9]\{0,1\}\)$/\1/p' "$done_file" | head -n 1)
 if [ -z "$iterations" ] || [ "$iterations" -lt 1 ] || [ "$iterations" -gt 20 ]; then
   echo "unreadable iteration count in $done_file" >&2
   exit 1

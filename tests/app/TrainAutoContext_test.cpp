@@ -195,4 +195,13 @@ TEST(TrainAutoContextTest, OnlyAFinishedTrainingMakesAModelFolder) {
   EXPECT_EQ(unmarked.err, "the training in target did not finish (no target/training_done.txt)\n");
   EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model2"));
   EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model3"));
+
+  // A count the shell cannot hold, or outside 1 to 20, is no count.
+  for (const char* count : {"99999999999999999999", "0", "21", "02"}) {
+    WriteFileText(target + "/training_done.txt", std::string("Iterations: ") + count + "\n");
+    const ProcessResult odd = makeModel("model4");
+    EXPECT_EQ(odd.status, 1) << count;
+    EXPECT_EQ(odd.err, "unreadable iteration count in target/training_done.txt\n") << count;
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model4")) << count;
+  }
 }
