@@ -143,12 +143,8 @@ bool SegmentOne(const Kro_BrainSetting& setting, const std::string& path, const 
 
   // Owned for this volume only.
   auto evolution = std::make_unique<Kro_BoundaryEvolution>();
-  if (!evolution->LoadAppearanceModels(appearanceFolder.c_str(), nullptr)) {
-    // The loader has named the file at fault in one line.
-    if (!evolution->appearance.LoadFailed())
-      Say("Cannot load the appearance models of %s\n", appearanceFolder.c_str());
-    return false;
-  }
+  // The loader names the file at fault in one line.
+  if (!evolution->LoadAppearanceModels(appearanceFolder.c_str(), nullptr)) return false;
   Say("appearance models ok.\n");
   Kro_AppearanceAll& appearance = evolution->appearance;
   SubVolume box;
