@@ -483,20 +483,31 @@ TEST(PbtMClassTreeTrainTest, NodeStatisticsCompareClassAndBranchEntropy) {
   }
 }
 
+namespace {
+
+// Trains `tree` into `folder` on `set` (depth 4) with sample-set parameters, so that
+// every node redraws its samples.
+void TrainOnRedrawingSet(PbtMClassTree& tree, RedrawingSet& set, PbtSampleSetParams& sampleParams,
+                         const std::string& folder) {
+  VectorSampleSet twoClass;
+  TrainSetup setup(folder, 4);
+  setup.tree.sampleSetParams = &sampleParams;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(tree.trainTree(&set, &twoClass, &setup.tree), 0.0f);
+  testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
 TEST(PbtMClassTreeTrainTest, NodesRedrawTheirSamplesAlongTheirPath) {
   ScopedMinClassSamples minimum(10);
   TempFolder tmp;
   const std::string folder = tmp.file("out");
   const MVectorSampleSet::Rows pool = Blobs(5, 60);
   RedrawingSet set(pool);
-  VectorSampleSet twoClass;
-  TrainSetup setup(folder, 4);
   PbtSampleSetParams sampleParams;
-  setup.tree.sampleSetParams = &sampleParams;
   PbtMClassTree tree;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(tree.trainTree(&set, &twoClass, &setup.tree), 0.0f);
-  testing::internal::GetCapturedStdout();
+  TrainOnRedrawingSet(tree, set, sampleParams, folder);
 
   // The first draw is the root's, before the tree exists; later draws consult it.
   ASSERT_GE(set.record->inits.size(), 2u);
@@ -709,14 +720,9 @@ TEST(PbtMClassTreeTrainTest, ATreeIsSavedUnderItsNameOnlyWhenComplete) {
   const std::string folder = tmp.file("out");
   RedrawingSet set(Blobs(5, 60));
   set.record->treeFolder = folder;
-  VectorSampleSet twoClass;
-  TrainSetup setup(folder, 4);
   PbtSampleSetParams sampleParams;
-  setup.tree.sampleSetParams = &sampleParams;
   PbtMClassTree tree;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(tree.trainTree(&set, &twoClass, &setup.tree), 0.0f);
-  testing::internal::GetCapturedStdout();
+  TrainOnRedrawingSet(tree, set, sampleParams, folder);
   ASSERT_GE(set.record->treeFiles.size(), 3u);
   for (size_t k = 1; k < set.record->treeFiles.size(); ++k) {
     EXPECT_FALSE(set.record->treeFiles[k].first) << k;
