@@ -29,9 +29,14 @@ std::string CaseFile(const std::string& folder, int caseNumber, const char* tail
   return folder + "/" + number + tail;
 }
 
+std::atomic<uint64_t> gNextDataStamp{1};
+
 }  // namespace
 
-Edg3DSample::Edg3DSample() { gradient.SetVolume(volume); }
+Edg3DSample::Edg3DSample() {
+  gradient.SetVolume(volume);
+  touchData();  // a stamp of its own: no copy of another sample matches it
+}
 
 Edg3DSample::~Edg3DSample() { deleteFilters(haarFilters); }
 
@@ -42,10 +47,6 @@ Edg3DSample* Edg3DSample::workerCopy() const {
   copy->copyStateFrom(*this);
   return copy;
 }
-
-namespace {
-std::atomic<uint64_t> gNextDataStamp{1};
-}  // namespace
 
 void Edg3DSample::touchData() { dataStamp_ = gNextDataStamp.fetch_add(1); }
 
@@ -292,12 +293,13 @@ void Edg3DSample::estimateIntensityRange(bool remember) {
       kept -= gRemembered.front().volume.NumElements();
       gRemembered.pop_front();
     }
-    RememberedIntensity r;
+    // Filled in place: a volume is copied, never moved, so a temporary would copy it twice.
+    RememberedIntensity& r = gRemembered.emplace_back();
     r.volume = volume;
     r.mean = intensityMean;
     r.scale = intensityScale;
     r.peak = peakScale;
-    if (r.volume.NumElements() == n) gRemembered.push_back(std::move(r));
+    if (r.volume.NumElements() != n) gRemembered.pop_back();
   }
 }
 

@@ -52,9 +52,10 @@ class Edg3DSample : public PbtSample {
   bool getPlace(Place& place) const override;
   void moveTo(const Place& place) override;
   uint64_t dataStamp() const override { return dataStamp_; }
-  // A new data stamp. Called by every member that changes the volumes or maps; code
-  // that writes the public volumes directly calls it too, so that worker copies
-  // taken earlier are not used with stale data.
+  // A new data stamp. Every sample starts with a stamp of its own, and every member
+  // that changes the volumes or maps (the write accessors included) takes a new one,
+  // so that worker copies taken earlier are never used with other data. Code that
+  // writes the public volumes directly calls it too.
   void touchData();
 
   // The value of `fid` at the current voxel (see Edg3DSample_values.cpp).
@@ -80,9 +81,10 @@ class Edg3DSample : public PbtSample {
     contextVolumes.clear();
     touchData();
   }
-  // For writing the curvature volume: the data counts as changed.
+  // For writing the curvature volume: the data counts as changed (a new data stamp).
   virtual Curvature3D<unsigned char>& getDerivedVolumes() {
     prepareDataChange();
+    touchData();
     return curvature;
   }
   virtual void setScale(float s) { intensityScale = s; }

@@ -21,9 +21,10 @@ class Object3DSample : public Edg3DSample {
   virtual void addAtlasFeatures();
   virtual void addHaarFeaturesVersion0(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
   virtual void addHaarFeaturesVersion1(std::vector<HaarFilter3D*>& filters, int depth, int height, int width);
-  // For writing the atlas volume: the data counts as changed.
+  // For writing the atlas volume: the data counts as changed (a new data stamp).
   virtual HeapMatrix3D<unsigned char>& getAtlasVolume() {
     prepareDataChange();
+    touchData();
     return atlas;
   }
 
