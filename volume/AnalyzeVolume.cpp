@@ -83,11 +83,14 @@ int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, c
   std::fclose(f);
 
   if (volume.SetSize(Z, Y, X) < 1 && n > 0) return kAnalyzeDataReadError;  // allocation refused
-  // The elements lie in one block, slice after slice and row after row.
-  if (n > 0) {
-    short* out = &volume(0, 0, 0);
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<short>(values[i]);
-  }
+  // Row by row: a view of another volume (AttachBox) keeps its extents through
+  // SetSize, and its rows do not lie in one block.
+  size_t i = 0;
+  for (int z = 0; z < Z; ++z)
+    for (int y = 0; y < Y; ++y) {
+      short* row = volume[z][y];
+      for (int x = 0; x < X; ++x) row[x] = static_cast<short>(values[i++]);
+    }
   return 1;
 }
 
