@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "numerics/UniformRandom.h"
@@ -139,25 +138,18 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
 
   // One candidate stump per feature, each built, trained and destroyed by the worker
   // that trains it, without its two draws (PbtAdaWeak(WithoutDraw)): their values were
-  // never used, only their number. The calling thread takes the 2 n draws in their
-  // place, at the start of its share of the loop (or after it, when the others took
-  // every feature first), so the generator is where n drawing constructions in feature
-  // order left it before the kept stump's construction below; training draws nothing.
-  // The best is picked as a scan in feature order picks it: the lowest error below
-  // 1.0, the first feature among equal ones.
+  // never used, only their number. The 2 n draws are taken here in their place, so the
+  // generator is where n drawing constructions in feature order left it before the
+  // kept stump's construction below; training draws nothing. The best is picked as a
+  // scan in feature order picks it: the lowest error below 1.0, the first feature
+  // among equal ones.
+  for (long long k = 0; k < 2LL * n; ++k) UniformRandom(&gUniformRandomSeed);  // deliberate: two per candidate
   const int workers = std::max(1, WorkerCount());
   std::vector<BestStump> bests(static_cast<size_t>(workers));
-  const std::thread::id caller = std::this_thread::get_id();
-  bool candidateDrawsTaken = false;  // read and written by the calling thread only
-  const auto takeCandidateDraws = [&candidateDrawsTaken, n] {
-    for (long long k = 0; k < 2LL * n; ++k) UniformRandom(&gUniformRandomSeed);  // deliberate: two per candidate
-    candidateDrawsTaken = true;
-  };
   {
     // One parameter record per worker, set for each feature it trains.
     std::vector<PbtAdaWeakParams> own(static_cast<size_t>(workers), stumpParams);
     ParallelFor(0, n, [&](int i, int worker) {
-      if (std::this_thread::get_id() == caller && !candidateDrawsTaken) takeCandidateDraws();
       PbtAdaWeakParams& mine = own[static_cast<size_t>(worker)];
       mine.fid = static_cast<size_t>(i) < pool.size() ? pool[static_cast<size_t>(i)] : stumpParams.fid;
       mine.featureIndex = i;
@@ -172,7 +164,6 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
       }
     });
   }
-  if (!candidateDrawsTaken) takeCandidateDraws();
   BestStump best;
   for (const BestStump& b : bests) {
     if (b.index >= 0 && best.takes(b.error, b.index)) best = b;
@@ -180,7 +171,7 @@ float PbtTreeWeak::train(PbtSampleSet* set, PbtClassifierParams* params) {
   // No stump below an error of 1.0: the node stays without one.
   if (best.index < 0) return 1.0f;
   const float err = best.error;
-  // Deliberate: once, after the search and the candidates' draws, as a clone of the
+  // Deliberate: once, after the candidates' draws and the search, as a clone of the
   // best stump (two draws).
   root = new PbtAdaWeak();
   root->assign(best.settings);

@@ -10,10 +10,7 @@
 // Contract for results equal to one thread's, byte for byte:
 //   - the body writes only to outputs owned by its item (or its worker's scratch);
 //   - sums that decide results are reduced afterwards in item order by the caller;
-//   - the body constructs no distribution that draws, and opens no file; it draws
-//     nothing, except that the calling thread may take, inside its own share of a loop,
-//     draws that no other thread reads or needs (the generator is unguarded, so no
-//     other thread may draw at the same time).
+//   - the body constructs no random-distribution object, draws nothing and opens no file.
 // With one worker the body runs on the calling thread in item order.
 // The first exception a body throws is rethrown on the calling thread after all
 // workers have stopped.
