@@ -36,19 +36,6 @@ PbtSample::Place PlaceOf(const VoxelSampleRecord& rec, PbtSample::Place place) {
   return place;
 }
 
-// Brings one worker copy per worker to the data `shared` holds; false when the sample
-// cannot be copied. Copying draws nothing and opens no file.
-bool RefreshCopies(std::vector<std::unique_ptr<PbtSample>>& copies, const PbtSample& shared, int workers) {
-  copies.resize(static_cast<size_t>(workers));
-  ParallelFor(0, workers, [&](int w, int) {
-    std::unique_ptr<PbtSample>& copy = copies[static_cast<size_t>(w)];
-    if (!copy || copy->dataStamp() != shared.dataStamp()) copy.reset(shared.workerCopy());
-  });
-  for (const std::unique_ptr<PbtSample>& copy : copies)
-    if (!copy) return false;
-  return true;
-}
-
 }  // namespace
 
 void Brain3DSampleSet::applyClassifier(EdgSampleSetParams& p, const char* suffix) {
@@ -175,7 +162,7 @@ void Brain3DSampleSet::applyClassifier(EdgSampleSetParams& p, const char* suffix
       const VoxelSampleRecord rec = RecordOf(i, z, y, x);
       PbtSample* s = setSamplePosition(rec.firstWord(), rec.secondWord());
       writeVoxel(s, posterior, z, y, x);
-      parallel = workers > 1 && !s->isCached() && s->getPlace(place) && RefreshCopies(copies, *s, workers);
+      parallel = workers > 1 && !s->isCached() && s->getPlace(place) && RefreshWorkerCopies(copies, *s, workers);
     }
     if (first >= 0 && parallel) {
       // The remaining rows on the workers, each with its own copy of the loaded case.

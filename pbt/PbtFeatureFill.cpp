@@ -19,14 +19,12 @@ PbtFeatureFill::PbtFeatureFill(int numFeatures, Sink sink)
       batch_(
           kBatchEntries, [this](PbtSample& sample, int slot, int, int worker) { compute(sample, slot, worker); },
           [this](int count, const int* tags) { deliver(count, tags); }) {
-  outs_.resize(static_cast<size_t>(std::max(1, WorkerCount())));
+  // The batch never hands out a worker index of its count or above.
+  outs_.resize(static_cast<size_t>(batch_.workers()));
 }
 
 void PbtFeatureFill::compute(PbtSample& sample, int slot, int worker) {
-  // A worker index beyond the scratch (the worker count grew since) uses a vector of
-  // its own rather than share another worker's.
-  VectorQo<float> spare;
-  VectorQo<float>& out = static_cast<size_t>(worker) < outs_.size() ? outs_[static_cast<size_t>(worker)] : spare;
+  VectorQo<float>& out = outs_[static_cast<size_t>(worker)];
   const int n = std::min(sample.computeAllFeatures(out), numFeatures_);
   counts_[static_cast<size_t>(slot)] = std::max(n, 0);
   if (n > 0) std::copy(&out[0], &out[0] + n, values_.get() + static_cast<size_t>(slot) * numFeatures_);
@@ -42,7 +40,7 @@ void PbtFeatureFill::deliver(int count, const int* tags) {
     }
   };
   const int blocks = (numFeatures_ + kBlockFeatures - 1) / kBlockFeatures;
-  // One entry alone (computed with the shared sample) is not worth waking the workers.
+  // One entry alone is not worth waking the workers.
   if (count == 1) {
     for (int b = 0; b < blocks; ++b) block(b, 0);
   } else {

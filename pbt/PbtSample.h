@@ -9,6 +9,7 @@
 // computeFeature is not called. The table is owned by the sample set; the set
 // switches the sample back to compute mode when it frees the cache.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "numerics/VectorQo.h"
@@ -108,3 +109,8 @@ class PbtSample {
   float** cacheTable = nullptr;
   int cacheColumn = 0;
 };
+
+// Brings one worker copy per worker to the data `shared` holds: a missing copy, or one
+// of another data stamp, is taken again (on the workers). False when the sample cannot
+// be copied. Copying draws nothing and opens no file.
+bool RefreshWorkerCopies(std::vector<std::unique_ptr<PbtSample>>& copies, const PbtSample& shared, int workers);

@@ -38,14 +38,7 @@ void PbtSampleBatch::add(PbtSample* sample, int tag) {
     // A batch starts while the shared sample holds its data: bring the copies to it.
     shared_ = sample;
     batchStamp_ = place.dataStamp;
-    copies_.resize(static_cast<size_t>(workers_));
-    ParallelFor(0, workers_, [&](int w, int) {
-      std::unique_ptr<PbtSample>& copy = copies_[static_cast<size_t>(w)];
-      if (!copy || copy->dataStamp() != batchStamp_) copy.reset(sample->workerCopy());
-    });
-    bool usable = true;
-    for (const std::unique_ptr<PbtSample>& copy : copies_) usable = usable && copy != nullptr;
-    if (!usable) {
+    if (!RefreshWorkerCopies(copies_, *sample, workers_)) {
       runNow(sample, tag);
       return;
     }
