@@ -49,7 +49,8 @@ bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
   // The folders that do not exist yet, outermost first.
   std::vector<fs::path> missing;
   for (fs::path p = native; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
-    missing.insert(missing.begin(), p);
+    // "a/b/" names the folder "a/b", which comes next: each folder is listed once.
+    if (p.has_filename()) missing.insert(missing.begin(), p);
     if (p == p.parent_path()) break;
   }
   fs::create_directories(native, ec);

@@ -51,6 +51,15 @@ TEST(FolderCommandsTest, CreatedFoldersAreRemovedOnlyWhileEmpty) {
   EXPECT_TRUE(fs::exists(tmp.path() + "/kept/a/b/f.txt"));
   EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/nothing"));
   EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/kept/a/b") == false);
+
+  // A trailing separator names the same folders, each once, and all of them go.
+  for (const char* end : {"/", "\\"}) {
+    created.clear();
+    ASSERT_TRUE(MakeFolder(tmp.path() + "/kept/c/d" + end, &created)) << end;
+    EXPECT_EQ(created.size(), 2u) << end;
+    RemoveEmptyFolders(created);
+    EXPECT_FALSE(fs::exists(tmp.path() + "/kept/c")) << end;
+  }
 }
 
 TEST(FolderCommandsTest, RmdirRemovesATreeAndDelRemovesAFile) {
