@@ -310,3 +310,26 @@ TEST(Edg3DSample, CaseLoadedAgainKeepsItsIntensityFiguresAndItsDraw) {
         << k;
   }
 }
+
+// Worker copies are kept while their stamp matches the shared sample's: two samples
+// never share a stamp, even before any data is set, and writing through an accessor
+// takes a new one, so a copy never reads another (possibly destroyed) sample's data.
+TEST(Edg3DSample, EverySampleAndEveryWriteHasAStampOfItsOwn) {
+  ScopedFeatureFlags flags(1, 1);
+  auto first = std::make_unique<Object3DSample>(4, 2);
+  std::vector<std::unique_ptr<PbtSample>> copies;
+  ASSERT_TRUE(RefreshWorkerCopies(copies, *first, 3));
+  for (const auto& c : copies) EXPECT_EQ(c->dataStamp(), first->dataStamp());
+  Object3DSample second(4, 2);
+  EXPECT_NE(second.dataStamp(), first->dataStamp());
+  first.reset();
+  ASSERT_TRUE(RefreshWorkerCopies(copies, second, 3));
+  for (const auto& c : copies) EXPECT_EQ(c->dataStamp(), second.dataStamp());
+
+  for (int accessor = 0; accessor < 2; ++accessor) {
+    const uint64_t before = second.dataStamp();
+    if (accessor == 0) second.getAtlasVolume() = PatternVolume(3, 3, 3);
+    if (accessor == 1) second.getDerivedVolumes().Volume() = PatternVolume(3, 3, 3);
+    EXPECT_NE(second.dataStamp(), before) << accessor;
+  }
+}
