@@ -1,5 +1,6 @@
 #include "app/Kro_BrainSetting.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
@@ -12,18 +13,9 @@
 #include "platform/Conversions.h"
 
 int32_t ParseWholeNumber(const char* text) {
-  const char* p = text;
-  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
   int64_t value = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-    if (value <= INT64_C(2147483648)) value = value * 10 + (*p - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
+  if (!ScanWholeNumber(text, value)) return 0;
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 namespace {

@@ -217,10 +217,9 @@ bool SegmentOne(const Kro_BrainSetting& setting, const std::string& path, const 
 // there is none or it does not fit 32 bits.
 bool NextWholeNumber(const std::string& text, size_t& pos, int& value) {
   const char* start = text.c_str() + pos;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(start, &end, 10);
-  if (end == start || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
+  const char* end = start;
+  int64_t v = 0;
+  if (!ScanWholeNumber(end, v) || !FitsInt32(v)) return false;
   pos += static_cast<size_t>(end - start);
   value = static_cast<int>(v);
   return true;

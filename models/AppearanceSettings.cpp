@@ -14,19 +14,9 @@ namespace {
 // the first other character. A number that does not fit 32 bits ends the scan.
 // Returns how many were scanned.
 int ScanWholeNumbers(const char* text, int* out, int count) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   for (int n = 0; n < count; ++n) {
-    while (std::isspace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (!std::isdigit(*p)) return n;
     int64_t value = 0;
-    for (; std::isdigit(*p); ++p) {
-      value = value * 10 + (*p - '0');
-      if (value > int64_t{INT32_MAX} + 1) return n;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return n;
+    if (!ScanWholeNumber(text, value) || !FitsInt32(value)) return n;
     out[n] = static_cast<int>(value);
   }
   return count;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numerics/TextFunctions.h"
 #include "platform/NativePath.h"
 
 namespace {
@@ -37,19 +38,11 @@ bool ParseLiftFactors(const std::string& text, int numClasses, const std::string
     if (p >= end) break;  // fewer pairs than classes: the others keep 1.0
     // The class, as "%d" reads it.
     const char* start = p;
-    const char* q = p;
-    if (*q == '+' || *q == '-') ++q;
-    if (!std::isdigit(static_cast<unsigned char>(*q)))
-      return fail("Cannot read a class and a lift factor at \"" + Shown(start, end) + "\" in " + path);
     int64_t index = 0;
-    bool fits = true;
-    for (; std::isdigit(static_cast<unsigned char>(*q)); ++q) {
-      if (index <= INT32_MAX) index = index * 10 + (*q - '0');
-      if (index > int64_t{INT32_MAX} + 1) fits = false;
-    }
-    if (*start == '-') index = -index;
-    if (index > INT32_MAX || index < INT32_MIN) fits = false;
-    p = q;
+    if (!ScanWholeNumber(p, index))
+      return fail("Cannot read a class and a lift factor at \"" + Shown(start, end) + "\" in " + path);
+    const char* q = p;
+    const bool fits = FitsInt32(index);
     // The factor, as "%f" reads it after the blank of the pattern.
     while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
     char* after = nullptr;

@@ -1,5 +1,7 @@
 #include "numerics/TextFunctions.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/NativePath.h"
@@ -75,4 +77,18 @@ void LogToFile(const std::string& text) {
   if (f == nullptr) return;
   std::fprintf(f, "%s", text.c_str());
   std::fclose(f);
+}
+
+bool ScanWholeNumber(const char*& p, int64_t& value) {
+  const char* q = p;
+  while (std::isspace(static_cast<unsigned char>(*q))) ++q;
+  bool negative = false;
+  if (*q == '+' || *q == '-') negative = *q++ == '-';
+  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
+  constexpr int64_t kHeld = int64_t{1} << 32;
+  int64_t v = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*q)); ++q) v = std::min(kHeld, v * 10 + (*q - '0'));
+  value = negative ? -v : v;
+  p = q;
+  return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Trimming, splitting and path-name functions. Only the space character counts
 // as blank; tabs and line ends are kept.
+#include <cstdint>
 #include <string>
 
 // Copies without leading / trailing / both leading and trailing spaces.
@@ -30,6 +31,14 @@ std::string& ToBackslashes(std::string& path);
 
 // Removes one trailing '/' or '\' in place.
 void StripTrailingSlash(std::string& path);
+
+// Reads a whole number at `p` as "%d" does: white space skipped, an optional sign,
+// then at least one decimal digit; `p` moves past the last digit. False, `p` unchanged,
+// when no digit follows. `value` is the number, held at 2^32 in magnitude when it is
+// larger, so that a number outside the 32-bit range stays outside it.
+bool ScanWholeNumber(const char*& p, int64_t& value);
+// True when `value` fits a 32-bit signed integer.
+inline bool FitsInt32(int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 // Appends the text to "printf.txt" in the working folder; nothing when it does not open.
 void LogToFile(const std::string& text);

@@ -62,6 +62,40 @@ TEST(TextFunctionsTest, PathNames) {
   }
 }
 
+TEST(TextFunctionsTest, WholeNumbersReadAsPercentDReadsThem) {
+  struct Case {
+    const char* text;
+    bool read;
+    int64_t value;
+    int used;  // characters consumed
+    bool fits;
+  };
+  const Case cases[] = {
+      {"42", true, 42, 2, true},
+      {" \t\n-17x", true, -17, 6, true},
+      {"+5 6", true, 5, 2, true},
+      {"2147483647", true, 2147483647, 10, true},
+      {"-2147483648", true, -2147483648LL, 11, true},
+      {"2147483648", true, 2147483648LL, 10, false},
+      {"-2147483649", true, -2147483649LL, 11, false},
+      {"99999999999999999999999", true, int64_t{1} << 32, 23, false},
+      {"-99999999999999999999999", true, -(int64_t{1} << 32), 24, false},
+      {"", false, 0, 0, false},
+      {"-", false, 0, 0, false},
+      {"  x1", false, 0, 0, false},
+      {"+-1", false, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    const char* p = c.text;
+    int64_t value = 0;
+    EXPECT_EQ(ScanWholeNumber(p, value), c.read) << c.text;
+    EXPECT_EQ(p - c.text, c.used) << c.text;
+    if (!c.read) continue;
+    EXPECT_EQ(value, c.value) << c.text;
+    EXPECT_EQ(FitsInt32(value), c.fits) << c.text;
+  }
+}
+
 TEST(TextFunctionsTest, LogToFileAppends) {
   TempFolder tmp;
   std::filesystem::path before = std::filesystem::current_path();
