@@ -53,7 +53,13 @@ class PbtSampleBatch : private PbtSample::DataListener {
  private:
   void flush();
   void runNow(PbtSample* sample, int tag);
-  void beforeDataChange() override { flush(); }
+  // Runs the pending batch, then passes the news on to the listener this batch
+  // stood in for.
+  void beforeDataChange() override {
+    DataListener* next = previous_;
+    flush();
+    if (next != nullptr) next->beforeDataChange();
+  }
   void stopListening();
 
   int maxEntries_ = 1;
