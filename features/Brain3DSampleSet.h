@@ -127,6 +127,11 @@ class Brain3DSampleSet : public PbtMSampleSet {
   RF_uniform positionDraw;  // construction takes one draw
 
  private:
+  // The two modes of applyClassifier over cases 0 .. count - 1, each case's voxels
+  // visited in steps of `step` (Brain3DSampleSet_masks.cpp, Brain3DSampleSet_maps.cpp).
+  void writeBootstrapMasks(EdgSampleSetParams& params, const char* suffix, int count, int step);
+  void writeProbabilityMaps(EdgSampleSetParams& params, int count, int step);
+
   // The set's sample, created (with K context maps and the radius) and owned on
   // first use; its folder := params.dataFolder.
   Object3DSample* ensureSample(EdgSampleSetParams& params);
