@@ -180,6 +180,197 @@ bool GatherLabelMeans(const HeapMatrix3D<short>& templ, const HeapMatrix3D<short
   return true;
 }
 
+// Lowest and highest non-negative voxel over the box (32767 and -32767 when none).
+void NonNegativeRange(const HeapMatrix3D<short>& v, const SubVolume& box, int& lo, int& hi) {
+  lo = 32767;
+  hi = -32767;
+  for (int z = box.z0; z <= box.z1; ++z)
+    for (int y = box.y0; y <= box.y1; ++y)
+      for (int x = box.x0; x <= box.x1; ++x) {
+        const int s = v(z, y, x);
+        if (s < 0) continue;
+        if (s < lo) lo = s;
+        if (s > hi) hi = s;
+      }
+}
+
+// Stored values above 32767 read as negative: when any voxel is negative, every voxel
+// is read unsigned and halved.
+void HalveUnsignedValues(HeapMatrix3D<short>& volume) {
+  bool negative = false;
+  for (int z = 0; z < volume.dim0() && !negative; ++z)
+    for (int y = 0; y < volume.dim1() && !negative; ++y)
+      for (int x = 0; x < volume.dim2(); ++x)
+        if (volume(z, y, x) < 0) {
+          negative = true;
+          break;
+        }
+  if (!negative) return;
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x)
+        volume(z, y, x) = static_cast<short>(static_cast<uint16_t>(volume(z, y, x)) / 2);
+}
+
+// Per-label statistics of one side of NormalizeIntensity (the template under its label
+// volume, or the volume under its own), indexed by label value.
+struct LabelSide {
+  explicit LabelSide(size_t size) : count(size, 0.0), sum(size, 0.0), mean(size, 0.0), dev(size, 0.0) {}
+  std::vector<double> count, sum, mean;
+  std::vector<double> dev;  // mean squared distance from the side's overall mean
+};
+
+// Counts and sums of the template's voxels under labels8 (placed at the box's lower
+// corner); false after reporting a label above `top`.
+bool SumTemplateSide(const HeapMatrix3D<short>& templ, const SubVolume& box, const HeapMatrix3D<unsigned char>& labels8,
+                     int top, LabelSide& t) {
+  for (int z = 0; z < labels8.dim0(); ++z)
+    for (int y = 0; y < labels8.dim1(); ++y)
+      for (int x = 0; x < labels8.dim2(); ++x) {
+        const int l = labels8(z, y, x);
+        if (l > top) {
+          std::printf("Invalid label found! Please check the label image.\n");
+          return false;
+        }
+        t.count[l] += 1.0;
+        t.sum[l] += templ(box.z0 + z, box.y0 + y, box.x0 + x);
+      }
+  return true;
+}
+
+// Counts and sums of the volume's voxels under labels16 (placed at the box's lower
+// corner); negative labels are skipped.
+void SumVolumeSide(const HeapMatrix3D<short>& volume, const SubVolume& box, const HeapMatrix3D<short>& labels16,
+                   LabelSide& v) {
+  for (int z = 0; z < labels16.dim0(); ++z)
+    for (int y = 0; y < labels16.dim1(); ++y)
+      for (int x = 0; x < labels16.dim2(); ++x) {
+        const int l = labels16(z, y, x);
+        if (l < 0) continue;
+        v.count[l] += 1.0;
+        v.sum[l] += volume(box.z0 + z, box.y0 + y, box.x0 + x);
+      }
+}
+
+// The labels present on the volume's side, in increasing order, with their means on
+// both sides; one absent from the template's side is reported and left out rather
+// than dividing by zero. *templateMean := the template's mean over the voxels of the
+// used labels (0 when none is used).
+std::vector<int> UsableLabels(LabelSide& t, LabelSide& v, double* templateMean) {
+  std::vector<int> used;
+  double sumUsed = 0.0, countUsed = 0.0;
+  for (size_t l = 0; l < v.count.size(); ++l) {
+    if (!(v.count[l] > 0.0)) continue;
+    if (!(t.count[l] > 0.0)) {
+      std::printf("Label %d has no voxel in the template's label volume; left out of the fit\n", static_cast<int>(l));
+      continue;
+    }
+    used.push_back(static_cast<int>(l));
+    t.mean[l] = t.sum[l] / t.count[l];
+    v.mean[l] = v.sum[l] / v.count[l];
+    sumUsed += t.sum[l];
+    countUsed += t.count[l];
+  }
+  *templateMean = used.empty() ? 0.0 : sumUsed / countUsed;
+  return used;
+}
+
+// side.dev := per label, the mean squared distance of the voxels of v under `labels`
+// (placed at the box's lower corner; negative labels skipped) from `mean`.
+template <class L>
+void LabelSpread(const HeapMatrix3D<short>& v, const SubVolume& box, const HeapMatrix3D<L>& labels, double mean,
+                 LabelSide& side) {
+  for (int z = 0; z < labels.dim0(); ++z)
+    for (int y = 0; y < labels.dim1(); ++y)
+      for (int x = 0; x < labels.dim2(); ++x) {
+        const int l = labels(z, y, x);
+        if (l < 0) continue;
+        const double d = v(box.z0 + z, box.y0 + y, box.x0 + x) - mean;
+        side.dev[l] += d * d;
+      }
+  for (size_t l = 0; l < side.dev.size(); ++l)
+    if (side.count[l] > 0.0) side.dev[l] /= side.count[l];
+}
+
+// The scale a of the fit without intercept of the template's label means on the
+// volume's, weighted by the volume's label counts.
+double FitMeanScale(const std::vector<int>& used, const LabelSide& t, const LabelSide& v) {
+  std::vector<double> xs, ys, ws;
+  for (int l : used) {
+    xs.push_back(v.mean[l]);
+    ys.push_back(t.mean[l]);
+    ws.push_back(v.count[l] / 100);
+  }
+  return WeightedFit(xs, ys, ws, 1)[0];
+}
+
+// The scale b of the fit without intercept of the template's label spreads on the
+// volume's, weighted by the template's label counts.
+double FitSpreadScale(const std::vector<int>& used, const LabelSide& t, const LabelSide& v) {
+  std::vector<double> xs, ys, ws;
+  for (int l : used) {
+    xs.push_back(std::sqrt(v.dev[l]));
+    ys.push_back(std::sqrt(t.dev[l]));
+    ws.push_back(t.count[l] / 100);
+  }
+  return WeightedFit(xs, ys, ws, 1)[0];
+}
+
+// Scales the volume's label means by a; returns its mean over the voxels of the used
+// labels after scaling.
+double ScaleLabelMeans(const std::vector<int>& used, double a, LabelSide& v) {
+  double weighted = 0.0, countUsed = 0.0;
+  for (int l : used) {
+    v.mean[l] *= a;
+    weighted += v.mean[l] * v.count[l];
+    countUsed += v.count[l];
+  }
+  return weighted / countUsed;
+}
+
+void ScalePositiveVoxels(HeapMatrix3D<short>& volume, double a) {
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const short v = volume(z, y, x);
+        if (v > 0) volume(z, y, x) = ToVoxel(v * a, -32768.0, 32767.0);
+      }
+}
+
+// With `spread`, maps every non-negative voxel by the spread scale b (about the mean
+// when b <= 1), printing "less" for each negative one; without it, undoes the scale a
+// on the positive voxels.
+void MapSpread(HeapMatrix3D<short>& volume, int spread, double a, double b, double mean) {
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const short v = volume(z, y, x);
+        if (spread) {
+          if (v < 0) {
+            std::printf("less\n");
+            continue;
+          }
+          const double mapped = b <= 1 ? (v - mean) * b + mean : v * b;
+          volume(z, y, x) = ToVoxel(mapped + 0.5, -32768.0, 32767.0);
+        } else if (a > 0 && v > 0) {
+          volume(z, y, x) = ToVoxel(v / a, -32768.0, 32767.0);
+        }
+      }
+}
+
+// Maps the volume onto 0 .. 255 with the template's range: (v - min) * 255 / (maxT -
+// minT), clamped. minS and maxS receive the volume's range before the mapping.
+void MapOntoTemplateRange(HeapMatrix3D<short>& volume, int minT, int maxT, short& minS, short& maxS) {
+  volume.MinMax(minS, maxS);
+  std::printf("min_source = %d\n", minS);
+  for (int z = 0; z < volume.dim0(); ++z)
+    for (int y = 0; y < volume.dim1(); ++y)
+      for (int x = 0; x < volume.dim2(); ++x) {
+        const int64_t q = static_cast<int64_t>(volume(z, y, x) - minS) * 255 / (maxT - minT);
+        volume(z, y, x) = static_cast<short>(q < 0 ? 0 : q > 255 ? 255 : q);
+      }
+}
+
 }  // namespace
 
 bool EstimateIntensityRange(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& volume, const SubVolume& box,
@@ -235,170 +426,44 @@ bool NormalizeIntensity(const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& v
     ReportUnchanged("Label volumes do not fit inside the volumes at the box");
     return false;
   }
-  // 1. Template range over the box, non-negative voxels only.
-  int minT = 32767, maxT = -32767;
-  for (int z = box.z0; z <= box.z1; ++z)
-    for (int y = box.y0; y <= box.y1; ++y)
-      for (int x = box.x0; x <= box.x1; ++x) {
-        const int t = templ(z, y, x);
-        if (t < 0) continue;
-        if (t < minT) minT = t;
-        if (t > maxT) maxT = t;
-      }
+  int minT = 0, maxT = 0;
+  NonNegativeRange(templ, box, minT, maxT);
   // A flat template is refused only where its range divides (after the fallback).
-  // 2. Stored values above 32767 read as negative: halve the unsigned values.
-  bool negative = false;
-  for (int z = 0; z < volume.dim0() && !negative; ++z)
-    for (int y = 0; y < volume.dim1() && !negative; ++y)
-      for (int x = 0; x < volume.dim2(); ++x)
-        if (volume(z, y, x) < 0) {
-          negative = true;
-          break;
-        }
-  if (negative) {
-    for (int z = 0; z < volume.dim0(); ++z)
-      for (int y = 0; y < volume.dim1(); ++y)
-        for (int x = 0; x < volume.dim2(); ++x)
-          volume(z, y, x) = static_cast<short>(static_cast<uint16_t>(volume(z, y, x)) / 2);
-  }
-  // 3.-5. Per-label sums on both sides.
+  HalveUnsignedValues(volume);
+
   const int top = labels16.Max();
   const size_t size = top >= 0 ? static_cast<size_t>(top) + 1 : 0;
-  std::vector<double> countA(size, 0.0), sumA(size, 0.0), countB(size, 0.0), sumB(size, 0.0), devA(size, 0.0),
-      devB(size, 0.0);
-  for (int z = 0; z < labels8.dim0(); ++z)
-    for (int y = 0; y < labels8.dim1(); ++y)
-      for (int x = 0; x < labels8.dim2(); ++x) {
-        const int l = labels8(z, y, x);
-        if (l > top) {
-          std::printf("Invalid label found! Please check the label image.\n");
-          return false;
-        }
-        countA[l] += 1.0;
-        sumA[l] += templ(box.z0 + z, box.y0 + y, box.x0 + x);
-      }
-  for (int z = 0; z < labels16.dim0(); ++z)
-    for (int y = 0; y < labels16.dim1(); ++y)
-      for (int x = 0; x < labels16.dim2(); ++x) {
-        const int l = labels16(z, y, x);
-        if (l < 0) continue;
-        countB[l] += 1.0;
-        sumB[l] += volume(box.z0 + z, box.y0 + y, box.x0 + x);
-      }
-  // 6. Labels present on the volume's side; one absent from the template's side is
-  // left out rather than dividing by zero.
-  std::vector<int> used;
-  std::vector<double> meanA(size, 0.0), meanB(size, 0.0);
-  double sumUsedA = 0.0, countUsedA = 0.0;
-  for (size_t l = 0; l < size; ++l) {
-    if (!(countB[l] > 0.0)) continue;
-    if (!(countA[l] > 0.0)) {
-      std::printf("Label %d has no voxel in the template's label volume; left out of the fit\n", static_cast<int>(l));
-      continue;
-    }
-    used.push_back(static_cast<int>(l));
-    meanA[l] = sumA[l] / countA[l];
-    meanB[l] = sumB[l] / countB[l];
-    sumUsedA += sumA[l];
-    countUsedA += countA[l];
-  }
-  const int n = static_cast<int>(used.size());
-  const double gA = n > 0 ? sumUsedA / countUsedA : 0.0;
-  // 7. Template spread per label.
-  for (int z = 0; z < labels8.dim0(); ++z)
-    for (int y = 0; y < labels8.dim1(); ++y)
-      for (int x = 0; x < labels8.dim2(); ++x) {
-        const double d = templ(box.z0 + z, box.y0 + y, box.x0 + x) - gA;
-        devA[labels8(z, y, x)] += d * d;
-      }
-  for (size_t l = 0; l < size; ++l)
-    if (countA[l] > 0.0) devA[l] /= countA[l];
-  // 8.
-  std::printf("num_structure_use_tonormalize = %d\n", n);
-  if (n <= 1) return EstimateIntensityRange(templ, volume, box, settingsFolder);
+  LabelSide t(size), v(size);  // the template's side and the volume's
+  if (!SumTemplateSide(templ, box, labels8, top, t)) return false;
+  SumVolumeSide(volume, box, labels16, v);
+  double templateMean = 0.0;
+  const std::vector<int> used = UsableLabels(t, v, &templateMean);
+  LabelSpread(templ, box, labels8, templateMean, t);
+
+  std::printf("num_structure_use_tonormalize = %d\n", static_cast<int>(used.size()));
+  if (used.size() <= 1) return EstimateIntensityRange(templ, volume, box, settingsFolder);
   if (maxT <= minT) {
     ReportUnchanged("Flat template (maxT = minT)");
     return false;
   }
-  // 9. Scale fit without intercept.
-  std::vector<double> xs, ys, ws;
-  for (int l : used) {
-    xs.push_back(meanB[l]);
-    ys.push_back(meanA[l]);
-    ws.push_back(countB[l] / 100);
-  }
-  const double a = WeightedFit(xs, ys, ws, 1)[0];
+  const double a = FitMeanScale(used, t, v);
   if (a == 0.0) {
     ReportUnchanged("Scale fit gave 0");
     return false;
   }
-  // 10.
-  double weighted = 0.0, countUsedB = 0.0;
-  for (int l : used) {
-    meanB[l] *= a;
-    weighted += meanB[l] * countB[l];
-    countUsedB += countB[l];
-  }
-  const double gB = weighted / countUsedB;
+  const double volumeMean = ScaleLabelMeans(used, a, v);
   std::printf("mx_a(0) = %f\n", a);
-  for (int z = 0; z < volume.dim0(); ++z)
-    for (int y = 0; y < volume.dim1(); ++y)
-      for (int x = 0; x < volume.dim2(); ++x) {
-        const short v = volume(z, y, x);
-        if (v > 0) volume(z, y, x) = ToVoxel(v * a, -32768.0, 32767.0);
-      }
-  // 11. Volume spread per label.
-  for (int z = 0; z < labels16.dim0(); ++z)
-    for (int y = 0; y < labels16.dim1(); ++y)
-      for (int x = 0; x < labels16.dim2(); ++x) {
-        const int l = labels16(z, y, x);
-        if (l < 0) continue;
-        const double d = volume(box.z0 + z, box.y0 + y, box.x0 + x) - gB;
-        devB[l] += d * d;
-      }
-  for (size_t l = 0; l < size; ++l)
-    if (countB[l] > 0.0) devB[l] /= countB[l];
-  // 12. Spread fit without intercept.
-  xs.clear();
-  ys.clear();
-  ws.clear();
-  for (int l : used) {
-    xs.push_back(std::sqrt(devB[l]));
-    ys.push_back(std::sqrt(devA[l]));
-    ws.push_back(countA[l] / 100);
-  }
-  const double b = WeightedFit(xs, ys, ws, 1)[0];
+  ScalePositiveVoxels(volume, a);
+  LabelSpread(volume, box, labels16, volumeMean, v);
+  const double b = FitSpreadScale(used, t, v);
   std::printf("mx_b(0) = %f\n", b);
-  // 13.
-  for (int z = 0; z < volume.dim0(); ++z)
-    for (int y = 0; y < volume.dim1(); ++y)
-      for (int x = 0; x < volume.dim2(); ++x) {
-        const short v = volume(z, y, x);
-        if (spread) {
-          if (v < 0) {
-            std::printf("less\n");
-            continue;
-          }
-          const double mapped = b <= 1 ? (v - gB) * b + gB : v * b;
-          volume(z, y, x) = ToVoxel(mapped + 0.5, -32768.0, 32767.0);
-        } else if (a > 0 && v > 0) {
-          volume(z, y, x) = ToVoxel(v / a, -32768.0, 32767.0);
-        }
-      }
-  // 14.-15.
+  MapSpread(volume, spread, a, b, volumeMean);
+
   short minS = 0, maxS = 0;
-  volume.MinMax(minS, maxS);
-  std::printf("min_source = %d\n", minS);
-  for (int z = 0; z < volume.dim0(); ++z)
-    for (int y = 0; y < volume.dim1(); ++y)
-      for (int x = 0; x < volume.dim2(); ++x) {
-        const int64_t q = static_cast<int64_t>(volume(z, y, x) - minS) * 255 / (maxT - minT);
-        volume(z, y, x) = static_cast<short>(q < 0 ? 0 : q > 255 ? 255 : q);
-      }
-  // 16.
+  MapOntoTemplateRange(volume, minT, maxT, minS, maxS);
   if (deviation) {
-    if (a * b > 0 && maxS != minS && !devB.empty())
-      *deviation = std::sqrt(devB[0]) * (255.0 / (maxS - minS)) / b;
+    if (a * b > 0 && maxS != minS && !v.dev.empty())
+      *deviation = std::sqrt(v.dev[0]) * (255.0 / (maxS - minS)) / b;
     else
       *deviation = 1.0;
   }
