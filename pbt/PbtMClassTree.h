@@ -174,6 +174,15 @@ class PbtMClassTree : public PbtTreeClassifier {
   std::vector<PbtMClassTree*> children;     // owned; slots may be null
 
  private:
+  // Training stages of trainNode. trainNodeClassifier gives the node its classifier,
+  // trained on the capped copy of the node's set: a booster for a two-class split, an
+  // output code of boosters otherwise; false after logging why there is none.
+  bool trainNodeClassifier(PbtMSampleSet* capped, PbtMSampleSet* set, PbtSampleSet* twoClassSet,
+                           PbtClassTreeParams* params, double startMillis);
+  // Trains one child per part of the split (the parts are taken over and destroyed),
+  // creating the children that are missing.
+  void trainChildren(std::vector<PbtMSampleSet*>& parts, PbtSampleSet* twoClassSet, PbtClassTreeParams* params);
+
   bool readNode(BinaryReader& in, bool currentLayout, int level, int* classCount);
   // The posterior record; anyShape (the older layout) takes any rows x cols and
   // stores the values as one row. Its total length must match *classCount when set.

@@ -162,6 +162,102 @@ void LogClassLines(const std::string& log, const PbtMSampleSet* set, const Vecto
   }
 }
 
+// True below the root when a class of the set has fewer samples than the threshold and
+// is not switched on.
+bool NeedsFreshSamples(PbtMSampleSet* set, const PbtClassTreeParams& params) {
+  if (params.depth == 0) return false;
+  for (int c = 0; c < LabelCount(set); ++c) {
+    if (CountOf(set, c) < params.sampleThreshold() && !set->isClassOn(c)) return true;
+  }
+  return false;
+}
+
+// The set draws its samples afresh from the voxels that reach this node: the tree
+// trained so far is marked along the node's path while the set draws.
+void RedrawSamples(PbtMSampleSet* set, PbtSampleSetParams& sampleParams, const PbtClassTreeParams& params) {
+  const double t = ProcessorMillis();
+  // The list's tail is the root's branch.
+  LinkedList<int> path;
+  for (auto b = params.path.rbegin(); b != params.path.rend(); ++b) path.Append(*b);
+  PbtMClassTree* tree = dynamic_cast<PbtMClassTree*>(sampleParams.classifier);
+  if (tree != nullptr) tree->followPath(path);
+  set->init(sampleParams);
+  if (tree != nullptr) tree->invalidate();
+  WriteLog(params.logName, FormatText("Re-sampled  (time=%.3fs)\n", SecondsSince(t)));
+}
+
+// The node's samples from the sample-set record: drawn afresh when a class ran short,
+// else the parent's bootstrap masks are kept for the node's folder.
+void PrepareNodeSamples(PbtMSampleSet* set, PbtSampleSetParams& sampleParams, const PbtClassTreeParams& params) {
+  // The tree trained so far goes to disk before the set may consult it, beside the
+  // final name: an interrupted training leaves no "clf" that would pass for a tree.
+  if (sampleParams.classifier != nullptr) sampleParams.classifier->save(PartialModelPath(params).c_str());
+  const bool resample = NeedsFreshSamples(set, params);
+  sampleParams.outFolder = params.topPath.c_str();
+  if (resample) {
+    RedrawSamples(set, sampleParams, params);
+  } else {
+    set->saveBootstrap(sampleParams);
+  }
+}
+
+// The sum over the classes of 2 p (1 - p), each term rounded to float.
+float Impurity(const VectorQo<double>& classPosterior) {
+  float impurity = 0.0f;
+  for (int i = 0; i < classPosterior.rows * classPosterior.cols; ++i) {
+    const double p = classPosterior[i];
+    impurity += static_cast<float>(2.0 * p * (1.0 - p));
+  }
+  return impurity;
+}
+
+// A copy of the set resampled to samplesToSave per class, saved into the node's folder.
+void SaveSampleDump(PbtMSampleSet* set, const PbtClassTreeParams& params) {
+  std::unique_ptr<PbtMSampleSet> dump(set->clone());
+  dump->resampleToSizes(VectorQo<int>(LabelCount(dump.get()), params.samplesToSave));
+  dump->saveSamples(params.topPath.c_str());
+}
+
+// "Pseudo positive :(c ... )" and "Pseudo negative :(c ...)": the two sides of the
+// class split.
+void LogPseudoClasses(const std::string& log, PbtMSampleSet* capped) {
+  std::string line = "Pseudo positive :(";
+  for (int c : capped->classOfSlot) {
+    if (capped->isPositiveClass(c)) AppendFormat(line, "%d ", c);
+  }
+  WriteLog(log, line + " )\n");
+  line = "Pseudo negative :(";
+  for (int c : capped->classOfSlot) {
+    if (!capped->isPositiveClass(c)) AppendFormat(line, "%d ", c);
+  }
+  WriteLog(log, line + ")\n");
+}
+
+// A booster trained on the capped copy's classes split in two, through the two-class
+// working set (which computes features with the node set's sample).
+void TrainTwoClassNode(PbtClassifier& classifier, PbtMSampleSet* capped, PbtMSampleSet* set,
+                       PbtSampleSet* twoClassSet, PbtAdaBoostParams* learner, const PbtClassTreeParams& params,
+                       const VectorQo<double>& classPosterior) {
+  capped->chooseClassSplit(classPosterior, false);
+  LogPseudoClasses(params.logName, capped);
+  capped->resampleFrom(twoClassSet, params.numToTrain, params.numToTrain);
+  twoClassSet->setSample(set->getSampleObject());
+  twoClassSet->balanceWeights(0.5f);
+  classifier.train(twoClassSet, learner);
+}
+
+// "sub-tree %d:" and its class lines for every part of the split.
+void LogSubTrees(const std::string& log, const std::vector<PbtMSampleSet*>& parts) {
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const PbtMSampleSet* part = parts[i];
+    if (part == nullptr) continue;
+    WriteLog(log, FormatText("sub-tree %d:\n", static_cast<int>(i)));
+    for (int c = 0; c < LabelCount(part); ++c) {
+      if (CountOf(part, c) > 0) WriteLog(log, FormatText("   class %d: num of samples = %6i\n", c, CountOf(part, c)));
+    }
+  }
+}
+
 }  // namespace
 
 float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params) {
@@ -176,51 +272,12 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
     LogClassLines(log, set, classPosterior);
     return 0.0f;
   }
-
-  PbtSampleSetParams* sampleParams = params->sampleSetParams;
-  if (sampleParams != nullptr) {
-    // The tree trained so far goes to disk before the set may consult it, beside the
-    // final name: an interrupted training leaves no "clf" that would pass for a tree.
-    if (sampleParams->classifier != nullptr) sampleParams->classifier->save(PartialModelPath(*params).c_str());
-    bool resample = false;
-    if (params->depth > 0) {
-      for (int c = 0; c < LabelCount(set); ++c) {
-        if (CountOf(set, c) < params->sampleThreshold() && !set->isClassOn(c)) {
-          resample = true;
-          break;
-        }
-      }
-    }
-    sampleParams->outFolder = params->topPath.c_str();
-    if (resample) {
-      const double t = ProcessorMillis();
-      // The list's tail is the root's branch.
-      LinkedList<int> path;
-      for (auto b = params->path.rbegin(); b != params->path.rend(); ++b) path.Append(*b);
-      PbtMClassTree* tree = dynamic_cast<PbtMClassTree*>(sampleParams->classifier);
-      if (tree != nullptr) tree->followPath(path);
-      set->init(*sampleParams);
-      if (tree != nullptr) tree->invalidate();
-      WriteLog(log, FormatText("Re-sampled  (time=%.3fs)\n", SecondsSince(t)));
-    } else {
-      set->saveBootstrap(*sampleParams);
-    }
-  }
+  if (params->sampleSetParams != nullptr) PrepareNodeSamples(set, *params->sampleSetParams, *params);
 
   set->classWeightMasses(classPosterior);
-  float impurity = 0.0f;
-  for (int i = 0; i < classPosterior.rows * classPosterior.cols; ++i) {
-    const double p = classPosterior[i];
-    impurity += static_cast<float>(2.0 * p * (1.0 - p));
-  }
+  const float impurity = Impurity(classPosterior);
   LogClassLines(log, set, classPosterior);
-
-  if (params->samplesToSave > 0) {
-    std::unique_ptr<PbtMSampleSet> dump(set->clone());
-    dump->resampleToSizes(VectorQo<int>(LabelCount(dump.get()), params->samplesToSave));
-    dump->saveSamples(params->topPath.c_str());
-  }
-
+  if (params->samplesToSave > 0) SaveSampleDump(set, *params);
   if (stopTest(set, params, true)) {
     WriteLog(log, FormatText("Stopping: fraction weight small (time=%.3f).\n", SecondsSince(t0)));
     return impurity;
@@ -235,61 +292,54 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
     return impurity;
   }
   capped->setClassTotals(classPosterior);
-
-  if (nodeClassifier == nullptr) {
-    PbtAdaBoostParams* learner = dynamic_cast<PbtAdaBoostParams*>(params->learnerParams);
-    const bool twoClassNode = capped->numClasses() == 2 || params->depth < params->deepestDepth - 1;
-    const int code = twoClassNode ? PbtClassifierFactory::kNodeAdaBoost : PbtClassifierFactory::kNodeMEcoc;
-    std::unique_ptr<PbtClassifier> classifier(createNodeClassifier(code));
-    if (learner == nullptr) {
-      WriteLog(log, FormatText("No booster parameters (time=%.3f).\n", SecondsSince(t0)));
-      return impurity;
-    }
-    if (classifier == nullptr) {
-      WriteLog(log, FormatText("No node classifier for code %d (time=%.3f).\n", code, SecondsSince(t0)));
-      return impurity;
-    }
-    if (twoClassNode) {
-      capped->chooseClassSplit(classPosterior, false);
-      std::string line = "Pseudo positive :(";
-      for (int c : capped->classOfSlot) {
-        if (capped->isPositiveClass(c)) AppendFormat(line, "%d ", c);
-      }
-      WriteLog(log, line + " )\n");
-      line = "Pseudo negative :(";
-      for (int c : capped->classOfSlot) {
-        if (!capped->isPositiveClass(c)) AppendFormat(line, "%d ", c);
-      }
-      WriteLog(log, line + ")\n");
-      capped->resampleFrom(twoClassSet, params->numToTrain, params->numToTrain);
-      twoClassSet->setSample(set->getSampleObject());
-      twoClassSet->balanceWeights(0.5f);
-      classifier->train(twoClassSet, learner);
-    } else {
-      // One booster per code column of the output code.
-      PbtMEcoc* ecoc = dynamic_cast<PbtMEcoc*>(classifier.get());
-      if (ecoc != nullptr) ecoc->trainColumns(capped.get(), twoClassSet, learner, params->numToTrain);
-    }
-    nodeClassifierCode = code;
-    nodeClassifier = classifier.release();
-  }
+  if (nodeClassifier == nullptr && !trainNodeClassifier(capped.get(), set, twoClassSet, params, t0)) return impurity;
 
   std::vector<PbtMSampleSet*> parts;
   splitSampleSet(set, &parts);
-  const int n = static_cast<int>(parts.size());
-  for (int i = 0; i < n; ++i) {
-    const PbtMSampleSet* part = parts[static_cast<size_t>(i)];
-    if (part == nullptr) continue;
-    WriteLog(log, FormatText("sub-tree %d:\n", i));
-    for (int c = 0; c < LabelCount(part); ++c) {
-      if (CountOf(part, c) > 0) WriteLog(log, FormatText("   class %d: num of samples = %6i\n", c, CountOf(part, c)));
-    }
-  }
+  LogSubTrees(log, parts);
   capped.reset();
+  trainChildren(parts, twoClassSet, params);
 
+  std::string top = params->topPath;
+  ToBackslashes(top);
+  RunFolderCommand(FormatText("rmdir /s /q %s", top.c_str()));
+  return 0.3f;
+}
+
+bool PbtMClassTree::trainNodeClassifier(PbtMSampleSet* capped, PbtMSampleSet* set, PbtSampleSet* twoClassSet,
+                                        PbtClassTreeParams* params, double startMillis) {
+  const std::string& log = params->logName;
+  PbtAdaBoostParams* learner = dynamic_cast<PbtAdaBoostParams*>(params->learnerParams);
+  const bool twoClassNode = capped->numClasses() == 2 || params->depth < params->deepestDepth - 1;
+  const int code = twoClassNode ? PbtClassifierFactory::kNodeAdaBoost : PbtClassifierFactory::kNodeMEcoc;
+  std::unique_ptr<PbtClassifier> classifier(createNodeClassifier(code));
+  if (learner == nullptr) {
+    WriteLog(log, FormatText("No booster parameters (time=%.3f).\n", SecondsSince(startMillis)));
+    return false;
+  }
+  if (classifier == nullptr) {
+    WriteLog(log, FormatText("No node classifier for code %d (time=%.3f).\n", code, SecondsSince(startMillis)));
+    return false;
+  }
+  if (twoClassNode) {
+    TrainTwoClassNode(*classifier, capped, set, twoClassSet, learner, *params, classPosterior);
+  } else {
+    // One booster per code column of the output code.
+    PbtMEcoc* ecoc = dynamic_cast<PbtMEcoc*>(classifier.get());
+    if (ecoc != nullptr) ecoc->trainColumns(capped, twoClassSet, learner, params->numToTrain);
+  }
+  nodeClassifierCode = code;
+  nodeClassifier = classifier.release();
+  return true;
+}
+
+void PbtMClassTree::trainChildren(std::vector<PbtMSampleSet*>& parts, PbtSampleSet* twoClassSet,
+                                  PbtClassTreeParams* params) {
+  const int n = static_cast<int>(parts.size());
   // A retrained tree keeps its children; it gains slots when the split has more parts.
   if (static_cast<int>(children.size()) < n) children.resize(static_cast<size_t>(n), nullptr);
 
+  PbtSampleSetParams* sampleParams = params->sampleSetParams;
   PbtClassTreeParams childParams;
   for (int i = 0; i < n; ++i) {
     std::unique_ptr<PbtMSampleSet> part(parts[static_cast<size_t>(i)]);
@@ -313,11 +363,6 @@ float PbtMClassTree::trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
     // The child's folder name dies with childParams: point the set back at this node's.
     if (sampleParams != nullptr) sampleParams->outFolder = params->topPath.c_str();
   }
-
-  std::string top = params->topPath;
-  ToBackslashes(top);
-  RunFolderCommand(FormatText("rmdir /s /q %s", top.c_str()));
-  return 0.3f;
 }
 
 bool PbtMClassTree::stopTest(PbtMSampleSet* set, PbtClassTreeParams* params, bool requireTwoClasses) const {
