@@ -149,14 +149,193 @@ bool CheckSubjects(const std::vector<Subject>& subjects, const HeapMatrix3D<shor
   return true;
 }
 
+// out := the low byte of every voxel of `in`, at the same extents.
+void ToLowBytes(HeapMatrix3D<unsigned char>& out, const HeapMatrix3D<short>& in) {
+  out.SetSize(in.dim0(), in.dim1(), in.dim2());
+  for (int z = 0; z < in.dim0(); ++z)
+    for (int y = 0; y < in.dim1(); ++y)
+      for (int x = 0; x < in.dim2(); ++x) out[z][y][x] = LowByte(in[z][y][x]);
+}
+
 // Box-sized 8-bit volume with the low byte of every voxel of a full-size 16-bit one.
 void CropLowBytes(HeapMatrix3D<unsigned char>& out, const HeapMatrix3D<short>& in, const SubVolume& box) {
   HeapMatrix3D<short> cropped;
   CropToBox(cropped, in, box);
-  out.SetSize(cropped.dim0(), cropped.dim1(), cropped.dim2());
-  for (int z = 0; z < cropped.dim0(); ++z)
-    for (int y = 0; y < cropped.dim1(); ++y)
-      for (int x = 0; x < cropped.dim2(); ++x) out[z][y][x] = LowByte(cropped[z][y][x]);
+  ToLowBytes(out, cropped);
+}
+
+// The subjects of the source folder with their label files; false after reporting
+// that there are none or that numStructures does not fit the 8-bit label volumes.
+bool ListSubjects(const std::string& source, int numStructures, std::vector<Subject>& subjects) {
+  std::vector<McString> subjectPaths, labelPaths;
+  if (!LoadSubjectLabels(source, subjectPaths, labelPaths)) return false;
+  if (subjectPaths.empty()) {
+    std::printf("No training subjects (names ending .brain.hdr) in %s\n", source.c_str());
+    return false;
+  }
+  // The consensus marker K + 1 of the 8-bit label volumes must not be a class.
+  if (numStructures < 0 || numStructures > kLargestLabel - 2) {
+    std::printf("The number of structures %d is outside 0 .. %d\n", numStructures, kLargestLabel - 2);
+    return false;
+  }
+  for (size_t i = 0; i < subjectPaths.size(); ++i) subjects.push_back({subjectPaths[i].str(), labelPaths[i].str()});
+  return true;
+}
+
+// The class table as the label mapping file: one line per value numbered below K.
+bool WriteLabelMapping(const std::string& target, const std::vector<int>& table, int K) {
+  const std::string mappingName = InFolder(target, layout::kLabelMappingFile);
+  std::string text;
+  for (size_t v = 0; v < table.size(); ++v) {
+    if (table[v] >= 0 && table[v] < K) text += LabelMappingLine(static_cast<int>(v), table[v]);
+  }
+  std::FILE* f = OpenFile(mappingName, "wt");
+  if (f == nullptr) return ReportWriteFailure(mappingName);
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written) return ReportWriteFailure(mappingName);
+  return true;
+}
+
+// The template: the first subject as read, saved as the intensity template; `volume`
+// (the same subject) is then mapped onto its range.
+bool PrepareTemplate(const Subject& s, const std::string& target, const SubVolume& box, HeapMatrix3D<short>& templ,
+                     HeapMatrix3D<short>& volume) {
+  templ = volume;
+  const std::string templName = InFolder(target, layout::kIntensityTemplate);
+  if (!templ.Save(templName)) return ReportWriteFailure(templName);
+  if (!EstimateIntensityRange(templ, volume, box, target)) {
+    std::printf("The template subject %s cannot be normalised\n", s.volume.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Another subject's volume normalised against the template over the whole volume, the
+// template under the subject's labels, the subject under the first subject's labels.
+bool NormaliseSubject(const Subject& s, const HeapMatrix3D<short>& templ, const HeapMatrix3D<short>& firstLabels,
+                      HeapMatrix3D<short>& volume) {
+  HeapMatrix3D<short> labels;
+  if (!ReadSubjectVolume(s.labels, labels)) return false;
+  HeapMatrix3D<unsigned char> labels8;
+  ToLowBytes(labels8, labels);
+  const SubVolume whole(0, 0, 0, volume.dim2() - 1, volume.dim1() - 1, volume.dim0() - 1);
+  if (!NormalizeIntensity(templ, volume, whole, firstLabels, labels8, 0, nullptr, 1, std::string())) {
+    std::printf("Subject %s cannot be normalised\n", s.volume.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Every subject normalised, saved whole ("%d.img") and as its case volume (the low
+// bytes of the training box).
+bool WriteNormalisedCases(const std::vector<Subject>& subjects, const HeapMatrix3D<short>& firstLabels,
+                          const std::string& target, const SubVolume& box) {
+  HeapMatrix3D<short> templ;
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    HeapMatrix3D<short> volume;
+    if (!ReadSubjectVolume(subjects[i].volume, volume)) return false;
+    if (i == 0 ? !PrepareTemplate(subjects[i], target, box, templ, volume)
+               : !NormaliseSubject(subjects[i], templ, firstLabels, volume))
+      return false;
+    const std::string subjectName = FormatText("%s/%d.img", target.c_str(), static_cast<int>(i));
+    if (WriteAnalyze16(subjectName, volume) != 1) return ReportWriteFailure(subjectName);
+    HeapMatrix3D<unsigned char> caseVolume;
+    CropLowBytes(caseVolume, volume, box);
+    if (!SaveBytes(caseVolume, FormatText("%s/I%05i.3dm", target.c_str(), static_cast<int>(i)))) return false;
+  }
+  return true;
+}
+
+// The classes the subjects give each voxel of the training box.
+struct ClassVotes {
+  std::vector<HeapMatrix3D<int>> counts;  // per class, the subjects giving it (32-bit: any number counts exactly)
+  HeapMatrix3D<short> consensus;          // the class all subjects give, else -1
+};
+
+bool CountClassVotes(const std::vector<Subject>& subjects, const std::vector<int>& table, int K, const SubVolume& box,
+                     ClassVotes& votes) {
+  const int bz = box.z1 - box.z0 + 1, by = box.y1 - box.y0 + 1, bx = box.x1 - box.x0 + 1;
+  votes.counts.resize(static_cast<size_t>(K));
+  for (HeapMatrix3D<int>& c : votes.counts) c.SetSize(bz, by, bx);
+  votes.consensus.SetSize(bz, by, bx);
+  votes.consensus.Fill(-1);
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    HeapMatrix3D<short> labels;
+    if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
+    for (int z = 0; z < bz; ++z)
+      for (int y = 0; y < by; ++y)
+        for (int x = 0; x < bx; ++x) {
+          const int c = ClassOf(table, labels[z + box.z0][y + box.y0][x + box.x0]);
+          ++votes.counts[static_cast<size_t>(c)][z][y][x];
+          short& agreed = votes.consensus[z][y][x];
+          if (i == 0) {
+            agreed = static_cast<short>(c);
+          } else if (agreed != -1 && agreed != c) {
+            agreed = -1;
+          }
+        }
+  }
+  return true;
+}
+
+// Case label volumes: classes 1 .. K-1, 0 for the rest, K + 1 where all subjects agree.
+bool WriteCaseLabels(const std::vector<Subject>& subjects, const std::vector<int>& table, int K, const SubVolume& box,
+                     const HeapMatrix3D<short>& consensus, const std::string& target) {
+  const int bz = box.z1 - box.z0 + 1, by = box.y1 - box.y0 + 1, bx = box.x1 - box.x0 + 1;
+  const unsigned char marker = LowByte(K + 1);
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    HeapMatrix3D<short> labels;
+    if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
+    HeapMatrix3D<unsigned char> out;
+    out.SetSize(bz, by, bx);
+    for (int z = 0; z < bz; ++z)
+      for (int y = 0; y < by; ++y)
+        for (int x = 0; x < bx; ++x) {
+          const int c = ClassOf(table, labels[z + box.z0][y + box.y0][x + box.x0]);
+          out[z][y][x] = consensus[z][y][x] >= 0 ? marker : static_cast<unsigned char>(c > 0 && c < K ? c : 0);
+        }
+    if (!SaveBytes(out, FormatText("%s/I%05i_label.3dm", target.c_str(), static_cast<int>(i)))) return false;
+  }
+  return true;
+}
+
+// The majority atlas (the lowest class wins a tie) and the known classes: the atlas
+// class where all subjects agree, K + 1 elsewhere.
+bool WriteAtlasAndKnown(const ClassVotes& votes, int K, const std::string& target) {
+  const HeapMatrix3D<short>& consensus = votes.consensus;
+  const int bz = consensus.dim0(), by = consensus.dim1(), bx = consensus.dim2();
+  HeapMatrix3D<unsigned char> atlas, known;
+  atlas.SetSize(bz, by, bx);
+  known.SetSize(bz, by, bx);
+  known.Fill(LowByte(K + 1));
+  for (int z = 0; z < bz; ++z)
+    for (int y = 0; y < by; ++y)
+      for (int x = 0; x < bx; ++x) {
+        int best = 0;
+        for (int c = 1; c < K; ++c) {
+          if (votes.counts[static_cast<size_t>(c)][z][y][x] > votes.counts[static_cast<size_t>(best)][z][y][x]) best = c;
+        }
+        atlas[z][y][x] = static_cast<unsigned char>(best);
+        if (consensus[z][y][x] >= 0) known[z][y][x] = atlas[z][y][x];
+      }
+  if (!SaveBytes(atlas, InFolder(target, layout::kAtlas))) return false;
+  return SaveBytes(known, InFolder(target, layout::kKnown));
+}
+
+// The region competition of every subject against the atlas, "I%05i_atlas.img".
+bool RunRegionCompetitions(const std::vector<Subject>& subjects, const std::string& target, const SubVolume& box) {
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    std::string atlasPath = FormatText("%s/atlas.3dm", target.c_str());
+    std::string outputPath = FormatText("%s/%s%05i_atlas%s", target.c_str(), "I", static_cast<int>(i), ".img");
+    ToBackslashes(atlasPath);
+    ToBackslashes(outputPath);
+    CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
+    if (competition.Run(subjects[i].volume, atlasPath, kCompetitionIterations, outputPath.c_str(), &box) != 0) {
+      std::printf("Region competition of %s failed\n", subjects[i].volume.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -232,21 +411,8 @@ bool PrepareTrainingData(const std::string& source, const std::string& target, i
 
 bool BuildTrainingSet(const std::string& source, const std::string& target, int numStructures,
                       const std::vector<int>& preferred) {
-  std::vector<McString> subjectPaths, labelPaths;
-  if (!LoadSubjectLabels(source, subjectPaths, labelPaths)) return false;
-  if (subjectPaths.empty()) {
-    std::printf("No training subjects (names ending .brain.hdr) in %s\n", source.c_str());
-    return false;
-  }
-  // The consensus marker K + 1 of the 8-bit label volumes must not be a class.
-  if (numStructures < 0 || numStructures > kLargestLabel - 2) {
-    std::printf("The number of structures %d is outside 0 .. %d\n", numStructures, kLargestLabel - 2);
-    return false;
-  }
   std::vector<Subject> subjects;
-  for (size_t i = 0; i < subjectPaths.size(); ++i) subjects.push_back({subjectPaths[i].str(), labelPaths[i].str()});
-  const size_t N = subjects.size();
-
+  if (!ListSubjects(source, numStructures, subjects)) return false;
   HeapMatrix3D<short> firstLabels;
   if (!ReadSubjectVolume(subjects[0].labels, firstLabels)) return false;
   int K = 0;
@@ -259,129 +425,17 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
     return false;
   }
 
-  // Class table.
-  const std::string mappingName = InFolder(target, layout::kLabelMappingFile);
-  {
-    std::string text;
-    for (size_t v = 0; v < table.size(); ++v) {
-      if (table[v] >= 0 && table[v] < K) text += LabelMappingLine(static_cast<int>(v), table[v]);
-    }
-    std::FILE* f = OpenFile(mappingName, "wt");
-    if (f == nullptr) return ReportWriteFailure(mappingName);
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !written) return ReportWriteFailure(mappingName);
-  }
-
+  if (!WriteLabelMapping(target, table, K)) return false;
   const std::string commonName = InFolder(target, layout::kIntensityCommon);
   if (!firstLabels.Save(commonName)) return ReportWriteFailure(commonName);
   if (!WriteModelSettings(target, 3, numStructures + 1, box)) {
     return ReportWriteFailure(InFolder(target, layout::kSettingsFile));
   }
+  if (!WriteNormalisedCases(subjects, firstLabels, target, box)) return false;
 
-  // Normalised subjects and case volumes.
-  HeapMatrix3D<short> templ;
-  for (size_t i = 0; i < N; ++i) {
-    HeapMatrix3D<short> volume;
-    if (!ReadSubjectVolume(subjects[i].volume, volume)) return false;
-    if (i == 0) {
-      templ = volume;
-      const std::string templName = InFolder(target, layout::kIntensityTemplate);
-      if (!templ.Save(templName)) return ReportWriteFailure(templName);
-      if (!EstimateIntensityRange(templ, volume, box, target)) {
-        std::printf("The template subject %s cannot be normalised\n", subjects[i].volume.c_str());
-        return false;
-      }
-    } else {
-      HeapMatrix3D<short> labels;
-      if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
-      HeapMatrix3D<unsigned char> labels8;
-      labels8.SetSize(labels.dim0(), labels.dim1(), labels.dim2());
-      for (int z = 0; z < labels.dim0(); ++z)
-        for (int y = 0; y < labels.dim1(); ++y)
-          for (int x = 0; x < labels.dim2(); ++x) labels8[z][y][x] = LowByte(labels[z][y][x]);
-      const SubVolume whole(0, 0, 0, volume.dim2() - 1, volume.dim1() - 1, volume.dim0() - 1);
-      if (!NormalizeIntensity(templ, volume, whole, firstLabels, labels8, 0, nullptr, 1, std::string())) {
-        std::printf("Subject %s cannot be normalised\n", subjects[i].volume.c_str());
-        return false;
-      }
-    }
-    const std::string subjectName = FormatText("%s/%d.img", target.c_str(), static_cast<int>(i));
-    if (WriteAnalyze16(subjectName, volume) != 1) return ReportWriteFailure(subjectName);
-    HeapMatrix3D<unsigned char> caseVolume;
-    CropLowBytes(caseVolume, volume, box);
-    if (!SaveBytes(caseVolume, FormatText("%s/I%05i.3dm", target.c_str(), static_cast<int>(i)))) return false;
-  }
-
-  // Class counts and consensus over the box. Counts are 32-bit, so any number of
-  // subjects is counted exactly.
-  const int bz = box.z1 - box.z0 + 1, by = box.y1 - box.y0 + 1, bx = box.x1 - box.x0 + 1;
-  std::vector<HeapMatrix3D<int>> counts(static_cast<size_t>(K));
-  for (HeapMatrix3D<int>& c : counts) c.SetSize(bz, by, bx);
-  HeapMatrix3D<short> consensus;
-  consensus.SetSize(bz, by, bx);
-  consensus.Fill(-1);
-  for (size_t i = 0; i < N; ++i) {
-    HeapMatrix3D<short> labels;
-    if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
-    for (int z = 0; z < bz; ++z)
-      for (int y = 0; y < by; ++y)
-        for (int x = 0; x < bx; ++x) {
-          const int c = ClassOf(table, labels[z + box.z0][y + box.y0][x + box.x0]);
-          ++counts[static_cast<size_t>(c)][z][y][x];
-          short& agreed = consensus[z][y][x];
-          if (i == 0) {
-            agreed = static_cast<short>(c);
-          } else if (agreed != -1 && agreed != c) {
-            agreed = -1;
-          }
-        }
-  }
-
-  // Case label volumes: classes 1 .. K-1, 0 for the rest, K + 1 where all subjects agree.
-  const unsigned char marker = LowByte(K + 1);
-  for (size_t i = 0; i < N; ++i) {
-    HeapMatrix3D<short> labels;
-    if (!ReadSubjectVolume(subjects[i].labels, labels)) return false;
-    HeapMatrix3D<unsigned char> out;
-    out.SetSize(bz, by, bx);
-    for (int z = 0; z < bz; ++z)
-      for (int y = 0; y < by; ++y)
-        for (int x = 0; x < bx; ++x) {
-          const int c = ClassOf(table, labels[z + box.z0][y + box.y0][x + box.x0]);
-          out[z][y][x] = consensus[z][y][x] >= 0 ? marker : static_cast<unsigned char>(c > 0 && c < K ? c : 0);
-        }
-    if (!SaveBytes(out, FormatText("%s/I%05i_label.3dm", target.c_str(), static_cast<int>(i)))) return false;
-  }
-
-  // Majority atlas (the lowest class wins a tie) and the agreed classes.
-  HeapMatrix3D<unsigned char> atlas, known;
-  atlas.SetSize(bz, by, bx);
-  known.SetSize(bz, by, bx);
-  known.Fill(marker);
-  for (int z = 0; z < bz; ++z)
-    for (int y = 0; y < by; ++y)
-      for (int x = 0; x < bx; ++x) {
-        int best = 0;
-        for (int c = 1; c < K; ++c) {
-          if (counts[static_cast<size_t>(c)][z][y][x] > counts[static_cast<size_t>(best)][z][y][x]) best = c;
-        }
-        atlas[z][y][x] = static_cast<unsigned char>(best);
-        if (consensus[z][y][x] >= 0) known[z][y][x] = atlas[z][y][x];
-      }
-  if (!SaveBytes(atlas, InFolder(target, layout::kAtlas))) return false;
-  if (!SaveBytes(known, InFolder(target, layout::kKnown))) return false;
-
-  // Region competition of every subject against the atlas.
-  for (size_t i = 0; i < N; ++i) {
-    std::string atlasPath = FormatText("%s/atlas.3dm", target.c_str());
-    std::string outputPath = FormatText("%s/%s%05i_atlas%s", target.c_str(), "I", static_cast<int>(i), ".img");
-    ToBackslashes(atlasPath);
-    ToBackslashes(outputPath);
-    CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
-    if (competition.Run(subjects[i].volume, atlasPath, kCompetitionIterations, outputPath.c_str(), &box) != 0) {
-      std::printf("Region competition of %s failed\n", subjects[i].volume.c_str());
-      return false;
-    }
-  }
-  return true;
+  ClassVotes votes;
+  if (!CountClassVotes(subjects, table, K, box, votes)) return false;
+  if (!WriteCaseLabels(subjects, table, K, box, votes.consensus, target)) return false;
+  if (!WriteAtlasAndKnown(votes, K, target)) return false;
+  return RunRegionCompetitions(subjects, target, box);
 }
