@@ -88,16 +88,33 @@ TEST(ModelFolderLoad, TheGoodFolderLoads) {
   EXPECT_EQ(out, SettingLine(f));
 }
 
-TEST(ModelFolderLoad, FilesThatDoNotFitFailWithOneLine) {
+struct FailingCase {
+  const char* name;
+  std::function<void(const Folder&)> edit;
+  std::function<std::string(const Folder&)> message;
+};
+
+// Each case edits the good folder; its load must fail, naming the file (and the value)
+// in one line after the setting line.
+void ExpectEachLoadFails(const std::vector<FailingCase>& cases) {
+  for (const FailingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder f;
+    WriteGoodFolder(f);
+    c.edit(f);
+    Kro_AppearanceAll all;
+    bool ok = true;
+    const std::string out = LoadOutput(all, f.path(), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(all.LoadFailed());
+    EXPECT_FALSE(all.HasModel());
+    EXPECT_EQ(out, SettingLine(f) + c.message(f) + "\n");
+  }
+}
+
+TEST(ModelFolderLoad, ClassCountsThatDoNotFitTheTreesFail) {
   gContextAvailable = 1;
-  const int haar = HaarCountAtRadiusOne();
-  const std::string outside = "names a feature outside the model's feature pool: ";
-  const struct Case {
-    const char* name;
-    std::function<void(const Folder&)> edit;
-    std::function<std::string(const Folder&)> message;
-  } cases[] = {
-      // NumberofClasses against the trees.
+  ExpectEachLoadFails({
       {"one class for trees of three",
        [](const Folder& f) { WriteFileText(f.file("setting.txt"), Settings(3, 1, 1, "0 0 0 6 6 6")); },
        [](const Folder& f) {
@@ -120,7 +137,14 @@ TEST(ModelFolderLoad, FilesThatDoNotFitFailWithOneLine) {
        [](const Folder& f) {
          return "classifier " + f.path() + "/clf gives 3 class posteriors, but NumberofClasses is 4";
        }},
-      // Features outside the pool.
+  });
+}
+
+TEST(ModelFolderLoad, FeaturesOutsideThePoolFail) {
+  gContextAvailable = 1;
+  const int haar = HaarCountAtRadiusOne();
+  const std::string outside = "names a feature outside the model's feature pool: ";
+  ExpectEachLoadFails({
       {"a profile run of 2^31 - 1",
        [](const Folder& f) {
          WriteStumpTree(f.file("clf"), Feature('1', {0}, INT_MAX, 2), 1.0f, kLow, kHigh);
@@ -188,7 +212,12 @@ TEST(ModelFolderLoad, FilesThatDoNotFitFailWithOneLine) {
          return "classifier " + f.path() + "/clf " + outside +
                 "kind 't' (116), params 0 0 0 0 0 0, index 0, subtype 0, offset 0 0 0";
        }},
-      // The lift factors.
+  });
+}
+
+TEST(ModelFolderLoad, InvalidLiftFactorsFail) {
+  gContextAvailable = 1;
+  ExpectEachLoadFails({
       {"a NaN factor", [](const Folder& f) { WriteFileText(f.file("prob_lift.txt"), "0 1.0\n1 nan\n"); },
        [](const Folder& f) {
          return "invalid lift factor nan of class 1 in " + f.path() +
@@ -209,7 +238,12 @@ TEST(ModelFolderLoad, FilesThatDoNotFitFailWithOneLine) {
          return "invalid lift factor -inf of class 2 in " + f.path() +
                 "\\prob_lift.txt: it must be finite and positive";
        }},
-      // The known-class volume.
+  });
+}
+
+TEST(ModelFolderLoad, KnownVolumesThatDoNotFitFail) {
+  gContextAvailable = 1;
+  ExpectEachLoadFails({
       {"an empty known volume", [](const Folder& f) { WriteFileText(f.file("known.3dm"), ""); },
        [](const Folder& f) { return "Cannot read the known-class volume " + f.backslashed("known.3dm"); }},
       {"a cut known volume",
@@ -239,20 +273,7 @@ TEST(ModelFolderLoad, FilesThatDoNotFitFailWithOneLine) {
          return "the known-class volume " + f.backslashed("known.3dm") +
                 " has 0 x 0 x 0 voxels, the model's box 7 x 7 x 7";
        }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Folder f;
-    WriteGoodFolder(f);
-    c.edit(f);
-    Kro_AppearanceAll all;
-    bool ok = true;
-    const std::string out = LoadOutput(all, f.path(), &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(all.LoadFailed());
-    EXPECT_FALSE(all.HasModel());
-    EXPECT_EQ(out, SettingLine(f) + c.message(f) + "\n");
-  }
+  });
 }
 
 TEST(ModelFolderLoad, MissingOptionalFilesKeepTheirFallbacks) {
