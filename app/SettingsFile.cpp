@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "app/FolderLayout.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 bool WriteSettingLine(const std::string& folder, const std::string& line, bool truncate) {
-  const std::string path = folder + "/" + layout::kSettingsFile;
+  const std::string path = layout::InFolder(folder, layout::kSettingsFile);
   std::FILE* f = OpenFile(path, truncate ? "wt" : "at");
   if (!f) {
     std::fprintf(stderr, "Cannot write the settings file %s\n", path.c_str());

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "app/FolderLayout.h"
 #include "features/Brain3DSampleSet.h"
 #include "features/Edg3DSampleSet.h"
 #include "features/EdgSampleSetParams.h"
@@ -18,6 +17,7 @@
 #include "pbt/PbtLog.h"
 #include "pbt/PbtMClassTree.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ bool TreeReadsBack(const std::string& clf, int iteration) {
 
 // The last file of a training: tells the model script that every iteration finished.
 bool MarkTrainingDone(const std::string& target, int iterations) {
-  const std::string name = FormatText("%s/%s", target.c_str(), layout::kTrainingDone);
+  const std::string name = layout::InFolder(target, layout::kTrainingDone);
   const std::string line = FormatText(layout::kTrainingDoneLine, iterations);
   std::FILE* f = OpenFile(name, "wt");
   bool ok = f != nullptr && std::fwrite(line.data(), 1, line.size(), f) == line.size();
@@ -87,13 +87,14 @@ bool TrainAutoContextIteration(EdgSampleSetParams& sp, PbtClassTreeParams& tp, i
   std::unique_ptr<Brain3DSampleSet> set(new Brain3DSampleSet());  // two draws: its distributions
   std::unique_ptr<Edg3DSampleSet> twoClassSet(new Edg3DSampleSet());
 
-  const std::string labelsFolder = Backslashed(FormatText("%s/%d/labels", data.c_str(), iteration));
-  const std::string iterationFolder = Backslashed(FormatText("%s/%d", data.c_str(), iteration));
+  const std::string iterationPath = layout::InFolder(data, FormatText(layout::kIterationFolder, iteration));
+  const std::string labelsFolder = Backslashed(layout::InFolder(iterationPath, layout::kLabelsFolder));
+  const std::string iterationFolder = Backslashed(iterationPath);
   sp.labelsFolder = labelsFolder.c_str();
   tp.outputFolder = iterationFolder;
 
   std::unique_ptr<PbtMClassTree> tree(new PbtMClassTree());
-  const std::string clf = Backslashed(FormatText("%s/%d/clf", data.c_str(), iteration));
+  const std::string clf = Backslashed(layout::InFolder(iterationPath, layout::kClassifier));
   bool ok = true;
   if (loadFlag) {
     std::string error;
@@ -129,7 +130,7 @@ bool TrainAutoContext(const std::string& target, int numVolumes, int numStructur
   PbtAdaBoostParams bp;
   gTypedClassifierFiles = 1;
   const std::string dataFolder = target;  // the records point at this copy for the whole training
-  const std::string atlas = Backslashed(FormatText("%s/atlas.3dm", target.c_str()));
+  const std::string atlas = Backslashed(layout::InFolder(target, layout::kAtlas));
   if (static_cast<int>(atlas.size()) > kMaxAtlasPath) {
     std::printf("Atlas path %s is longer than %d characters\n", atlas.c_str(), kMaxAtlasPath);
     return false;

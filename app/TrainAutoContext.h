@@ -12,10 +12,16 @@
 // gMinClassSamples min(2000, sampleCap), gTreeLayoutFlag 1, gFeatureVersion 1, and
 // gContextAvailable 0 while iteration 1 runs, 1 before every later one.
 //
-// Random sequence: each iteration constructs its sample sets, then draws in the
-// sampling, the tree's training and nothing in the map writing. After training, the
-// stored tree is read back as a check; that read constructs distributions, so the
-// generator's state is saved before it and restored after: the check takes no draw.
+// Random sequence, per iteration: constructing the multi-class sample set takes two
+// draws, then the sampling and the tree's training draw (with trainFlag 0 the tree's
+// load draws instead, and the sampling runs in iteration 1 only). The map writing takes
+// one draw per case it loads: the shared sample moves onto the first voxel evaluated in
+// each case and, when that case is not the one it holds, loads it, and the intensity
+// range of the loaded volume constructs one RF. A case that is skipped (its volume does
+// not load or does not fit "known.3dm") or whose voxels are all known is not loaded.
+// After training, the stored tree is read back as a check; that read constructs
+// distributions, so the generator's state is saved before it and restored after: the
+// check takes no draw.
 #include <string>
 
 class EdgSampleSetParams;

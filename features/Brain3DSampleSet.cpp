@@ -13,6 +13,7 @@
 #include "platform/Conversions.h"
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
+#include "volume/FolderLayout.h"
 
 using namespace case_files;
 
@@ -155,12 +156,12 @@ void Brain3DSampleSet::prepareTrainingData(EdgSampleSetParams& p) {
   const int K = p.numClasses > 0 ? p.numClasses : 0;
   std::vector<int64_t> counts(static_cast<size_t>(K), 0);
   for (int i = 0; i < p.numTrain; ++i) {
-    const std::string caseName = CaseFile(data, i, ".3dm");
+    const std::string caseName = CaseFile(data, i, layout::kCaseVolumeEnding);
     HeapMatrix3D<unsigned char> volume;
     if (!volume.Load(caseName) || volume.NumElements() == 0) {
       FatalExit(1, "Unable to load training volume " + caseName + "\n");
     }
-    const std::string labelName = CaseFile(data, i, "_label.3dm");
+    const std::string labelName = CaseFile(data, i, layout::kCaseLabelsEnding);
     HeapMatrix3D<unsigned char> labels;
     if (!labels.Load(labelName) || labels.NumElements() == 0) {
       FatalExit(1, "Unable to load training label " + labelName + "\n");
@@ -171,8 +172,8 @@ void Brain3DSampleSet::prepareTrainingData(EdgSampleSetParams& p) {
     }
     HeapMatrix3D<unsigned char> classes;
     BuildLabelVolume(classes, K, labels, p.radius, counts);
-    SaveOrDie(classes, FormatText("%s/I%05i_label.3dm", labelsFolder.c_str(), i));
-    SaveOrDie(volume, FormatText("%s/I%05i.3dm", labelsFolder.c_str(), i));
+    SaveOrDie(classes, CaseFile(labelsFolder, i, layout::kCaseLabelsEnding));
+    SaveOrDie(volume, CaseFile(labelsFolder, i, layout::kCaseVolumeEnding));
   }
   // Frequencies from exact counts; a set without any counted voxel has frequency 0.
   float sum = 0.0f;
@@ -245,7 +246,7 @@ void Brain3DSampleSet::init(PbtSampleSetParams& params) {
   MakeFolderOf(out);
   ensureSample(p);
   const bool bootstrap = p.classifier != nullptr;
-  if (bootstrap) applyClassifier(p, "_bstp.3dm");
+  if (bootstrap) applyClassifier(p, layout::kCaseBootstrapEnding);
 
   std::vector<std::vector<VoxelSampleRecord>>(static_cast<size_t>(K)).swap(samples);
   setupDraws(n);
@@ -255,12 +256,12 @@ void Brain3DSampleSet::init(PbtSampleSetParams& params) {
   const int64_t stopAt = static_cast<int64_t>(p.stopFactor) * n;
   for (int i = 0; i < p.numTrain; ++i) {
     HeapMatrix3D<unsigned char> labels;
-    const std::string labelName = CaseFile(data, i, "_label.3dm");
+    const std::string labelName = CaseFile(data, i, layout::kCaseLabelsEnding);
     labels.Load(labelName);
     if (labels.NumElements() == 0) continue;  // an unreadable label volume gives no samples
     HeapMatrix3D<unsigned char> mask;
     if (bootstrap) {
-      const std::string maskName = CaseFile(out, i, "_bstp.3dm");
+      const std::string maskName = CaseFile(out, i, layout::kCaseBootstrapEnding);
       mask.Load(maskName);
       if (!SameExtents(mask, labels)) {
         ReportSkippedCase(maskName, i);
@@ -395,8 +396,8 @@ void Brain3DSampleSet::saveBootstrap(PbtSampleSetParams& params) {
   const std::string parent = ParentOf(out);
   for (int i = 0; i < p.numTrain; ++i) {
     HeapMatrix3D<unsigned char> mask;
-    mask.Load(CaseFile(parent, i, "_bstp.3dm"));
-    if (mask.NumElements() > 0) SaveOrDie(mask, CaseFile(out, i, "_bstp.3dm"));
+    mask.Load(CaseFile(parent, i, layout::kCaseBootstrapEnding));
+    if (mask.NumElements() > 0) SaveOrDie(mask, CaseFile(out, i, layout::kCaseBootstrapEnding));
   }
 }
 

@@ -19,7 +19,9 @@
 // draws); setupDraws constructs a fresh pair (two draws); reservoirAdd draws once
 // (or twice, when the draw lands on an empty bin) for every voxel offered to a full
 // class, and once more when it replaces a record. clone constructs a new set. Nothing
-// else here draws (the base operations say what they draw).
+// else here draws but the shared sample: moving it onto a case it does not hold
+// (getSample, setSamplePosition, applyClassifier) loads that case, one draw (see
+// Edg3DSample). The base operations say what they draw.
 //
 // Size checks: a label volume, bootstrap mask or "known.3dm" whose extents differ
 // from those of the case it belongs to is reported in one line and the case is

@@ -1,11 +1,13 @@
 #pragma once
 // Names and checks shared by the training sample sets for the volumes of the training
-// data set: "<folder>/I%05i<suffix>" per case, all read and written by extension.
+// data set: "<folder>/I%05i<suffix>" per case (layout::CaseFile), all read and written
+// by extension.
 #include <cstdio>
 #include <string>
 
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
+#include "volume/FolderLayout.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace case_files {
@@ -13,10 +15,8 @@ namespace case_files {
 inline std::string Text(const char* s) { return s != nullptr ? s : ""; }
 inline std::string Text(const std::string& s) { return s; }
 
-// "<folder>/I%05i<suffix>": the volume of case i in a folder.
-inline std::string CaseFile(const std::string& folder, int i, const char* suffix) {
-  return FormatText("%s/%s%05i%s", folder.c_str(), "I", i, suffix);
-}
+using layout::CaseFile;
+using layout::CaseMapFile;
 
 // The text of a folder name before its last '\' (empty when it holds none).
 inline std::string ParentOf(const std::string& folder) {

@@ -19,15 +19,9 @@
 #include "platform/NativePath.h"
 #include "platform/ParallelFor.h"
 #include "volume/AnalyzeVolume.h"
+#include "volume/FolderLayout.h"
 
 namespace {
-
-// "%s/I%05i.3dm" and friends, composed without fixed buffers.
-std::string CaseFile(const std::string& folder, int caseNumber, const char* tail) {
-  char number[16];
-  std::snprintf(number, sizeof number, "I%05i", caseNumber);
-  return folder + "/" + number + tail;
-}
 
 std::atomic<uint64_t> gNextDataStamp{1};
 
@@ -162,7 +156,7 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
   // Start from empty volumes so that a file that does not load leaves no earlier
   // case behind.
   volume.Clear();
-  const std::string volumeFile = CaseFile(folder, c, ".3dm");
+  const std::string volumeFile = layout::CaseFile(folder, c, layout::kCaseVolumeEnding);
   if (!volume.Load(volumeFile)) {
     volume.Clear();
     std::printf("Cannot read the case volume %s\n", volumeFile.c_str());
@@ -173,18 +167,16 @@ void Edg3DSample::setPosition(const VoxelSampleRecord& record) {
   gradient.SetVolume(volume);
 
   contextVolumes.resize(numContextMaps > 0 ? numContextMaps : 0);
-  for (int i = 0; i < numContextMaps; ++i) {
-    char tail[32];
-    std::snprintf(tail, sizeof tail, "_%d_prob.3dm", i);
-    if (!contextVolumes[i].Load(CaseFile(folder, c, tail))) contextVolumes[i].Clear();
-  }
+  for (int i = 0; i < numContextMaps; ++i)
+    if (!contextVolumes[i].Load(layout::CaseMapFile(folder, c, i))) contextVolumes[i].Clear();
 
   HeapMatrix3D<short> wide;
   atlas.Clear();
   // The Analyze reader ends the program on a header it cannot open, so a case
   // without its atlas pair is left with an empty atlas instead.
-  if (PathExists(CaseFile(folder, c, "_atlas.hdr")) && PathExists(CaseFile(folder, c, "_atlas.img")) &&
-      ReadVolume(CaseFile(folder, c, "_atlas.img"), wide)) {
+  const std::string atlasImage = layout::CaseFile(folder, c, layout::kCaseAtlasImageEnding);
+  if (PathExists(layout::CaseFile(folder, c, layout::kCaseAtlasHeaderEnding)) && PathExists(atlasImage) &&
+      ReadVolume(atlasImage, wide)) {
     atlas.SetSize(wide.dim0(), wide.dim1(), wide.dim2());
     const int64_t n = wide.NumElements();
     const short* from = &wide(0, 0, 0);

@@ -10,6 +10,7 @@
 #include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
+#include "volume/FolderLayout.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace {
@@ -49,10 +50,6 @@ void NormalizeEdgeVolume(HeapMatrix3D<float>& out, HeapMatrix3D<float>& label, i
   *sum = out.Sum();
 }
 
-std::string CasePath(const char* folder, int i, const char* suffix) {
-  return FormatText("%s/%s%05i%s", folder, "I", i, suffix);
-}
-
 }  // namespace
 
 void Edg3DSampleSet::loadTrainingData(EdgSampleSetParams& p) {
@@ -70,7 +67,7 @@ void Edg3DSampleSet::loadTrainingData(EdgSampleSetParams& p) {
   std::vector<HeapMatrix3D<unsigned char>> images(static_cast<size_t>(n));
   bool allLoaded = true;
   for (int i = 0; i < n; ++i) {
-    const std::string path = CasePath(p.dirTestData, i, ".3dm");
+    const std::string path = layout::CaseFile(p.dirTestData, i, layout::kCaseVolumeEnding);
     if (!images[static_cast<size_t>(i)].Load(path) || images[static_cast<size_t>(i)].NumElements() == 0) {
       std::printf("%s does not load\n", path.c_str());
       allLoaded = false;
@@ -81,7 +78,7 @@ void Edg3DSampleSet::loadTrainingData(EdgSampleSetParams& p) {
 
   std::vector<HeapMatrix3D<float>> labels(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {
-    const std::string path = CasePath(p.dirTestData, i, "_label.3dm");
+    const std::string path = layout::CaseFile(p.dirTestData, i, layout::kCaseLabelsEnding);
     HeapMatrix3D<unsigned char> bytes;
     if (!bytes.Load(path) || bytes.NumElements() == 0) {
       std::printf("%s does not load\n", path.c_str());
@@ -105,8 +102,8 @@ void Edg3DSampleSet::loadTrainingData(EdgSampleSetParams& p) {
   p.edgeFraction = interior > 0.0f ? edgeSum / interior : 0.0f;
 
   for (int i = 0; i < n; ++i) {
-    const std::string image = FormatText("%s/I%05i.3dm", p.dirTrainData, i);
-    const std::string edge = FormatText("%s/I%05i_prob.3dm", p.dirTrainData, i);
+    const std::string image = layout::CaseFile(p.dirTrainData, i, layout::kCaseVolumeEnding);
+    const std::string edge = layout::CaseFile(p.dirTrainData, i, layout::kCaseTwoClassMapEnding);
     if (!images[static_cast<size_t>(i)].Save(image)) FatalExit(1, FormatText("Unable to write %s\n", image.c_str()));
     if (!edges[static_cast<size_t>(i)].Save(edge)) FatalExit(1, FormatText("Unable to write %s\n", edge.c_str()));
   }

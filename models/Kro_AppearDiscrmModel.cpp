@@ -13,6 +13,7 @@
 #include "platform/Conversions.h"
 #include "platform/NativePath.h"
 #include "platform/ParallelFor.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
@@ -301,7 +302,7 @@ bool Kro_AppearDiscrmModel::LoadEdgeVolume(const std::string& folder, const std:
 
 bool Kro_AppearDiscrmModel::LoadProbLift(const std::string& folder) {
   std::string error;
-  if (ReadLiftFactors(folder + "\\prob_lift.txt", numClasses, lift, &error)) return true;
+  if (ReadLiftFactors(folder + "\\" + layout::kProbLift, numClasses, lift, &error)) return true;
   std::printf("%s\n", error.c_str());
   std::fflush(stdout);
   return false;

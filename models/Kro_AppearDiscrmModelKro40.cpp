@@ -5,19 +5,22 @@
 #include "features/FeatureFlags.h"
 #include "features/Object3DSample.h"
 #include "numerics/TextFunctions.h"
+#include "pbt/PbtLog.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
+// "<folder>\<name>", every separator a backslash.
 std::string InFolder(const std::string& folder, const std::string& name) {
-  std::string path = folder + "/" + name;
+  std::string path = layout::InFolder(folder, name);
   return ToBackslashes(path);
 }
 
 }  // namespace
 
 bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
-  const std::string atlasPath = InFolder(folder, "atlas.3dm");
+  const std::string atlasPath = InFolder(folder, layout::kAtlas);
   if (static_cast<int>(atlasPath.size()) > kMaxAtlasPath) {
     std::printf("atlas path too long: %s\n", atlasPath.c_str());
     return false;
@@ -26,14 +29,14 @@ bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
   numClasses = static_cast<int16_t>(n);
 
   std::vector<std::string> passPaths;
-  const std::string first = InFolder(folder, "clf");
+  const std::string first = InFolder(folder, layout::kClassifier);
   if (!LoadTree(classifier, first) || !CheckClassCount(classifier, first)) return false;
   passPaths.push_back(first);
   classifier.setSoftDescent(1);
   extraTrees.clear();
   classifiers.assign(1, &classifier);
   for (int d = 1; d <= kMaxPassFiles; ++d) {
-    const std::string path = InFolder(folder, "clf" + std::to_string(d));
+    const std::string path = InFolder(folder, FormatText(layout::kIterationClassifier, d));
     std::FILE* probe = OpenFile(path, "r");
     if (probe == nullptr) continue;  // missing numbers are skipped
     std::fclose(probe);
@@ -44,7 +47,7 @@ bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
     classifiers.push_back(tree.get());
     extraTrees.push_back(std::move(tree));
   }
-  const std::string edgePath = InFolder(folder, "clf_edge");
+  const std::string edgePath = InFolder(folder, layout::kEdgeClassifier);
   std::FILE* probe = OpenFile(edgePath, "r");
   bool edgeRead = false;
   if (probe != nullptr) {
@@ -66,7 +69,7 @@ bool Kro_AppearDiscrmModelKro40::Load(const std::string& folder, int n, int r) {
     edgeClassifier.nodeClassifier = nullptr;
     std::printf("warning: edge classifier not used\n");
   }
-  if (!LoadKnown(InFolder(folder, "known.3dm"))) return false;
+  if (!LoadKnown(InFolder(folder, layout::kKnown))) return false;
   if (!LoadProbLift(folder)) return false;
   gAtlasPath = atlasPath;
   NoteFeatures();

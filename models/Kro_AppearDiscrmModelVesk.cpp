@@ -3,16 +3,17 @@
 #include <cstdio>
 
 #include "features/Object3DSample.h"
+#include "volume/FolderLayout.h"
 
 bool Kro_AppearDiscrmModelVesk::LoadSingleTree(const std::string& folder, int n, int r) {
   radius = static_cast<int16_t>(r);
   numClasses = static_cast<int16_t>(n);
-  const std::string path = folder + "/clf";
+  const std::string path = layout::InFolder(folder, layout::kClassifier);
   return LoadTree(classifier, path) && CheckClassCount(classifier, path);
 }
 
 bool Kro_AppearDiscrmModelVesk::FinishLoad(const std::string& folder) {
-  if (!CheckTreeFeatures(classifier, folder + "/clf") || !LoadProbLift(folder)) return false;
+  if (!CheckTreeFeatures(classifier, layout::InFolder(folder, layout::kClassifier)) || !LoadProbLift(folder)) return false;
   // One pass with the single tree, so that Segment labels the volume.
   extraTrees.clear();
   classifiers.assign(1, &classifier);

@@ -5,10 +5,11 @@
 
 #include "features/Object3DSample.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 bool Kro_AppearDiscrmModelVeskSepHippo::Load(const std::string& folder, int n, int r) {
   if (!LoadSingleTree(folder, n, r)) return false;
-  const std::string hipPath = folder + "/hip_clf";
+  const std::string hipPath = layout::InFolder(folder, layout::kHippoClassifier);
   std::FILE* probe = OpenFile(hipPath, "r");
   bool hipRead = false;
   if (probe != nullptr) {

@@ -11,6 +11,7 @@
 #include "numerics/TextFunctions.h"
 #include "pbt/PbtFlags.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 Kro_AppearanceAll::Kro_AppearanceAll()
     : likelihoods(kLabels),  // deliberate: 256 records, two draws each
@@ -35,7 +36,7 @@ bool Kro_AppearanceAll::Load(const char* folder, const HeapMatrix3D<unsigned cha
   }
   DeleteModel();
   loadFailed = false;
-  std::string path = std::string(folder) + "/setting.txt";
+  std::string path = layout::InFolder(folder, layout::kSettingsFile);
   ToBackslashes(path);
   std::printf("setting file: %s\n", path.c_str());
   std::fflush(stdout);
@@ -101,7 +102,7 @@ bool Kro_AppearanceAll::ReadSettingsOrGenerative(const char* folder, const std::
 
 bool Kro_AppearanceAll::LoadEndPointSetting(const char* folder) {
   if (folder == nullptr) return false;
-  const std::string path = std::string(folder) + "/end/setting.txt";
+  const std::string path = layout::InFolder(layout::InFolder(folder, layout::kEndFolder), layout::kSettingsFile);
   std::printf("setting file for end points: %s\n", path.c_str());
   std::fflush(stdout);
   AppearanceSettings settings;

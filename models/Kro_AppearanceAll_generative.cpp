@@ -6,15 +6,17 @@
 #include <fstream>
 
 #include "models/Kro_AppearanceAll.h"
+#include "pbt/PbtLog.h"
 #include "platform/NativePath.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
 std::string RecordPath(const char* folder, int index) {
-  return std::string(folder) + "/" + std::to_string(index) + ".apr";
+  return layout::InFolder(folder, FormatText(layout::kRegionRecord, index));
 }
 
-std::string MarkerPath(const char* folder) { return std::string(folder) + "/appearance.mod"; }
+std::string MarkerPath(const char* folder) { return layout::InFolder(folder, layout::kAppearanceMarker); }
 
 }  // namespace
 

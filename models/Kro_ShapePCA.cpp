@@ -94,8 +94,8 @@ bool Kro_ShapePCA::Read(std::istream& in) {
     return false;
   const int nm = md.cols;
   if (d < 0 || ElementCount(m) != d) return false;
-  // Modes have d rows; 0 x 0 modes (as earlier versions stored a model without modes)
-  // read as d x 0.
+  // Modes have d rows; 0 x 0 modes (a model without modes stored with an empty mode
+  // matrix) read as d x 0.
   if (md.rows != d && !(nm == 0 && md.rows == 0)) return false;
   if (ElementCount(s) != nm) return false;
   for (int n = 0; n < defects.Count(); ++n)

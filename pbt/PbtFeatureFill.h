@@ -3,15 +3,15 @@
 // machine's workers, for the feature caches of PbtSampleSet and PbtMSampleSet.
 //
 // The set walks its entries in its own order and positions its shared sample on each
-// (loads and random draws happen there, on the calling thread, exactly as before),
-// then hands the positioned sample to add() with a tag; the entries are computed in
-// batches by worker copies of the sample (PbtSampleBatch). The sink then receives the
-// values: `sink(tag, values, first, last)` stores features first .. last-1 of the entry
-// `tag` (values[f] is feature f). The features are cut into blocks delivered on the
-// workers at once, one block per call; within a block the entries arrive in the order
-// they were added, so every per-feature reduction the sink forms is the one-thread
-// one. A sink must therefore touch nothing but what belongs to the features of its
-// range. finish() computes and delivers the last batch.
+// (whatever the sample loads or draws as it moves happens there, on the calling
+// thread, in the set's order), then hands the positioned sample to add() with a tag;
+// the entries are computed in batches by worker copies of the sample (PbtSampleBatch).
+// The sink then receives the values: `sink(tag, values, first, last)` stores features
+// first .. last-1 of the entry `tag` (values[f] is feature f). The features are cut
+// into blocks delivered on the workers at once, one block per call; within a block the
+// entries arrive in the order they were added, so every per-feature reduction the sink
+// forms is the one-thread one. A sink must therefore touch nothing but what belongs to
+// the features of its range. finish() computes and delivers the last batch.
 #include <functional>
 #include <memory>
 #include <vector>
