@@ -17,6 +17,14 @@ void ExpectVec(const VectorQo<double>& got, const std::vector<double>& want, con
   for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[static_cast<int>(i)], want[i], 1e-12) << name << " " << i;
 }
 
+// The expected posteriors are printed by sep_hippo_reference.py beside this file, an
+// implementation of its own. By hand: the reweighted p is
+// (0.8 x 0.5, 0.1, 0.1, 0.05, 0.05, 1.4 x 0.1, 1.3 x 0.1) / 0.97, so 0.4 / 0.97 for
+// class 0. With the hip tree q, classes 1 and 2 become 1.2 x 0.3 = 0.36 and
+// 1.2 x 0.25 = 0.3; r = 1 - 0.2 / 0.97 = 0.77 / 0.97 and t = float(1 - 0.66) =
+// 0.3400000035762787, so every other entry is its value before the division by 0.97
+// times t / 0.77 (class 0: 0.4 x t / 0.77 = 0.17662337848...). The cases left alone
+// expect their input, and the short hip posterior the row without a hip tree.
 TEST(SepHippoCombination, FixedSevenClassPosterior) {
   const std::vector<double> p = {0.5, 0.1, 0.1, 0.05, 0.05, 0.1, 0.1};
   const VectorQo<double> q = Vec({0.2, 0.3, 0.25});

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <sstream>
 
 #include "PbtTestSets.h"
+#include "PbtWeakLearnerContract.h"
 #include "TestSupport.h"
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtLog.h"
@@ -34,7 +34,22 @@ Matrix<short> Flags(const std::vector<short>& values) {
   return v;
 }
 
+struct AdaWeakKind {
+  using Learner = PbtAdaWeak;
+  using Params = PbtAdaWeakParams;
+  using OtherParams = PbtAdaBoostParams;
+  static constexpr const char* kName = "PbtAdaWeak";
+  static constexpr const char* kCountName = "numThresholds";
+  static constexpr int Params::*kCount = &PbtAdaWeakParams::numThresholds;
+  static constexpr int kMaxCount = 124;  // every bin index fits in a signed byte
+  static constexpr int kDrawsPerConstruction = 2;  // posHist and negHist
+};
+
 }  // namespace
+
+// The parameter checks and the draws of every construction.
+INSTANTIATE_TYPED_TEST_SUITE_P(AdaWeak, PbtWeakLearnerContractTest, AdaWeakKind);
+INSTANTIATE_TYPED_TEST_SUITE_P(AdaWeak, PbtWeakLearnerContractDeathTest, AdaWeakKind);
 
 TEST(PbtAdaWeakTest, SplitsTwoSeparatedClasses) {
   Fixture f({1, 2}, {3, 4});
@@ -153,43 +168,6 @@ TEST(PbtAdaWeakTest, LargestThresholdCountKeepsEveryBinIndexInAByte) {
   PbtAdaWeak stump;
   EXPECT_EQ(stump.train(f.set.get(), &f.params), 0.0f);
   EXPECT_EQ(stump.negBins[1], 127);
-}
-
-TEST(PbtAdaWeakDeathTest, TrainingOutsideItsContractEndsTheRun) {
-  Fixture f({1, 2}, {3, 4});
-  PbtAdaWeak stump;
-  for (int n : {0, -1, PbtAdaWeak::kMaxThresholds + 1}) {
-    f.params.numThresholds = n;
-    EXPECT_EXIT(stump.train(f.set.get(), &f.params), testing::ExitedWithCode(1),
-                "^PbtAdaWeak: numThresholds " + std::to_string(n) + " outside 1..124\n$");
-  }
-  f.params.numThresholds = 30;
-  f.params.featureIndex = 1;
-  EXPECT_EXIT(stump.train(f.set.get(), &f.params), testing::ExitedWithCode(1),
-              "^PbtAdaWeak: feature row 1 is not among the set's 1 features\n$");
-  f.params.featureIndex = 0;
-  f.set->freeFeatures();
-  EXPECT_EXIT(stump.train(f.set.get(), &f.params), testing::ExitedWithCode(1),
-              "^PbtAdaWeak: the sample set's features are not cached\n$");
-  PbtAdaBoostParams wrong;
-  EXPECT_EXIT(stump.train(f.set.get(), &wrong), testing::ExitedWithCode(1),
-              "^PbtAdaWeak: training needs a PbtAdaWeakParams record\n$");
-}
-
-TEST(PbtAdaWeakTest, EveryConstructionTakesTwoDraws) {
-  ResetUniformRandomForTesting();
-  auto draws = [] { return UniformRandomDrawCountForTesting(); };
-  PbtAdaWeak stump;
-  EXPECT_EQ(draws(), 2);
-  std::unique_ptr<PbtClassifier> copy(stump.clone());
-  EXPECT_EQ(draws(), 4);
-  std::unique_ptr<PbtClassifier> fresh(stump.create());
-  EXPECT_EQ(draws(), 6);
-  static_cast<PbtAdaWeak&>(*fresh) = stump;
-  std::istringstream in(RecordBytes(stump));
-  BinaryReader r(in);
-  EXPECT_TRUE(fresh->read(r));
-  EXPECT_EQ(draws(), 6);
 }
 
 TEST(PbtAdaWeakTest, CandidateBuiltWithoutDrawsTrainsToTheSameStump) {

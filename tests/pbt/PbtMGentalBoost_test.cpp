@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "PbtBoosterContract.h"
 #include "PbtMTestSets.h"
 #include "PbtTestSets.h"
 #include "TestSupport.h"
@@ -48,6 +49,30 @@ PbtMGentalWeak* Learner(const MVectorSampleSet& set, const std::vector<double>& 
   }
   return weak;
 }
+
+struct MGentalBoostKind {
+  using Booster = PbtMGentalBoost;
+  using Set = MVectorSampleSet;
+  struct Scope {
+    ScopedMinClassSamples minimum{2};
+  };
+  static std::unique_ptr<Set> TrainingSet() { return ::TrainingSet(); }
+  static constexpr int kRounds = 5;
+  static constexpr int kKept = 5;
+  static std::unique_ptr<Set> Separable() { return std::unique_ptr<Set>(Set::singleFeature({{1, 2}, {3, 4}})); }
+  static std::unique_ptr<Set> WithoutFeatures() {
+    Set::Rows rows(2);
+    for (auto& c : rows) c.assign(2, {});
+    return std::unique_ptr<Set>(new Set(rows));
+  }
+  static double Train(Booster& boost, Set& set, int rounds, const std::string& logName) {
+    PbtAdaBoostParams params = BoostParams(rounds, logName);
+    return boost.trainMulti(set, params);
+  }
+  // A PbtMGentalWeak: two, and one per function (one function per active class).
+  static int DrawsPerMember(const Booster& trained) { return 2 + trained.numClasses; }
+  static constexpr size_t kTrailerBytes = 8;  // numClasses, numLabels
+};
 
 const char* kReimplementation = R"PY(
 # Multi-class gentle boosting, re-implemented from the description.
@@ -210,6 +235,9 @@ for bi, fns, best in members:
 
 }  // namespace
 
+// Draws, round limits that train nothing and records that do not read.
+INSTANTIATE_TYPED_TEST_SUITE_P(MGentalBoost, PbtBoosterContractTest, MGentalBoostKind);
+
 TEST(PbtMGentalBoostTest, EmptyBoosterGivesAUniformPosterior) {
   ScopedMinClassSamples minimum(2);
   std::unique_ptr<MVectorSampleSet> set = TrainingSet();
@@ -274,14 +302,10 @@ TEST(PbtMGentalBoostTest, TrainingMatchesAnIndependentReimplementation) {
   ProcessResult py = RunPython(kReimplementation, {args});
   ASSERT_EQ(py.status, 0) << py.err;
 
-  ResetUniformRandomForTesting();
   PbtMGentalBoost boost;
   TempFolder tmp;
   PbtAdaBoostParams params = BoostParams(5, tmp.file("log.txt"));
   const double error = boost.trainMulti(*set, params);
-  // Draws: two per candidate (three features), one per class and candidate as the
-  // candidates first train, two plus one per class per member kept.
-  EXPECT_EQ(UniformRandomDrawCountForTesting(), 3 * 2 + 3 * 3 + boost.numWeak() * (2 + 3));
   EXPECT_EQ(boost.numClasses, 3);
   EXPECT_EQ(boost.numLabels, 4);
 
@@ -380,14 +404,6 @@ TEST(PbtMGentalBoostTest, RoundsStopAtASmallError) {
   PbtMGentalBoost boost;
   EXPECT_EQ(boost.trainMulti(*separate, params), 0.0);
   EXPECT_EQ(boost.numWeak(), 1);
-  // A set without features offers no candidate: no round, and the empty ensemble
-  // (uniform posterior: the first class wins) misses the other classes.
-  MVectorSampleSet::Rows rows(2);
-  rows[0].push_back({});
-  rows[1].push_back({});
-  std::unique_ptr<MVectorSampleSet> none(new MVectorSampleSet(rows));
-  EXPECT_DOUBLE_EQ(boost.trainMulti(*none, params), 0.5);
-  EXPECT_EQ(boost.numWeak(), 0);
 }
 
 TEST(PbtMGentalBoostTest, RecordRoundTripsByteForByte) {
@@ -416,9 +432,7 @@ TEST(PbtMGentalBoostTest, RecordRoundTripsByteForByte) {
 
   ASSERT_TRUE(boost.save(tmp.file("gentle.clf").c_str()));
   PbtMGentalBoost loaded;
-  ResetUniformRandomForTesting();
   ASSERT_TRUE(loaded.load(tmp.file("gentle.clf").c_str()));
-  EXPECT_EQ(UniformRandomDrawCountForTesting(), 3 * (2 + 3));  // per member: two, and one per function
   EXPECT_EQ(RecordBytes(loaded), rec);
   std::unique_ptr<PbtClassifier> copy(boost.clone());
   EXPECT_EQ(RecordBytes(*copy), rec);
@@ -461,11 +475,6 @@ TEST(PbtMGentalBoostTest, ForgedRecordsDoNotRead) {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"empty", ""},
-      {"negative count", withInt(4, -1)},
-      {"more members than bytes", withInt(4, 2)},
-      {"huge count", withInt(4, 0x7fffffff)},
-      {"member cut short", rec.substr(0, member + 200)},
       {"no class counts", rec.substr(0, classes)},
       {"fewer classes than functions", withInt(classes, 1)},
       {"more classes than functions", withInt(classes, 3)},
@@ -580,5 +589,4 @@ TEST(PbtMGentalBoostTest, SeveralWorkersTrainTheBytesAndDrawsOfOne) {
   const auto several = GentleTraining(3);
   EXPECT_EQ(several.first, one.first);
   EXPECT_EQ(several.second, one.second);
-  EXPECT_EQ(one.second, 3 * 2 + 3 * 3 + 5 * (2 + 3));
 }

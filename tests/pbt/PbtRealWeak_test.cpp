@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "PbtTestSets.h"
-#include "numerics/UniformRandom.h"
+#include "PbtWeakLearnerContract.h"
 
 namespace {
 
@@ -27,7 +27,22 @@ struct Fixture {
 
 const double kStrongPos = 0.5 * std::log(0.95 / 0.05);
 
+struct RealWeakKind {
+  using Learner = PbtRealWeak;
+  using Params = PbtRealWeakParams;
+  using OtherParams = PbtAdaWeakParams;
+  static constexpr const char* kName = "PbtRealWeak";
+  static constexpr const char* kCountName = "numBins";
+  static constexpr int Params::*kCount = &PbtRealWeakParams::numBins;
+  static constexpr int kMaxCount = 124;  // every bin index fits in a signed byte
+  static constexpr int kDrawsPerConstruction = 3;  // responseTable, posHist and negHist
+};
+
 }  // namespace
+
+// The parameter checks and the draws of every construction.
+INSTANTIATE_TYPED_TEST_SUITE_P(RealWeak, PbtWeakLearnerContractTest, RealWeakKind);
+INSTANTIATE_TYPED_TEST_SUITE_P(RealWeak, PbtWeakLearnerContractDeathTest, RealWeakKind);
 
 // Two clusters far apart: the bins between them have no mass after smoothing, so
 // their responses come from the distances to the two class means.
@@ -127,39 +142,6 @@ TEST(PbtRealWeakTest, ZeroWeightsDoNotDivideByZero) {
   // Empty histograms: every bin is an empty bin, decided by the means (both 0).
   EXPECT_EQ(weak.train(f.set.get(), &f.params), 0.0f);
   for (int i = 0; i < weak.responseTable.bins; ++i) EXPECT_TRUE(std::isfinite(weak.responseTable.pdf[i])) << i;
-}
-
-TEST(PbtRealWeakDeathTest, TrainingOutsideItsContractEndsTheRun) {
-  Fixture f({1, 2}, {3, 4});
-  PbtRealWeak weak;
-  for (int n : {0, PbtRealWeak::kMaxBins + 1}) {
-    f.params.numBins = n;
-    EXPECT_EXIT(weak.train(f.set.get(), &f.params), testing::ExitedWithCode(1),
-                "^PbtRealWeak: numBins " + std::to_string(n) + " outside 1..124\n$");
-  }
-  f.params.numBins = 30;
-  f.set->freeFeatures();
-  EXPECT_EXIT(weak.train(f.set.get(), &f.params), testing::ExitedWithCode(1),
-              "^PbtRealWeak: the sample set's features are not cached\n$");
-  PbtAdaWeakParams wrong;
-  EXPECT_EXIT(weak.train(f.set.get(), &wrong), testing::ExitedWithCode(1),
-              "^PbtRealWeak: training needs a PbtRealWeakParams record\n$");
-}
-
-TEST(PbtRealWeakTest, EveryConstructionTakesThreeDraws) {
-  ResetUniformRandomForTesting();
-  auto draws = [] { return UniformRandomDrawCountForTesting(); };
-  PbtRealWeak weak;
-  EXPECT_EQ(draws(), 3);
-  std::unique_ptr<PbtClassifier> copy(weak.clone());
-  EXPECT_EQ(draws(), 6);
-  std::unique_ptr<PbtClassifier> fresh(weak.create());
-  EXPECT_EQ(draws(), 9);
-  Fixture f({1, 2}, {3, 4});
-  static_cast<PbtRealWeak&>(*fresh).train(f.set.get(), &f.params);
-  EXPECT_TRUE(ReadRecord(*fresh, RecordBytes(weak)));
-  static_cast<PbtRealWeak&>(*fresh) = weak;
-  EXPECT_EQ(draws(), 9);
 }
 
 TEST(PbtRealWeakTest, RecordRoundTripsByteForByte) {
