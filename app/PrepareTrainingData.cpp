@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/FolderLayout.h"
 #include "app/IntensityNormalization.h"
 #include "app/SettingsFile.h"
 #include "models/CRegionCompetition.h"
@@ -15,6 +14,7 @@
 #include "platform/Conversions.h"
 #include "platform/NativePath.h"
 #include "volume/AnalyzeVolume.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ constexpr int kCompetitionIterations = 15;
 // Margin around the labelled voxels that the training box keeps.
 constexpr int kBoxMargin = 20;
 
-std::string InFolder(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+using layout::CaseFile;
+using layout::InFolder;
 
 bool SameExtents(const HeapMatrix3D<short>& a, const HeapMatrix3D<short>& b) {
   return a.dim0() == b.dim0() && a.dim1() == b.dim1() && a.dim2() == b.dim2();
@@ -237,11 +238,11 @@ bool WriteNormalisedCases(const std::vector<Subject>& subjects, const HeapMatrix
     if (i == 0 ? !PrepareTemplate(subjects[i], target, box, templ, volume)
                : !NormaliseSubject(subjects[i], templ, firstLabels, volume))
       return false;
-    const std::string subjectName = FormatText("%s/%d.img", target.c_str(), static_cast<int>(i));
+    const std::string subjectName = InFolder(target, FormatText(layout::kSubjectAnalyze, static_cast<int>(i)));
     if (WriteAnalyze16(subjectName, volume) != 1) return ReportWriteFailure(subjectName);
     HeapMatrix3D<unsigned char> caseVolume;
     CropLowBytes(caseVolume, volume, box);
-    if (!SaveBytes(caseVolume, FormatText("%s/I%05i.3dm", target.c_str(), static_cast<int>(i)))) return false;
+    if (!SaveBytes(caseVolume, CaseFile(target, static_cast<int>(i), layout::kCaseVolumeEnding))) return false;
   }
   return true;
 }
@@ -294,7 +295,7 @@ bool WriteCaseLabels(const std::vector<Subject>& subjects, const std::vector<int
           const int c = ClassOf(table, labels[z + box.z0][y + box.y0][x + box.x0]);
           out[z][y][x] = consensus[z][y][x] >= 0 ? marker : static_cast<unsigned char>(c > 0 && c < K ? c : 0);
         }
-    if (!SaveBytes(out, FormatText("%s/I%05i_label.3dm", target.c_str(), static_cast<int>(i)))) return false;
+    if (!SaveBytes(out, CaseFile(target, static_cast<int>(i), layout::kCaseLabelsEnding))) return false;
   }
   return true;
 }
@@ -325,8 +326,8 @@ bool WriteAtlasAndKnown(const ClassVotes& votes, int K, const std::string& targe
 // The region competition of every subject against the atlas, "I%05i_atlas.img".
 bool RunRegionCompetitions(const std::vector<Subject>& subjects, const std::string& target, const SubVolume& box) {
   for (size_t i = 0; i < subjects.size(); ++i) {
-    std::string atlasPath = FormatText("%s/atlas.3dm", target.c_str());
-    std::string outputPath = FormatText("%s/%s%05i_atlas%s", target.c_str(), "I", static_cast<int>(i), ".img");
+    std::string atlasPath = InFolder(target, layout::kAtlas);
+    std::string outputPath = CaseFile(target, static_cast<int>(i), layout::kCaseAtlasImageEnding);
     ToBackslashes(atlasPath);
     ToBackslashes(outputPath);
     CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);

@@ -14,6 +14,7 @@
 #include "pbt/PbtFlags.h"
 #include "platform/FolderCommands.h"
 #include "platform/SystemInfo.h"
+#include "volume/FolderLayout.h"
 
 const char* const kUsageText =
     "Usage: [-p structure] [-r testing] [source file] [target file] [-m path to the models] [-n number of structures]\n"
@@ -52,7 +53,7 @@ int Train(const Kro_BrainSetting& setting) {
   bool ok = PrepareTrainingData(setting.source.str(), target, setting.numStructures);
   if (ok) {
     std::vector<McString> labelVolumes;
-    ListDirectory(target, "_label.3dm", labelVolumes);
+    ListDirectory(target, layout::kCaseLabelsEnding, labelVolumes);
     ok = TrainAutoContext(target, static_cast<int>(labelVolumes.size()), setting.numStructures, setting.iterations,
                           1);
   }
@@ -63,7 +64,7 @@ int Train(const Kro_BrainSetting& setting) {
 
 int Segment(const Kro_BrainSetting& setting, bool atlasGiven) {
   gTypedClassifierFiles = 1;
-  if (!atlasGiven) gAtlasPath = setting.modelDir.str() + "\\appearance\\atlas.3dm";
+  if (!atlasGiven) gAtlasPath = setting.modelDir.str() + "\\" + layout::kAppearanceFolder + "\\" + layout::kAtlas;
   return SegmentVolumes(setting, atlasGiven) ? 0 : 1;
 }
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/FolderLayout.h"
+#include "volume/FolderLayout.h"
 #include "app/IntensityNormalization.h"
 #include "app/Kro_BrainSetting.h"
 #include "features/FeatureFlags.h"

@@ -67,9 +67,9 @@ void Brain3DSampleSet::writeBootstrapMasks(EdgSampleSetParams& p, const char* su
   CaseVoxelWalk walk(*this);
   for (int i = 0; i < count; ++i) {
     HeapMatrix3D<unsigned char> volume;
-    if (!volume.Load(CaseFile(data, i, ".3dm")) || volume.NumElements() == 0) continue;
+    if (!volume.Load(CaseFile(data, i, layout::kCaseVolumeEnding)) || volume.NumElements() == 0) continue;
     NodeMask mask(*p.classifier, K);
-    if (!mask.load(i, volume, CaseFile(data, i, "_label.3dm"), CaseFile(parent, i, suffixText.c_str()))) continue;
+    if (!mask.load(i, volume, CaseFile(data, i, layout::kCaseLabelsEnding), CaseFile(parent, i, suffixText.c_str()))) continue;
     walk.run(i, CaseVoxelWalk::Grid(volume.dim0(), volume.dim1(), volume.dim2(), p.radius, step), mask);
     SaveOrDie(mask.output, CaseFile(out, i, suffixText.c_str()));
   }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "pbt/PbtLog.h"
 #include "platform/Fatal.h"
 #include "volume/FolderLayout.h"
 #include "volume/HeapMatrix3D.h"

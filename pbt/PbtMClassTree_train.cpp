@@ -27,6 +27,7 @@
 #include "platform/FolderCommands.h"
 #include "platform/ParallelFor.h"
 #include "platform/SystemInfo.h"
+#include "volume/FolderLayout.h"
 
 namespace {
 
@@ -60,17 +61,17 @@ float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
   PbtSampleSetParams* sampleParams = params->sampleSetParams;
   const char* callersFolder = sampleParams != nullptr ? sampleParams->outFolder : nullptr;
 
-  params->logName = FormatText("%s/logfile.txt", folder.c_str());
+  params->logName = layout::InFolder(folder, layout::kTrainingLog);
   ToBackslashes(params->logName);
   learner->logName = FormatText("%s", params->logName.c_str());
   ToBackslashes(learner->logName);
-  params->modelPath = FormatText("%s/clf", folder.c_str());
-  params->topPath = FormatText("%s/top", folder.c_str());
+  params->modelPath = layout::InFolder(folder, layout::kClassifier);
+  params->topPath = layout::InFolder(folder, layout::kNodeFolder);
   ToBackslashes(params->modelPath);
   ToBackslashes(params->topPath);
 
   // The results of these commands are not looked at: a missing folder or file is fine.
-  RunFolderCommand(FormatText("rmdir /s /q %s\\top", folder.c_str()));
+  RunFolderCommand(FormatText("rmdir /s /q %s\\%s", folder.c_str(), layout::kNodeFolder));
   RunFolderCommand(FormatText("mkdir %s", folder.c_str()));
   RunFolderCommand(FormatText("del %s", params->logName.c_str()));
   RunFolderCommand(FormatText("del %s", params->modelPath.c_str()));
