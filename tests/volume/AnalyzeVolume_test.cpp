@@ -424,10 +424,13 @@ TEST(AnalyzeVolumeTest, WriteVolumeLeavesWholeFilesOrNothingUnderTheOutputsNames
   }
 
   // A folder where a file of the output belongs: the write fails and leaves the folder
-  // as it was, without a temporary file or the other file of the pair.
+  // as it was, without a temporary file or the other file of the pair. The header comes
+  // last, so an older header is gone once the voxel file could not take its name: no
+  // header stands beside voxels it does not describe.
   for (const char* blocked : {"x.hdr", "x.img", "x.3dm"}) {
     SCOPED_TRACE(blocked);
     ASSERT_TRUE(MakeFolder(dir.file("f/") + blocked));
+    if (std::string(blocked) == "x.img") WriteFileText(dir.file("f/x.hdr"), "an older header");
     const std::string output = std::string(blocked) == "x.3dm" ? "f/x.3dm" : "f/x.img";
     EXPECT_FALSE(WriteVolume(dir.file(output), labels));
     EXPECT_EQ(listing("f"), (std::set<std::string>{blocked}));
