@@ -174,7 +174,6 @@ std::string TemporaryBeside(const std::string& name, const std::string& suffix) 
 }
 
 bool Write3dmWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
-  if (volume.Largest3dmExtentExceeded() != 0) return volume.Save3dm(name, name);  // says why, writes nothing
   const std::string temp = TemporaryBeside(name, ".3dm");
   if (temp.empty()) return false;
   if (volume.Save3dm(temp, name) && ReplaceFile(temp, name)) return true;

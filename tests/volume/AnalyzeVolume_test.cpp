@@ -436,6 +436,29 @@ TEST(AnalyzeVolumeTest, WriteVolumeLeavesWholeFilesOrNothingUnderTheOutputsNames
     EXPECT_EQ(listing("f"), (std::set<std::string>{blocked}));
     fs::remove_all(dir.file("f"));
   }
+  // An extent the layout cannot hold: the message names the output, not a temporary.
+  HeapMatrix3D<unsigned char> wide;
+  wide.SetSize(1, 1, 40000);
+  ASSERT_TRUE(MakeFolder(dir.file("f")));
+  // The pair's names are spelt with backslashes only, the volume file's as given.
+  auto backslashed = [](std::string text) {
+    for (char& ch : text) ch = ch == '/' ? '\\' : ch;
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string message;
+  } tooWide[] = {
+      {"f\\w.3dm", "Can not write " + dir.file("f\\w.3dm") + ": extent 40000 exceeds 32767\n"},
+      {"f\\w.img", "Can not write " + backslashed(dir.file("f\\w.hdr")) + ": extent 40000 outside 0..32767\n"},
+  };
+  for (const auto& c : tooWide) {
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(WriteVolume(dir.file(c.name), wide)) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    EXPECT_TRUE(fs::is_empty(dir.file("f"))) << c.name;
+  }
+
   // A folder path under a regular file: nothing can be created there.
   WriteFileText(dir.file("plain"), "x");
   EXPECT_FALSE(WriteVolume(dir.file("plain/x.img"), labels));
