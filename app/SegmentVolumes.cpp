@@ -52,19 +52,40 @@ bool CheckOutputExtension(const std::string& path) {
   return false;
 }
 
-// Writes the volume by the path's extension; on failure removes what may have been
-// written and says so.
+// Writes the volume by the path's extension; a failed write leaves nothing of its own
+// behind (see WriteVolume) and is reported here.
 bool WriteOutput(const std::string& path, const HeapMatrix3D<unsigned char>& volume) {
   if (WriteVolume(path, volume)) return true;
-  if (volume_names::Extension(path) == "3dm") {
-    DeleteFileAt(path);
-  } else {
-    const volume_names::SplitName name = volume_names::SplitForWriting(path);
-    DeleteFileAt(name.With(".hdr"));
-    DeleteFileAt(name.With(".img"));
-  }
   Say("Cannot write %s\n", path.c_str());
   return false;
+}
+
+// The files that writing `output` creates, or that reading a volume named `path` opens:
+// the pair's ".hdr" and ".img" for those extensions, else the path itself.
+std::vector<std::string> OutputFiles(const std::string& output) {
+  if (volume_names::Extension(output) == "3dm") return {output};
+  const volume_names::SplitName name = volume_names::SplitForWriting(output);
+  return {name.With(".img"), name.With(".hdr")};
+}
+
+std::vector<std::string> InputFiles(const std::string& path) {
+  const std::string ext = volume_names::Extension(path);
+  if (ext != "img" && ext != "hdr") return {path};
+  const std::string base = volume_names::WithoutExtension(path);
+  return {base + ".hdr", base + ".img"};
+}
+
+// False, with one line, when a file of the output is one of the files the run reads
+// (the source volume or the atlas), under its own name or another path to it.
+bool OutputSparesInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    for (const std::string& in : InputFiles(input))
+      for (const std::string& out : OutputFiles(output))
+        if (IsSameFile(out, in)) {
+          Say("Cannot write %s: %s is the same file as the input %s\n", output.c_str(), out.c_str(), in.c_str());
+          return false;
+        }
+  return true;
 }
 
 // Whether the files the reader opens are there (an Analyze header that is missing would
@@ -124,14 +145,12 @@ void Normalize(int type, const HeapMatrix3D<short>& templ, HeapMatrix3D<short>& 
 }
 
 // The "-a" form: the region competition of the volume against the given atlas.
-bool RunAtlasCompetition(const std::string& path, const std::string& target) {
+bool RunAtlasCompetition(const std::string& path, const std::string& output) {
   HeapMatrix3D<short> source;
   if (!ReadSource(path, source)) return false;
   source.Release();
   CRegionCompetition competition(kRoadEdgeWeight, kRoadIntensityWeight, kRoadSizeWeight);
   if (competition.Run(path, gAtlasPath, kAtlasIterations, nullptr, nullptr) != 0) return false;
-  std::string output = target;
-  ToBackslashes(output);
   Say("%s\n", output.c_str());
   return WriteOutput(output, competition.labels);
 }
@@ -269,8 +288,10 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
   if (volumes.empty()) return true;
 
   if (atlasGiven) {
-    if (!CheckOutputExtension(setting.target.str())) return false;
-    return RunAtlasCompetition(volumes.front(), setting.target.str());
+    std::string output = setting.target.str();
+    ToBackslashes(output);
+    if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {volumes.front(), gAtlasPath})) return false;
+    return RunAtlasCompetition(volumes.front(), output);
   }
 
   bool allWritten = true;
@@ -278,7 +299,9 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
     std::string output = setting.singleFile == 1 ? setting.target.str()
                                                  : setting.target.str() + "/" + BaseName(path) + "_label.3dm";
     ToBackslashes(output);
-    if (!CheckOutputExtension(output) || !SegmentOne(setting, path, output)) allWritten = false;
+    if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {path, gAtlasPath}) ||
+        !SegmentOne(setting, path, output))
+      allWritten = false;
   }
   return allWritten;
 }

@@ -17,10 +17,13 @@
 // "computing probability masks..." and the model's lines, then the output path.
 //
 // A volume fails, with one line naming the file or value and nothing written for it,
-// when: the output's extension is not ".3dm", ".img" or ".hdr"; the appearance models do
-// not load; the source cannot be read; the model's box does not lie inside the source;
-// the region competition fails; the model cannot label the volume; the output cannot be
-// written (partial output files are removed).
+// when: the output's extension is not ".3dm", ".img" or ".hdr"; a file of the output
+// (its ".img" or ".hdr", or the ".3dm") is a file the run reads, the source's or the
+// atlas's, by any path (checked before any work); the appearance models do not load;
+// the source cannot be read; the model's box does not lie inside the source; the region
+// competition fails; the model cannot label the volume; the output cannot be written.
+// The output is written under temporary names beside it and renamed into place when
+// complete (WriteVolume), so a run that is stopped or fails leaves no output behind.
 #include <string>
 
 #include "volume/HeapMatrix3D.h"

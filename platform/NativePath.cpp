@@ -1,7 +1,10 @@
 #include "platform/NativePath.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+
+#include <unistd.h>
 
 namespace {
 std::vector<std::string>* gInputOpenSink = nullptr;
@@ -46,4 +49,27 @@ bool IsRegularFile(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;
   return std::filesystem::is_regular_file(NativePath(path), ec);
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  const bool same = std::filesystem::equivalent(NativePath(a), NativePath(b), ec);
+  return same && !ec;
+}
+
+std::string CreateUniqueFile(const std::string& prefix, const std::string& suffix) {
+  const std::string pid = std::to_string(static_cast<long long>(getpid()));
+  for (int n = 0; n < 100; ++n) {
+    const std::string name = prefix + pid + "-" + std::to_string(n) + suffix;
+    // "x": the open fails when anything exists under the name.
+    std::FILE* f = std::fopen(NativePath(name).c_str(), "wbx");
+    if (f != nullptr) {
+      if (std::fclose(f) == 0) return name;
+      std::remove(NativePath(name).c_str());
+      return "";
+    }
+    if (errno != EEXIST) return "";
+  }
+  return "";
 }

@@ -29,3 +29,14 @@ bool PathExists(const std::string& path);
 // True when the path names an existing regular file (after following links); false
 // for a folder, a device or a pipe, and for a path that does not exist.
 bool IsRegularFile(const std::string& path);
+
+// True when both paths name existing files and they are one file (the same device and
+// inode, after following links): a hard link, a symbolic link or "dir/../x" to a file
+// is that file. False when either does not exist.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// Creates a new empty file "<prefix><unique><suffix>", where <unique> is made of the
+// process id and a counter, and returns its name (in the program's spelling); never
+// opens a file that exists already. An empty string when no such file can be created
+// (a missing folder, a folder that cannot be written).
+std::string CreateUniqueFile(const std::string& prefix, const std::string& suffix);

@@ -6,6 +6,10 @@
 # Only a finished training is taken: the program writes target/training_done.txt
 # ("Iterations: N") after the last iteration, and each of the N iteration folders must
 # hold its tree.
+# The model folder must not exist yet or be empty: segmentation loads every clf<d> it
+# finds, so trees of an earlier model must never stay beside the new ones. The folder is
+# built under a temporary name beside it and moved into place whole, so a copy that
+# fails leaves no model folder and no temporary folder.
 set -euo pipefail
 if [ $# -ne 2 ]; then
   echo "usage: $0 training-target model-folder" >&2
@@ -37,13 +41,47 @@ for f in setting.txt atlas.3dm known.3dm mri_intensity_template.3dm mri_intensit
     exit 1
   fi
 done
-mkdir -p "$model/appearance"
-cp "$target/1/clf" "$model/appearance/clf"
+shown=$model
+# "model/" names the folder "model": the move below needs its plain name.
+while [ "${#model}" -gt 1 ] && [ "${model%/}" != "$model" ]; do model=${model%/}; done
+if [ -L "$model" ] || { [ -e "$model" ] && { [ ! -d "$model" ] || [ -n "$(ls -A -- "$model")" ]; }; }; then
+  echo "the model folder $shown exists and is not an empty folder; make the model in a new folder" >&2
+  exit 1
+fi
+parent=$(dirname -- "$model")
+# The outermost folder above the model that this run creates, removed again on failure.
+made_parent=""
+p=$parent
+while [ ! -e "$p" ] && [ ! -L "$p" ]; do
+  made_parent=$p
+  p=$(dirname -- "$p")
+done
+staging=""
+cleanup() {
+  local status=$?
+  [ "$status" -eq 0 ] || status=1
+  if [ -n "$staging" ]; then rm -rf -- "$staging"; fi
+  if [ "$status" -ne 0 ] && [ -n "$made_parent" ]; then
+    local d=$parent
+    while rmdir -- "$d" 2>/dev/null && [ "$d" != "$made_parent" ]; do d=$(dirname -- "$d"); done
+  fi
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+mkdir -p -- "$parent"
+staging=$(mktemp -d -- "$parent/.$(basename -- "$model").partial.XXXXXX")
+# Built one level down, so that the folder moved into place has the usual permissions.
+build="$staging/model"
+mkdir -p -- "$build/appearance"
+cp -- "$target/1/clf" "$build/appearance/clf"
 for ((d = 1; d < iterations; d++)); do
-  cp "$target/$((d + 1))/clf" "$model/appearance/clf$d"
+  cp -- "$target/$((d + 1))/clf" "$build/appearance/clf$d"
 done
 for f in setting.txt atlas.3dm known.3dm mri_intensity_template.3dm mri_intensity_common.3dm \
          label_mapping.txt; do
-  cp "$target/$f" "$model/appearance/$f"
+  cp -- "$target/$f" "$build/appearance/$f"
 done
-echo "model folder $model: $iterations classifier(s)"
+# One rename: onto a missing name or an empty folder, never into an existing folder.
+mv -T -- "$build" "$model"
+echo "model folder $shown: $iterations classifier(s)"

@@ -8,6 +8,7 @@
 
 #include "platform/Conversions.h"
 #include "platform/Fatal.h"
+#include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "volume/VolumeFileNames.h"
 
@@ -105,21 +106,35 @@ bool ReadAnalyze(const std::string& name, HeapMatrix3D<short>& volume) {
   return volume.NumElements() > 0;
 }
 
-int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const AnalyzeRange& range,
-                 const HeapMatrix3D<short>& volume) {
+namespace {
+
+// The files of one pair as written and the names the header records and messages show.
+struct PairFiles {
+  std::string header;       // the header file written
+  std::string voxels;       // the voxel file written
+  std::string shownHeader;  // the header's name in messages
+  std::string description;  // "<folder>\<base>.a" of the pair's name
+};
+
+PairFiles FilesOf(const std::string& name) {
   const volume_names::SplitName split = volume_names::SplitForWriting(name);
+  return {split.With(".hdr"), split.With(".img"), split.With(".hdr"), split.With(".a")};
+}
+
+int WritePair(const PairFiles& files, const AnalyzeImageInfo& info, const AnalyzeRange& range,
+              const HeapMatrix3D<short>& volume) {
   // The header's extents are 16-bit: a larger one would read back as another size.
   for (int extent : {info.xDim, info.yDim, info.zDim}) {
     if (extent < 0 || extent > kMaxAnalyzeExtent) {
-      std::printf("Can not write %s: extent %d outside 0..%d\n", split.With(".hdr").c_str(), extent,
+      std::printf("Can not write %s: extent %d outside 0..%d\n", files.shownHeader.c_str(), extent,
                   kMaxAnalyzeExtent);
       std::fflush(stdout);
       return 0;
     }
   }
-  const int headerStatus = write_header(split.With(".hdr"), info, split.With(".a"), range);
+  const int headerStatus = write_header(files.header, info, files.description, range);
 
-  std::FILE* f = OpenFile(split.With(".img"), "wb");
+  std::FILE* f = OpenFile(files.voxels, "wb");
   if (!f) return 0;
   bool ok = true;
   if (volume.NumElements() > 0) {
@@ -140,17 +155,69 @@ int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const An
   return ok && headerStatus == kAnalyzeOk ? 1 : 0;
 }
 
-int WriteAnalyze16(const std::string& name, const HeapMatrix3D<short>& volume) {
-  AnalyzeImageInfo info;
+// The header fields of a 16-bit pair: voxel sizes 1.0, glmin 0, glmax 65535.
+void Header16(const HeapMatrix3D<short>& volume, AnalyzeImageInfo& info, AnalyzeRange& range) {
   info.bits = 16;
   info.xDim = volume.dim2();
   info.yDim = volume.dim1();
   info.zDim = volume.dim0();
   info.xVoxel = info.yVoxel = info.zVoxel = 1.0;
-  AnalyzeRange range;
   range.glmin = 0;
   range.glmax = 65535;
   range.swapped = 1;
+}
+
+// A temporary file beside `name` ("<name without extension>.partial-<unique><suffix>").
+std::string TemporaryBeside(const std::string& name, const std::string& suffix) {
+  const volume_names::SplitName split = volume_names::SplitForWriting(name);
+  return CreateUniqueFile(split.With(".partial-"), suffix);
+}
+
+bool Write3dmWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
+  const std::string temp = TemporaryBeside(name, ".3dm");
+  if (temp.empty()) return false;
+  if (volume.Save3dm(temp, name) && ReplaceFile(temp, name)) return true;
+  DeleteFileAt(temp);
+  return false;
+}
+
+bool WriteAnalyzeWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
+  HeapMatrix3D<short> wide;
+  ConvertVolume(wide, volume);
+  AnalyzeImageInfo info;
+  AnalyzeRange range;
+  Header16(wide, info, range);
+  const PairFiles out = FilesOf(name);
+  // The header records the output's own name, whatever file it is written to first.
+  PairFiles temp = out;
+  temp.header = TemporaryBeside(name, ".hdr");
+  temp.voxels = temp.header.empty() ? "" : TemporaryBeside(name, ".img");
+  bool ok = !temp.voxels.empty() && WritePair(temp, info, range, wide) == 1;
+  // A header under the output's name stands for a complete pair: an older header goes
+  // first, the voxels come into place next and the header last.
+  ok = ok && DeleteFileAt(out.header) && ReplaceFile(temp.voxels, out.voxels);
+  if (ok && !ReplaceFile(temp.header, out.header)) {
+    DeleteFileAt(out.voxels);
+    ok = false;
+  }
+  if (!ok) {
+    if (!temp.header.empty()) DeleteFileAt(temp.header);
+    if (!temp.voxels.empty()) DeleteFileAt(temp.voxels);
+  }
+  return ok;
+}
+
+}  // namespace
+
+int WriteAnalyze(const std::string& name, const AnalyzeImageInfo& info, const AnalyzeRange& range,
+                 const HeapMatrix3D<short>& volume) {
+  return WritePair(FilesOf(name), info, range, volume);
+}
+
+int WriteAnalyze16(const std::string& name, const HeapMatrix3D<short>& volume) {
+  AnalyzeImageInfo info;
+  AnalyzeRange range;
+  Header16(volume, info, range);
   return WriteAnalyze(name, info, range, volume);
 }
 
@@ -171,11 +238,9 @@ bool ReadVolume(const std::string& name, HeapMatrix3D<short>& volume) {
 }
 
 bool WriteVolume(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
+  if (volume.NumElements() == 0) return false;
   const std::string ext = volume_names::Extension(name);
-  bool ok = false;
-  if (ext == "3dm")
-    ok = volume.Save(name);
-  else if (ext == "img" || ext == "hdr")
-    ok = WriteAnalyzeVolume(name, volume) == 1;
-  return ok && volume.NumElements() > 0;
+  if (ext == "3dm") return Write3dmWhole(name, volume);
+  if (ext == "img" || ext == "hdr") return WriteAnalyzeWhole(name, volume);
+  return false;
 }

@@ -85,6 +85,9 @@ class HeapMatrix3D {
   // output) and creates no file; Write3dm then writes nothing and sets the failbit.
   static constexpr int kMax3dmExtent = 32767;
   virtual bool Save(const std::string& name) const;
+  // The "3dm" layout written to `file` whatever its extension; the refusal of a large
+  // extent names `shownName` (Save of a "3dm" name is Save3dm(name, name)).
+  bool Save3dm(const std::string& file, const std::string& shownName) const;
   virtual bool SaveMx3(const std::string& name) const;
   // Stream forms. A reader that meets a short stream sets its failbit and leaves
   // the volume empty; writers leave a failed write in the stream's state.

@@ -198,19 +198,28 @@ int HeapMatrix3D<T>::Largest3dmExtentExceeded() const {
 
 template <class T>
 bool HeapMatrix3D<T>::Save(const std::string& name) const {
-  if (LayoutOf(name) == Layout::k3dm && Largest3dmExtentExceeded() != 0) {
-    std::printf("Can not write %s: extent %d exceeds %d\n", name.c_str(), Largest3dmExtentExceeded(),
+  if (LayoutOf(name) == Layout::k3dm) return Save3dm(name, name);
+  std::ofstream out;
+  if (!OpenOutputStream(out, name)) return false;
+  if (LayoutOf(name) == Layout::kMx3)
+    WriteMx3(out);
+  else
+    WriteRaw(out);
+  out.close();
+  return !out.fail();
+}
+
+template <class T>
+bool HeapMatrix3D<T>::Save3dm(const std::string& file, const std::string& shownName) const {
+  if (Largest3dmExtentExceeded() != 0) {
+    std::printf("Can not write %s: extent %d exceeds %d\n", shownName.c_str(), Largest3dmExtentExceeded(),
                 kMax3dmExtent);
     std::fflush(stdout);
     return false;
   }
   std::ofstream out;
-  if (!OpenOutputStream(out, name)) return false;
-  switch (LayoutOf(name)) {
-    case Layout::k3dm: Write3dm(out); break;
-    case Layout::kMx3: WriteMx3(out); break;
-    case Layout::kRaw: WriteRaw(out); break;
-  }
+  if (!OpenOutputStream(out, file)) return false;
+  Write3dm(out);
   out.close();
   return !out.fail();
 }
@@ -247,6 +256,7 @@ bool HeapMatrix3D<T>::SaveRaw(const std::string& name) const {
   template bool HeapMatrix3D<T>::LoadMx3(const std::string&);                             \
   template bool HeapMatrix3D<T>::LoadRaw(const std::string&);                             \
   template bool HeapMatrix3D<T>::Save(const std::string&) const;                          \
+  template bool HeapMatrix3D<T>::Save3dm(const std::string&, const std::string&) const;   \
   template int HeapMatrix3D<T>::Largest3dmExtentExceeded() const;                         \
   template bool HeapMatrix3D<T>::SaveMx3(const std::string&) const;                       \
   template bool HeapMatrix3D<T>::SaveRaw(const std::string&) const;

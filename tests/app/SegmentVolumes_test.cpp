@@ -362,6 +362,89 @@ TEST_F(SegmentationRoad, FolderFormSkipsAVolumeThatFailsAndWritesTheOthers) {
   EXPECT_EQ(labels.dim0(), 16);
 }
 
+TEST_F(SegmentationRoad, AnOutputThatIsAnInputIsRefusedBeforeAnyWork) {
+  // Copies of the test subject and of its labels, with second paths to them.
+  const std::string self = Root() + "/self";
+  fs::create_directories(self + "/d");
+  for (const char* ext : {".hdr", ".img"}) {
+    fs::copy_file(Root() + "/test/s2.brain" + ext, self + "/s" + ext, fs::copy_options::overwrite_existing);
+    fs::copy_file(Root() + "/test/s2.label" + ext, self + "/atlas" + ext, fs::copy_options::overwrite_existing);
+  }
+  Shorts subject;
+  ASSERT_TRUE(ReadAnalyze(self + "/s.img", subject));
+  ASSERT_TRUE(subject.Save(self + "/v.3dm"));
+  fs::remove(self + "/hard.img");
+  fs::remove(self + "/soft.img");
+  fs::create_hard_link(self + "/s.img", self + "/hard.img");
+  fs::create_symlink("s.hdr", self + "/soft.hdr");
+  const std::vector<std::string> inputs = {"s.hdr", "s.img", "v.3dm", "atlas.hdr", "atlas.img"};
+  std::vector<std::vector<uint8_t>> bytes;
+  for (const std::string& name : inputs) bytes.push_back(ReadFileBytes(self + "/" + name));
+
+  const struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string line;  // the whole output
+  } cases[] = {
+      {"the source's .img", {"-m", "model", "self/s.img", "self/s.img"},
+       "Cannot write self\\s.img: self\\s.hdr is the same file as the input self\\s.hdr"},
+      {"the source's .hdr, named by its .img", {"-m", "model", "self/s.img", "self/s.hdr"},
+       "Cannot write self\\s.hdr: self\\s.hdr is the same file as the input self\\s.hdr"},
+      {"a hard link to the source's .img", {"-m", "model", "self/s.hdr", "self/hard.img"},
+       "Cannot write self\\hard.img: self\\hard.img is the same file as the input self\\s.img"},
+      {"a symbolic link to the source's .hdr", {"-m", "model", "self/s.hdr", "self/soft.img"},
+       "Cannot write self\\soft.img: self\\soft.hdr is the same file as the input self\\s.hdr"},
+      {"a path through another folder", {"-m", "model", "self/s.hdr", "self/d/../s.img"},
+       "Cannot write self\\d\\..\\s.img: self\\d\\..\\s.hdr is the same file as the input self\\s.hdr"},
+      {"a volume file source", {"-m", "model", "self/v.3dm", "self/d/../v.3dm"},
+       "Cannot write self\\d\\..\\v.3dm: self\\d\\..\\v.3dm is the same file as the input self\\v.3dm"},
+      {"the source on the atlas road", {"-a", "self/atlas.img", "self/s.img", "self/hard.img"},
+       "Cannot write self\\hard.img: self\\hard.img is the same file as the input self\\s.img"},
+      {"the atlas on the atlas road", {"-a", "self/atlas.img", "self/s.img", "self/atlas.hdr"},
+       "Cannot write self\\atlas.hdr: self\\atlas.hdr is the same file as the input self/atlas.hdr"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult r = Segment(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    for (size_t i = 0; i < inputs.size(); ++i)
+      EXPECT_TRUE(ReadFileBytes(self + "/" + inputs[i]) == bytes[i]) << inputs[i];
+  }
+}
+
+TEST_F(SegmentationRoad, AWriteThatFailsOrIsCutShortLeavesNothingUnderTheOutputsNames) {
+  // The voxel file (8192 bytes) does not fit the file size limit of 4 KiB the run gets:
+  // by default the signal stops the run during the write; with the signal ignored the
+  // write fails and the run says so.
+  const std::string limited = "ulimit -f 4; exec \"$0\" \"$@\"";
+  const struct Case {
+    const char* name;
+    std::string shell;
+    bool temporariesRemoved;
+  } cases[] = {
+      {"stopped during the write", limited, false},
+      {"a write that fails", "trap '' XFSZ; " + limited, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = Root() + "/cut";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const ProcessResult r =
+        RunProcess({"/bin/bash", "-c", c.shell, SEGMENTER_EXE, "-m", "model", "test/s2.brain.img", "cut/out.img"},
+                   Root());
+    EXPECT_NE(r.status, 0);
+    EXPECT_FALSE(fs::exists(folder + "/out.img"));
+    EXPECT_FALSE(fs::exists(folder + "/out.hdr"));
+    if (c.temporariesRemoved) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(Lines(r.out).back(), "Cannot write cut\\out.img");
+      EXPECT_TRUE(fs::is_empty(folder));
+    }
+  }
+}
+
 TEST(ReadLabelMappingTest, MapsClassesBackToLabelValues) {
   const struct Case {
     const char* name;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -204,4 +206,92 @@ TEST(TrainAutoContextTest, OnlyAFinishedTrainingMakesAModelFolder) {
     EXPECT_EQ(odd.err, "unreadable iteration count in target/training_done.txt\n") << count;
     EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/model4")) << count;
   }
+}
+
+namespace {
+
+// A finished training target as the model script sees it: iteration folders 1 .. N with
+// a "clf" each (text naming the iteration and the training, or `bigTree` bytes for the
+// tree of iteration 2), the copied files and "training_done.txt".
+void WriteFakeTarget(const std::string& target, int iterations, const std::string& tag, size_t bigTree = 0) {
+  std::filesystem::create_directories(target);
+  for (int d = 1; d <= iterations; ++d) {
+    std::filesystem::create_directories(target + "/" + std::to_string(d));
+    const std::string tree = target + "/" + std::to_string(d) + "/clf";
+    WriteFileText(tree, d == 2 && bigTree > 0 ? std::string(bigTree, 't') : tag + " tree " + std::to_string(d));
+  }
+  for (const char* name : {"setting.txt", "atlas.3dm", "known.3dm", "mri_intensity_template.3dm",
+                           "mri_intensity_common.3dm", "label_mapping.txt"})
+    WriteFileText(target + "/" + name, tag + " " + name);
+  WriteFileText(target + "/training_done.txt", "Iterations: " + std::to_string(iterations) + "\n");
+}
+
+// Every file under `folder` with its text, by path relative to it.
+std::map<std::string, std::string> FolderTexts(const std::string& folder) {
+  std::map<std::string, std::string> texts;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string rel = std::filesystem::relative(e.path(), folder).string();
+    texts[rel] = e.is_regular_file() ? ReadFileText(e.path().string()) : "<folder>";
+  }
+  return texts;
+}
+
+}  // namespace
+
+TEST(TrainAutoContextTest, AModelFolderHoldsOnlyTheTreesOfItsTraining) {
+  // Segmentation loads every "clf<d>" of a model folder, so the script writes only into
+  // a missing or empty folder and moves the finished folder into place whole.
+  TempFolder tmp;
+  WriteFakeTarget(tmp.file("three"), 3, "three");
+  WriteFakeTarget(tmp.file("two"), 2, "two");
+  WriteFakeTarget(tmp.file("big"), 2, "big", 64 * 1024);
+  const std::string script = std::string(SEGMENTER_SOURCE_DIR) + "/scripts/make_model_folder.sh";
+  auto makeModel = [&](const std::string& target, const std::string& model) {
+    return RunProcess({"/bin/bash", script, target, model}, tmp.path());
+  };
+
+  const ProcessResult first = makeModel("three", "model");
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "model folder model: 3 classifier(s)\n");
+  const std::map<std::string, std::string> model = FolderTexts(tmp.file("model"));
+  EXPECT_EQ(model.at("appearance/clf"), "three tree 1");
+  EXPECT_EQ(model.at("appearance/clf2"), "three tree 3");
+  EXPECT_EQ(model.size(), 10u);  // the folder, three trees and six copies
+
+  // A folder that holds anything, or a file, is refused and left as it was.
+  WriteFileText(tmp.file("a file"), "kept");
+  const std::set<std::string> before = [&] {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.path())) names.insert(e.path().filename().string());
+    return names;
+  }();
+  for (const char* taken : {"model", "model/", "a file"}) {
+    const ProcessResult again = makeModel("two", taken);
+    EXPECT_EQ(again.status, 1) << taken;
+    EXPECT_EQ(again.err, std::string("the model folder ") + taken +
+                             " exists and is not an empty folder; make the model in a new folder\n");
+    EXPECT_EQ(again.out, "") << taken;
+  }
+  EXPECT_EQ(FolderTexts(tmp.file("model")), model);
+  EXPECT_EQ(ReadFileText(tmp.file("a file")), "kept");
+
+  // An empty folder takes the model.
+  std::filesystem::create_directories(tmp.file("empty"));
+  const ProcessResult intoEmpty = makeModel("two", "empty");
+  ASSERT_EQ(intoEmpty.status, 0) << intoEmpty.err;
+  const std::map<std::string, std::string> two = FolderTexts(tmp.file("empty"));
+  EXPECT_EQ(two.at("appearance/clf1"), "two tree 2");
+  EXPECT_EQ(two.count("appearance/clf2"), 0u);
+  EXPECT_EQ(two.size(), 9u);
+
+  // A copy that fails (a file larger than the size limit the script runs under) leaves
+  // no model folder, no temporary folder and none of the parent folders it made.
+  const ProcessResult failed =
+      RunProcess({"/bin/bash", "-c", "ulimit -f 16; exec /bin/bash \"$0\" \"$@\"", script, "big", "new/parent/model"},
+                 tmp.path());
+  EXPECT_EQ(failed.status, 1) << failed.err;
+  std::set<std::string> after;
+  for (const auto& e : std::filesystem::directory_iterator(tmp.path())) after.insert(e.path().filename().string());
+  after.erase("empty");
+  EXPECT_EQ(after, before);
 }

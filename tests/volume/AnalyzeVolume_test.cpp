@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <set>
 
 #include "TestSupport.h"
 #include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "volume/VolumeFileNames.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -379,6 +383,86 @@ TEST(AnalyzeVolumeTest, WriteVolumeByExtension) {
   ProcessResult bad = RunProcess({VOLUME_TOOL, "write8", dir.file("l.3dm"), dir.file("t.nii")});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.err, "cannot write volume " + dir.file("t.nii") + "\n");
+}
+
+TEST(AnalyzeVolumeTest, WriteVolumeLeavesWholeFilesOrNothingUnderTheOutputsNames) {
+  // The files come into place under temporary names; what stands under the output's
+  // names afterwards holds the bytes the direct writers give for that name (the header
+  // records the output's own name), and nothing else is left in the folder.
+  TempFolder dir;
+  auto listing = [&](const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.file(folder))) names.insert(e.path().filename().string());
+    return names;
+  };
+  HeapMatrix3D<unsigned char> labels, other;
+  labels.SetSize(2, 2, 3);
+  for (int i = 0; i < 12; ++i) labels[i / 6][i / 3 % 2][i % 3] = static_cast<unsigned char>(i * 20);
+  other.SetSize(1, 2, 2);
+  other.Fill(5);
+  ASSERT_TRUE(MakeFolder(dir.file("w")));
+  ASSERT_EQ(WriteAnalyzeVolume(dir.file("w/l.img"), labels), 1);
+  ASSERT_TRUE(labels.Save(dir.file("w/l.3dm")));
+  const std::vector<uint8_t> header = ReadFileBytes(dir.file("w/l.hdr")), voxels = ReadFileBytes(dir.file("w/l.img")),
+                             volumeFile = ReadFileBytes(dir.file("w/l.3dm"));
+  fs::remove_all(dir.file("w"));
+  for (const char* name : {"l.img", "l.hdr", "l.3dm"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(MakeFolder(dir.file("w")));
+    // An older output of other extents under the same name is replaced.
+    ASSERT_TRUE(WriteVolume(dir.file("w") + "\\" + name, other));
+    ASSERT_TRUE(WriteVolume(dir.file("w") + "\\" + name, labels));
+    if (std::string(name) == "l.3dm") {
+      EXPECT_EQ(listing("w"), (std::set<std::string>{"l.3dm"}));
+      EXPECT_TRUE(ReadFileBytes(dir.file("w/l.3dm")) == volumeFile);
+    } else {
+      EXPECT_EQ(listing("w"), (std::set<std::string>{"l.hdr", "l.img"}));
+      EXPECT_TRUE(ReadFileBytes(dir.file("w/l.hdr")) == header);
+      EXPECT_TRUE(ReadFileBytes(dir.file("w/l.img")) == voxels);
+    }
+    fs::remove_all(dir.file("w"));
+  }
+
+  // A folder where a file of the output belongs: the write fails and leaves the folder
+  // as it was, without a temporary file or the other file of the pair. The header comes
+  // last, so an older header is gone once the voxel file could not take its name: no
+  // header stands beside voxels it does not describe.
+  for (const char* blocked : {"x.hdr", "x.img", "x.3dm"}) {
+    SCOPED_TRACE(blocked);
+    ASSERT_TRUE(MakeFolder(dir.file("f/") + blocked));
+    if (std::string(blocked) == "x.img") WriteFileText(dir.file("f/x.hdr"), "an older header");
+    const std::string output = std::string(blocked) == "x.3dm" ? "f/x.3dm" : "f/x.img";
+    EXPECT_FALSE(WriteVolume(dir.file(output), labels));
+    EXPECT_EQ(listing("f"), (std::set<std::string>{blocked}));
+    fs::remove_all(dir.file("f"));
+  }
+  // An extent the layout cannot hold: the message names the output, not a temporary.
+  HeapMatrix3D<unsigned char> wide;
+  wide.SetSize(1, 1, 40000);
+  ASSERT_TRUE(MakeFolder(dir.file("f")));
+  // The pair's names are spelt with backslashes only, the volume file's as given.
+  auto backslashed = [](std::string text) {
+    for (char& ch : text) ch = ch == '/' ? '\\' : ch;
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string message;
+  } tooWide[] = {
+      {"f\\w.3dm", "Can not write " + dir.file("f\\w.3dm") + ": extent 40000 exceeds 32767\n"},
+      {"f\\w.img", "Can not write " + backslashed(dir.file("f\\w.hdr")) + ": extent 40000 outside 0..32767\n"},
+  };
+  for (const auto& c : tooWide) {
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(WriteVolume(dir.file(c.name), wide)) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    EXPECT_TRUE(fs::is_empty(dir.file("f"))) << c.name;
+  }
+
+  // A folder path under a regular file: nothing can be created there.
+  WriteFileText(dir.file("plain"), "x");
+  EXPECT_FALSE(WriteVolume(dir.file("plain/x.img"), labels));
+  EXPECT_EQ(ReadFileText(dir.file("plain")), "x");
 }
 
 TEST(AnalyzeVolumeTest, WriteAnalyzeKeepsTheLowByteBelowSixteenBits) {
