@@ -33,6 +33,14 @@ AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& h
 
 int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, const AnalyzeRange& range,
                     HeapMatrix3D<short>& volume) {
+  const int X = static_cast<uint16_t>(info.xDim), Y = static_cast<uint16_t>(info.yDim),
+            Z = static_cast<uint16_t>(info.zDim);
+  // A header with an extent 0 describes no voxel: there is no volume to read.
+  if (X == 0 || Y == 0 || Z == 0) {
+    std::printf("Can not read %s: its header's extents %d x %d x %d hold no voxel\n", dataName.c_str(), X, Y, Z);
+    std::fflush(stdout);
+    return 0;
+  }
   // A folder (or device) opens, but its reported size is no voxel count.
   if (PathExists(dataName) && !IsRegularFile(dataName)) {
     std::printf("Not a regular file: %s\n", dataName.c_str());
@@ -52,8 +60,6 @@ int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, c
     return kAnalyzeDataReadError;
   };
 
-  const int X = static_cast<uint16_t>(info.xDim), Y = static_cast<uint16_t>(info.yDim),
-            Z = static_cast<uint16_t>(info.zDim);
   const int64_t n = static_cast<int64_t>(X) * Y * Z;
   const int64_t bytesPerVoxel = info.bits == 8 ? 1 : 2;
 
@@ -83,7 +89,7 @@ int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, c
   }
   std::fclose(f);
 
-  if (volume.SetSize(Z, Y, X) < 1 && n > 0) return kAnalyzeDataReadError;  // allocation refused
+  if (volume.SetSize(Z, Y, X) < 1) return kAnalyzeDataReadError;  // allocation refused
   // Row by row: a view of another volume (AttachBox) keeps its extents through
   // SetSize, and its rows do not lie in one block.
   size_t i = 0;

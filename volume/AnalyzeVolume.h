@@ -17,17 +17,19 @@
 // after the header layer's message.
 AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& headerName, AnalyzeRange& range);
 
-// Reads the voxels of a ".img" into `volume`. Returns 1 on success; 0 when the file
-// does not open ("File open error!") or is not a regular file ("Not a regular file:
-// <name>\n"), 212 when it is shorter than the header's extents
+// Reads the voxels of a ".img" into `volume`. Returns 1 on success; 0 when an extent
+// of `info` is 0, so that there is no voxel to read ("Can not read <name>: its
+// header's extents <x> x <y> x <z> hold no voxel\n", checked before the file is
+// opened), when the file does not open ("File open error!") or is not a regular file
+// ("Not a regular file: <name>\n"); 212 when it is shorter than the header's extents
 // need ("file read error\n"); on failure the volume is left as it was. Unsigned 16-bit
 // values above 32767 make every value of the volume halve.
 int ReadAnalyzeData(const std::string& dataName, const AnalyzeImageInfo& info, const AnalyzeRange& range,
                     HeapMatrix3D<short>& volume);
 
 // Reads the pair named by `name` without its extension ("a/b.img", "a/b.hdr" and "a/b"
-// read a/b.hdr and a/b.img). True when the volume holds voxels afterwards; a voxel
-// file that fails to read leaves the volume empty.
+// read a/b.hdr and a/b.img). True when the volume holds voxels afterwards; a header
+// with an extent 0 and a voxel file that fails to read leave the volume empty.
 bool ReadAnalyze(const std::string& name, HeapMatrix3D<short>& volume);
 
 // Writes "<folder>\<base>.hdr" and "<folder>\<base>.img", where folder is the text

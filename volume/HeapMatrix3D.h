@@ -74,9 +74,10 @@ class HeapMatrix3D {
 
   // ---- files, layout by extension: "3dm", "mx3", anything else raw ----
   // Readers release the volume once the file has opened. A file that does not open
-  // gives false and leaves the volume unchanged. A head with an extent below 1 gives
-  // true and an empty volume. A file shorter than its head says (checked before any
-  // allocation) gives false and an empty volume.
+  // gives false and leaves the volume unchanged. A head with an extent below 1 (a
+  // volume without voxels) and a file shorter than its head says (checked before any
+  // allocation) give false and an empty volume. None of these prints a line: the
+  // caller names the file.
   virtual bool Load(const std::string& name);
   virtual bool LoadMx3(const std::string& name);
   // Writers give false when the file does not open or a write or the close fails.
@@ -89,8 +90,9 @@ class HeapMatrix3D {
   // extent names `shownName` (Save of a "3dm" name is Save3dm(name, name)).
   bool Save3dm(const std::string& file, const std::string& shownName) const;
   virtual bool SaveMx3(const std::string& name) const;
-  // Stream forms. A reader that meets a short stream sets its failbit and leaves
-  // the volume empty; writers leave a failed write in the stream's state.
+  // Stream forms. A reader that meets a short stream or a head with an extent below 1
+  // sets its failbit and leaves the volume empty; writers leave a failed write in the
+  // stream's state.
   virtual std::istream& ReadMx3(std::istream& in);
   virtual std::ostream& WriteMx3(std::ostream& out) const;
   virtual std::istream& Read3dm(std::istream& in);

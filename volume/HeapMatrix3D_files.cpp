@@ -10,8 +10,8 @@
 //           int32 dim1, int32 dim2 (ignored on reading) and dim1 * dim2 elements.
 //   raw:    int32 dim0, int32 dim1, int32 dim2, then the elements.
 //
-// A head with an extent below 1 stands for an empty volume; nothing behind it is
-// read. A reader rejects a head it cannot read in full and a body shorter than the
+// A reader rejects a head it cannot read in full, a head with an extent below 1 (a
+// volume without voxels: nothing behind the head is read) and a body shorter than the
 // head says; it checks the body length before sizing anything (for a stream that
 // cannot tell its length only short reads are detected).
 #include <algorithm>
@@ -71,8 +71,9 @@ std::istream& HeapMatrix3D<T>::ReadLayout(std::istream& in, bool wideExtents, bo
     in.setstate(std::ios::failbit);
     return in;
   }
-  if (d[0] < 1 || d[1] < 1 || d[2] < 1) return in;
-  if (!ReadBody(in, d[0], d[1], d[2], sliceRecords)) in.setstate(std::ios::failbit);
+  // A volume without voxels is refused like a short file.
+  if (d[0] < 1 || d[1] < 1 || d[2] < 1 || !ReadBody(in, d[0], d[1], d[2], sliceRecords))
+    in.setstate(std::ios::failbit);
   return in;
 }
 

@@ -113,12 +113,12 @@ TEST(VolumeFilesTest, EmptyHeadsAndMissingFiles) {
   EXPECT_EQ(v.NumElements(), 4);  // unchanged
 
   WriteFileBytes(dir.file("zero.3dm"), HexBytes("0200 0000 0400"));
-  EXPECT_TRUE(v.Load(dir.file("zero.3dm")));
+  EXPECT_FALSE(v.Load(dir.file("zero.3dm")));  // a volume without voxels
   EXPECT_EQ(v.NumElements(), 0);
 
   // The 3dm head holds 16-bit extents: 32767 is written, 40000 (which would be
-  // stored as -25536 and read back empty) is refused and creates no file. A head that
-  // holds -25536 still reads as an empty volume.
+  // stored as -25536) is refused and creates no file. A head that holds -25536 is
+  // refused on reading.
   HeapMatrix3D<unsigned char> widest;
   widest.SetSize(1, 1, 32767);
   ASSERT_TRUE(widest.Save(dir.file("widest.3dm")));
@@ -135,7 +135,7 @@ TEST(VolumeFilesTest, EmptyHeadsAndMissingFiles) {
   EXPECT_TRUE(stream.str().empty());
   ASSERT_TRUE(wide.Save(dir.file("wide.raw")));  // the other layouts hold 32-bit extents
   WriteFileBytes(dir.file("forged.3dm"), HexBytes("0100 0100 409c"));
-  EXPECT_TRUE(wide.Load(dir.file("forged.3dm")));
+  EXPECT_FALSE(wide.Load(dir.file("forged.3dm")));
   EXPECT_EQ(wide.NumElements(), 0);
 
   // A volume without elements writes its head only.
@@ -175,6 +175,13 @@ TEST(VolumeFilesTest, ShortAndForgedFilesFailCleanly) {
       {"forged.raw", "30750000 30750000 30750000"},
       {"forged.mx3", "30750000 30750000 30750000"},
       {"huge.raw", "ffffff7f ffffff7f ffffff7f 00000000"},
+      // A head with an extent below 1 is a volume without voxels, whatever follows it.
+      {"zero0.3dm", "0000 0100 0200 0102"},
+      {"zero1.3dm", "0100 0000 0200 0102"},
+      {"zero2.3dm", "0100 0200 0000 0102"},
+      {"negative.3dm", "ffff 0100 0200 0102"},
+      {"zero.raw", "01000000 00000000 02000000 0102"},
+      {"zero.mx3", "01000000 01000000 00000000 01000000 02000000 0102"},
   };
   TempFolder dir;
   for (const auto& c : cases) {
@@ -192,6 +199,10 @@ TEST(VolumeFilesTest, ShortAndForgedFilesFailCleanly) {
   std::istringstream in(std::string("\x01\x00\x01\x00\x02\x00\x07", 7));
   HeapMatrix3D<unsigned char> v;
   EXPECT_TRUE(v.Read3dm(in).fail());
+  EXPECT_EQ(v.NumElements(), 0);
+  std::istringstream zero(std::string("\x01\x00\x00\x00\x02\x00", 6));
+  v = Coded<unsigned char>(2, 2, 2);
+  EXPECT_TRUE(v.Read3dm(zero).fail());
   EXPECT_EQ(v.NumElements(), 0);
 }
 
