@@ -12,6 +12,8 @@
 #include "numerics/ListDirectory.h"
 #include "numerics/TextFunctions.h"
 #include "pbt/PbtFlags.h"
+#include "platform/Fatal.h"
+#include "platform/FolderClaim.h"
 #include "platform/FolderCommands.h"
 #include "platform/SystemInfo.h"
 #include "volume/FolderLayout.h"
@@ -32,6 +34,53 @@ const char* const kUsageText =
 
 namespace {
 
+// The folders a training made for its target, removed again while still empty unless
+// the training finishes: on a refusal that returns here, on an exception that passes
+// through, and (registered with the fatal helper) on a fatal failure anywhere in the run,
+// on whichever thread it happens.
+class UnfilledFolders {
+ public:
+  explicit UnfilledFolders(const std::vector<std::string>& created) : created_(created) {
+    SetFatalCleanup([created] { RemoveEmptyFolders(created); });
+  }
+  ~UnfilledFolders() {
+    SetFatalCleanup(nullptr);
+    if (!kept_) RemoveEmptyFolders(created_);
+  }
+  UnfilledFolders(const UnfilledFolders&) = delete;
+  UnfilledFolders& operator=(const UnfilledFolders&) = delete;
+  void Keep() { kept_ = true; }
+
+ private:
+  std::vector<std::string> created_;
+  bool kept_ = false;
+};
+
+// Makes the target folder (listing in `created` the folders made) and claims it for the
+// run. A folder that another run removes between the two is made again. On a claim
+// held by another run nothing is removed: the folder may be that run's, even when this
+// one made it.
+bool ClaimTarget(const std::string& target, FolderClaim& claim, std::vector<std::string>& created) {
+  FolderClaim::Result result = FolderClaim::Result::kGone;
+  for (int attempt = 0; attempt < 3 && result == FolderClaim::Result::kGone; ++attempt) {
+    if (!MakeFolder(target, &created)) break;
+    result = claim.Take(target);
+  }
+  if (result == FolderClaim::Result::kClaimed) return true;
+  if (result == FolderClaim::Result::kHeld) {
+    std::printf("The target folder %s is in use by another training\n", target.c_str());
+    return false;
+  }
+  std::printf("Cannot create the target folder %s\n", target.c_str());
+  RemoveEmptyFolders(created);
+  return false;
+}
+
+int RefuseUsedTarget(const std::string& target) {
+  std::printf("The target folder %s exists and is not empty; train into a new folder\n", target.c_str());
+  return 1;
+}
+
 int Train(const Kro_BrainSetting& setting) {
   gTypedClassifierFiles = 1;
   const std::string target = setting.target.str();
@@ -40,16 +89,18 @@ int Train(const Kro_BrainSetting& setting) {
     return 1;
   }
   // Training removes and rewrites folders under its target, so it only runs into a new
-  // or empty folder: nothing of an earlier run or of the user's is touched.
-  if (!IsMissingOrEmptyFolder(target)) {
-    std::printf("The target folder %s exists and is not empty; train into a new folder\n", target.c_str());
-    return 1;
-  }
+  // or empty folder: nothing of an earlier run, of another training or of the user's is
+  // touched. The check counts once the run holds the target's claim; the one before
+  // refuses a folder in use without making anything.
+  if (!IsMissingOrEmptyFolder(target)) return RefuseUsedTarget(target);
   std::vector<std::string> created;
-  if (!MakeFolder(target, &created)) {
-    std::printf("Cannot create the target folder %s\n", target.c_str());
-    return 1;
+  FolderClaim claim;
+  if (!ClaimTarget(target, claim, created)) return 1;
+  if (!IsMissingOrEmptyFolder(target)) {
+    RemoveEmptyFolders(created);
+    return RefuseUsedTarget(target);
   }
+  UnfilledFolders unfilled(created);
   bool ok = PrepareTrainingData(setting.source.str(), target, setting.numStructures);
   if (ok) {
     std::vector<McString> labelVolumes;
@@ -57,8 +108,7 @@ int Train(const Kro_BrainSetting& setting) {
     ok = TrainAutoContext(target, static_cast<int>(labelVolumes.size()), setting.numStructures, setting.iterations,
                           1);
   }
-  // A refused input leaves no folder behind that this run made and did not fill.
-  if (!ok) RemoveEmptyFolders(created);
+  if (ok) unfilled.Keep();
   return ok ? 0 : 1;
 }
 

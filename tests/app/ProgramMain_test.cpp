@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +31,87 @@ const char* const kUsageLines[] = {
     "-t  : number of iterations (default value 3, for '-r 1', it is the number of auto-context classifiers) \n",
     "-s  : smoothness factor (defalut=0.5, typical 0.0~2.0) \n",
 };
+
+// Two subjects of the example, "hippocampus_001" and "hippocampus_003", in `folder`.
+void CopyTwoSubjects(const std::string& folder) {
+  const std::string train = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus/train/";
+  std::filesystem::create_directories(folder);
+  for (const char* name : {"hippocampus_001", "hippocampus_003"})
+    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
+      std::filesystem::copy_file(train + name + part, folder + "/" + name + part);
+}
+
+// Starts one process per command line at the same moment (each waits on a pipe that
+// closes once all exist) in `workDir`, and collects each one's status and output.
+std::vector<ProcessResult> RunTogether(const std::vector<std::vector<std::string>>& commands,
+                                       const std::string& workDir) {
+  TempFolder capture;
+  int gate[2];
+  if (pipe(gate) != 0) return {};
+  std::fflush(nullptr);
+  std::vector<pid_t> children;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    const std::string out = capture.file("out" + std::to_string(i));
+    const std::string err = capture.file("err" + std::to_string(i));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(gate[1]);
+      char byte;
+      while (read(gate[0], &byte, 1) > 0) {
+      }
+      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 || chdir(workDir.c_str()) != 0) _exit(127);
+      std::vector<char*> args;
+      for (const std::string& a : commands[i]) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    children.push_back(pid);
+  }
+  close(gate[0]);
+  close(gate[1]);
+  std::vector<ProcessResult> results(commands.size());
+  for (size_t i = 0; i < children.size(); ++i) {
+    int status = 0;
+    if (children[i] < 0 || waitpid(children[i], &status, 0) < 0) continue;
+    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    results[i].out = ReadFileText(capture.file("out" + std::to_string(i)));
+    results[i].err = ReadFileText(capture.file("err" + std::to_string(i)));
+  }
+  return results;
+}
+
+// The text with the number after every "time=" replaced by "#".
+std::string MaskTimeFields(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  for (size_t hit; (hit = text.find("time=", at)) != std::string::npos;) {
+    size_t end = hit + 5;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+    out += text.substr(at, hit + 5 - at) + "#";
+    at = end;
+  }
+  return out + text.substr(at);
+}
+
+// Every file under `folder` by its relative path, with its bytes (log texts with their
+// times masked).
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string name = std::filesystem::relative(entry.path(), folder).string();
+    if (entry.is_directory()) {
+      files[name + "/"] = "";
+    } else {
+      const std::string bytes = ReadFileText(entry.path().string());
+      files[name] = entry.path().filename() == "logfile.txt" ? MaskTimeFields(bytes) : bytes;
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 TEST(ProgramMainTest, UsageTextWithFewerThanTwoArguments) {
@@ -48,6 +136,93 @@ TEST(ProgramMainTest, RefusedTrainingLeavesNoFolderItCreated) {
   EXPECT_EQ(r.out, "No training subjects (names ending .brain.hdr) in src\n");
   EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/out/nested"));
   EXPECT_TRUE(std::filesystem::is_directory(tmp.path() + "/out"));
+}
+
+TEST(ProgramMainTest, HeaderRefusedOnTheFatalPathLeavesNoFolderItCreated) {
+  // The second subject's header is refused where the volume is read, which ends the run
+  // through the fatal helper: the nested target and its parents, all made by the run and
+  // still empty, go again.
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& src)> spoil;
+    std::string err;
+  };
+  const std::string second = "src/hippocampus_003";
+  const Case cases[] = {
+      {"sizeof_hdr 0",
+       [](const std::string& src) {
+         std::vector<uint8_t> header = ReadFileBytes(src + "/hippocampus_003.brain.hdr");
+         std::fill(header.begin(), header.begin() + 4, 0);
+         WriteFileBytes(src + "/hippocampus_003.brain.hdr", header);
+       },
+       "P: invalid header for file src\\hippocampus_003.brain.hdr\n"},
+      {"bitpix 32",
+       [](const std::string& src) {
+         std::vector<uint8_t> header = ReadFileBytes(src + "/hippocampus_003.brain.hdr");
+         header[72] = 32;  // little-endian 16-bit field at offset 72
+         header[73] = 0;
+         WriteFileBytes(src + "/hippocampus_003.brain.hdr", header);
+       },
+       "P: cannot read 32 bit/pixel data from file src\\hippocampus_003.brain.hdr\n"},
+      {"missing label header",
+       [](const std::string& src) { std::filesystem::remove(src + "/hippocampus_003.label.hdr"); },
+       "P: unable to open input file src/hippocampus_003.label.hdr\n"},
+      {"folder for the label header",
+       [](const std::string& src) {
+         std::filesystem::remove(src + "/hippocampus_003.label.hdr");
+         std::filesystem::create_directory(src + "/hippocampus_003.label.hdr");
+       },
+       "P: unable to open input file src/hippocampus_003.label.hdr\n"},
+  };
+  for (const Case& c : cases) {
+    TempFolder tmp;
+    CopyTwoSubjects(tmp.file("src"));
+    c.spoil(tmp.file("src"));
+    const ProcessResult r =
+        RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "a/b/c"}, tmp.path());
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+    EXPECT_EQ(MaskSourceLines(r.err), c.err) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(tmp.file("a"))) << c.name;
+  }
+}
+
+TEST(ProgramMainTest, TwoTrainingsStartedTogetherIntoOneNewTargetLetOneWin) {
+  // The run that claims the target first trains it exactly as a run alone does; the
+  // other ends with one line naming the folder and status 1, and changes nothing there.
+  TempFolder tmp;
+  CopyTwoSubjects(tmp.file("src"));
+  const std::vector<std::string> train = {SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", tmp.file("src"), "t"};
+  std::filesystem::create_directory(tmp.file("alone"));
+  const ProcessResult alone = RunProcess(train, tmp.file("alone"));
+  ASSERT_EQ(alone.status, 0) << alone.out << alone.err;
+  const std::map<std::string, std::string> expected = FolderContents(tmp.file("alone/t"));
+  ASSERT_TRUE(expected.count("training_done.txt"));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  const int rounds = 1;  // a training there takes about ten times as long
+#else
+  const int rounds = 2;
+#endif
+  for (int round = 0; round < rounds; ++round) {
+    const std::string pair = tmp.file("pair" + std::to_string(round));
+    std::filesystem::create_directory(pair);
+    const std::vector<ProcessResult> runs = RunTogether({train, train}, pair);
+    ASSERT_EQ(runs.size(), 2u);
+    const int winner = runs[0].status == 0 ? 0 : 1;
+    const ProcessResult& won = runs[static_cast<size_t>(winner)];
+    const ProcessResult& lost = runs[static_cast<size_t>(1 - winner)];
+    EXPECT_EQ(won.status, 0) << "round " << round;
+    EXPECT_EQ(MaskTimeFields(won.out), MaskTimeFields(alone.out)) << "round " << round;
+    EXPECT_EQ(lost.status, 1) << "round " << round;
+    EXPECT_TRUE(lost.out == "The target folder t is in use by another training\n" ||
+                lost.out == "The target folder t exists and is not empty; train into a new folder\n")
+        << "round " << round << ": " << lost.out;
+    EXPECT_EQ(lost.err, "") << "round " << round;
+    const std::map<std::string, std::string> written = FolderContents(pair + "/t");
+    for (const auto& [name, bytes] : written)
+      EXPECT_TRUE(expected.count(name) && expected.at(name) == bytes) << "round " << round << ": " << name;
+    EXPECT_EQ(written.size(), expected.size()) << "round " << round;
+  }
 }
 
 TEST(ProgramMainTest, SegmentationWithoutAModelFails) {
