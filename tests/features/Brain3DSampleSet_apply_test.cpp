@@ -1,5 +1,6 @@
-// applyClassifier with one worker and with several: every output byte and the
-// generator's position afterwards must be the same.
+// applyClassifier with one worker and with several: every output byte, the
+// generator's position and the place of the set's shared sample afterwards must be
+// the same.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "features/FeatureFlags.h"
 #include "numerics/UniformRandom.h"
 #include "pbt/PbtClassifier.h"
+#include "pbt/PbtSample.h"
 #include "platform/FolderCommands.h"
 #include "volume/AnalyzeVolume.h"
 
@@ -52,6 +54,7 @@ struct Outcome {
   long long draws = 0;
   float next = 0.0f;
   std::string console;
+  std::vector<int32_t> place;  // where the set's shared sample was left: x, y, z, case
 };
 
 // Three cases of noise; case 1 has no label below K, so bootstrap never loads it.
@@ -85,6 +88,8 @@ Outcome ApplyWith(int workers, bool mapMode) {
   for (int z = 0; z < 9; ++z)
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 11; ++x) known[z][y][x] = known[z][y][x] % 5;
+  // The walk (radius 2, every second voxel) starts on known voxels of class 1.
+  for (int x = 2; x <= 6; x += 2) known[2][2][x] = 1;
   EXPECT_TRUE(known.Save(data + "/known.3dm"));
   MakeFolder(out);
 
@@ -107,6 +112,9 @@ Outcome ApplyWith(int workers, bool mapMode) {
   o.console = testing::internal::GetCapturedStdout();
   o.draws = UniformRandomDrawCountForTesting();
   o.next = UniformRandom(&gUniformRandomSeed);
+  PbtSample::Place place;
+  if (set.getSampleObject() != nullptr && set.getSampleObject()->getPlace(place))
+    o.place.assign(place.words, place.words + 4);
   for (int i = 0; i < cases; ++i) {
     char name[64];
     const std::vector<std::string> tails =
@@ -132,12 +140,15 @@ TEST(Brain3DSampleSetApplyTest, SeveralWorkersGiveTheOneWorkerMapsMasksAndDraws)
     EXPECT_EQ(one.draws, mapMode ? 5 : 4);
     std::set<uint8_t> values(one.files[0].begin(), one.files[0].end());
     EXPECT_GT(values.size(), mapMode ? 10u : 2u);
+    ASSERT_EQ(one.place.size(), 4u);
+    EXPECT_EQ(one.place[3], 2);  // the last case
     for (const int workers : {3, 8}) {
       const Outcome many = ApplyWith(workers, mapMode);
       EXPECT_EQ(many.files, one.files) << workers;
       EXPECT_EQ(many.draws, one.draws) << workers;
       EXPECT_EQ(many.next, one.next) << workers;
       EXPECT_EQ(many.console, one.console) << workers;
+      EXPECT_EQ(many.place, one.place) << workers;
     }
   }
 }
