@@ -114,7 +114,7 @@ void AddHaarFeaturesVersion1(std::vector<HaarFilter3D*>& filters, std::vector<Pb
 
 void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid>& pool, int A, int B, int E) {
   DeleteHaarFilters(filters);
-  // 1. Centred filters of every size and type.
+  // Centred filters of every size and type.
   for (int sA = A; sA >= 2; sA -= 2) {
     for (int sB = B; sB >= 2; sB -= 2) {
       for (int sC = E; sC >= 2; sC -= 2) {
@@ -124,7 +124,7 @@ void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid
       }
     }
   }
-  // 2. Shifted half-split filters at every even placement.
+  // Shifted half-split filters at every even placement.
   for (int sA = A - 1; sA >= 2; sA -= 4) {
     for (int sB = B - 1; sB >= 2; sB -= 4) {
       for (int sC = E - 1; sC >= 2; sC -= 4) {
@@ -140,7 +140,7 @@ void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid
       }
     }
   }
-  // 3. One slice deep.
+  // One slice deep.
   for (int sB = B; sB >= 1; --sB) {
     for (int sC = E; sC >= 1; --sC) {
       for (int t : {0, 1, 3, 4}) {
@@ -148,7 +148,7 @@ void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid
       }
     }
   }
-  // 4. One row high.
+  // One row high.
   for (int sA = A; sA >= 1; --sA) {
     for (int sC = E; sC >= 1; --sC) {
       for (int t : {0, 2, 3, 5}) {
@@ -156,7 +156,7 @@ void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid
       }
     }
   }
-  // 5. One column wide.
+  // One column wide.
   for (int sA = A; sA >= 1; --sA) {
     for (int sB = B; sB >= 1; --sB) {
       for (int t : {1, 2, 4, 5}) {
@@ -164,7 +164,7 @@ void AddEdgeHaarFeatures(std::vector<HaarFilter3D*>& filters, std::vector<PbtFid
       }
     }
   }
-  // 6. Centre-surround filters, outer extents shrinking by 2 while all are at least 12.
+  // Centre-surround filters, outer extents shrinking by 2 while all are at least 12.
   auto shrink = [](int v) { return v >= 2 ? v - 2 : 0; };
   for (int oD = A, oH = B, oW = E; oD >= 12 && oH >= 12 && oW >= 12; oD = shrink(oD), oH = shrink(oH), oW = shrink(oW)) {
     for (int iD = oD; iD >= 2; iD -= 2) {
