@@ -9,9 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure_packages.sh cmake ninja-build g++ libfreeimage-dev time \
   python3 python3-numpy python3-scipy python3-nibabel
-cmake -S . -B build/release -G Ninja -DSEGMENTER_TESTS=OFF > /dev/null
-cmake --build build/release -j "$(nproc)" > /dev/null
-exe=$PWD/build/release/app/segmenter
+# A build folder of its own, so that the tests of build/release stay configured.
+cmake -S . -B build/bench-release -G Ninja -DSEGMENTER_TESTS=OFF > /dev/null
+cmake --build build/bench-release -j "$(nproc)" --target segmenter > /dev/null
+exe=$PWD/build/bench-release/app/segmenter
 work=$PWD/build/bench
 mkdir -p "$work"
 workers=${SEGMENTER_WORKERS:-$(nproc)}
