@@ -8,8 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
+
 #include "platform/ParallelFor.h"
 
 namespace fs = std::filesystem;
@@ -165,3 +169,16 @@ std::string MaskSourceLines(const std::string& text) {
 
 ScopedWorkerCount::ScopedWorkerCount(int workers) { SetWorkerCount(workers); }
 ScopedWorkerCount::~ScopedWorkerCount() { SetWorkerCount(0); }
+
+void ExpectDiceAtLeast(const std::string& segmentation, const std::string& reference, int labels, double floor) {
+  const ProcessResult dice =
+      RunProcess({SEGMENTER_PYTHON, std::string(SEGMENTER_SOURCE_DIR) + "/scripts/dice.py", segmentation, reference});
+  ASSERT_EQ(dice.status, 0) << dice.err;
+  const std::regex line("label (\\d+): Dice ([0-9.]+)");
+  int labelsScored = 0;
+  for (std::sregex_iterator it(dice.out.begin(), dice.out.end(), line), end; it != end; ++it) {
+    EXPECT_GE(std::stod((*it)[2]), floor) << "label " << (*it)[1] << "\n" << dice.out;
+    ++labelsScored;
+  }
+  EXPECT_EQ(labelsScored, labels) << dice.out;
+}

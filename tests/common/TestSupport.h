@@ -40,6 +40,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 // Runs Debian's python3 on a script text with arguments; the result as for RunProcess.
 ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
 
+// Scores a label volume (Analyze header) against its reference with scripts/dice.py and
+// expects a score line for each of `labels` labels, each at least `floor`.
+void ExpectDiceAtLeast(const std::string& segmentation, const std::string& reference, int labels, double floor);
+
 // Replaces every decimal number directly followed by "s" or "min" with "#", so
 // log lines that carry processor times can be compared as text.
 std::string MaskTimes(const std::string& text);
