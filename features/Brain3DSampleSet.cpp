@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "features/CaseFiles.h"
+#include "features/CaseVolumeChecks.h"
 #include "features/Edg3DSampleSet.h"
 #include "features/Object3DSample.h"
+#include "features/SampleSetNames.h"
 #include "numerics/MinHeap.h"
 #include "numerics/TextFunctions.h"
 #include "pbt/PbtLog.h"
@@ -15,7 +16,8 @@
 #include "platform/FolderCommands.h"
 #include "volume/FolderLayout.h"
 
-using namespace case_files;
+using namespace case_volume_checks;
+using namespace sample_set_names;
 
 namespace {
 
@@ -65,7 +67,7 @@ Object3DSample* Brain3DSampleSet::ensureSample(EdgSampleSetParams& p) {
     PbtMSampleSet::init(p);
   }
   Object3DSample* s = static_cast<Object3DSample*>(sample);
-  const std::string data = Text(p.dataFolder);
+  const std::string data = NameText(p.dataFolder);
   s->setDirectory(data.c_str());
   return s;
 }
@@ -145,8 +147,8 @@ void Brain3DSampleSet::buildClassVolume(const HeapMatrix3D<unsigned char>& label
 // ---- preparation ---------------------------------------------------------------------
 
 void Brain3DSampleSet::prepareTrainingData(EdgSampleSetParams& p) {
-  std::string labelsFolder = Text(p.labelsFolder);
-  const std::string data = Text(p.dataFolder);
+  std::string labelsFolder = NameText(p.labelsFolder);
+  const std::string data = NameText(p.dataFolder);
   std::string folder = labelsFolder;
   ToBackslashes(folder);
   if (!TrimBoth(folder).empty()) {
@@ -156,12 +158,12 @@ void Brain3DSampleSet::prepareTrainingData(EdgSampleSetParams& p) {
   const int K = p.numClasses > 0 ? p.numClasses : 0;
   std::vector<int64_t> counts(static_cast<size_t>(K), 0);
   for (int i = 0; i < p.numTrain; ++i) {
-    const std::string caseName = CaseFile(data, i, layout::kCaseVolumeEnding);
+    const std::string caseName = layout::CaseFile(data, i, layout::kCaseVolumeEnding);
     HeapMatrix3D<unsigned char> volume;
     if (!volume.Load(caseName) || volume.NumElements() == 0) {
       FatalExit(1, "Unable to load training volume " + caseName + "\n");
     }
-    const std::string labelName = CaseFile(data, i, layout::kCaseLabelsEnding);
+    const std::string labelName = layout::CaseFile(data, i, layout::kCaseLabelsEnding);
     HeapMatrix3D<unsigned char> labels;
     if (!labels.Load(labelName) || labels.NumElements() == 0) {
       FatalExit(1, "Unable to load training label " + labelName + "\n");
@@ -172,8 +174,8 @@ void Brain3DSampleSet::prepareTrainingData(EdgSampleSetParams& p) {
     }
     HeapMatrix3D<unsigned char> classes;
     BuildLabelVolume(classes, K, labels, p.radius, counts);
-    SaveOrDie(classes, CaseFile(labelsFolder, i, layout::kCaseLabelsEnding));
-    SaveOrDie(volume, CaseFile(labelsFolder, i, layout::kCaseVolumeEnding));
+    SaveOrDie(classes, layout::CaseFile(labelsFolder, i, layout::kCaseLabelsEnding));
+    SaveOrDie(volume, layout::CaseFile(labelsFolder, i, layout::kCaseVolumeEnding));
   }
   // Frequencies from exact counts; a set without any counted voxel has frequency 0.
   float sum = 0.0f;
@@ -240,8 +242,8 @@ void Brain3DSampleSet::init(PbtSampleSetParams& params) {
   const int n = p.numTrainingSamples;
   const int r = p.radius;
   const int K = p.numClasses > 0 ? p.numClasses : 0;
-  const std::string data = Text(p.dataFolder);
-  const std::string out = Text(p.outFolder);
+  const std::string data = NameText(p.dataFolder);
+  const std::string out = NameText(p.outFolder);
 
   MakeFolderOf(out);
   ensureSample(p);
@@ -256,12 +258,12 @@ void Brain3DSampleSet::init(PbtSampleSetParams& params) {
   const int64_t stopAt = static_cast<int64_t>(p.stopFactor) * n;
   for (int i = 0; i < p.numTrain; ++i) {
     HeapMatrix3D<unsigned char> labels;
-    const std::string labelName = CaseFile(data, i, layout::kCaseLabelsEnding);
+    const std::string labelName = layout::CaseFile(data, i, layout::kCaseLabelsEnding);
     labels.Load(labelName);
     if (labels.NumElements() == 0) continue;  // an unreadable label volume gives no samples
     HeapMatrix3D<unsigned char> mask;
     if (bootstrap) {
-      const std::string maskName = CaseFile(out, i, layout::kCaseBootstrapEnding);
+      const std::string maskName = layout::CaseFile(out, i, layout::kCaseBootstrapEnding);
       mask.Load(maskName);
       if (!SameExtents(mask, labels)) {
         ReportSkippedCase(maskName, i);
@@ -391,13 +393,13 @@ void Brain3DSampleSet::resampleFrom(PbtSampleSet* target, int maxPositives, int 
 
 void Brain3DSampleSet::saveBootstrap(PbtSampleSetParams& params) {
   EdgSampleSetParams& p = voxelParams(params, "saveBootstrap");
-  const std::string out = Text(p.outFolder);
+  const std::string out = NameText(p.outFolder);
   MakeFolderOf(out);
-  const std::string parent = ParentOf(out);
+  const std::string parent = ParentNodeFolder(out);
   for (int i = 0; i < p.numTrain; ++i) {
     HeapMatrix3D<unsigned char> mask;
-    mask.Load(CaseFile(parent, i, layout::kCaseBootstrapEnding));
-    if (mask.NumElements() > 0) SaveOrDie(mask, CaseFile(out, i, layout::kCaseBootstrapEnding));
+    mask.Load(layout::CaseFile(parent, i, layout::kCaseBootstrapEnding));
+    if (mask.NumElements() > 0) SaveOrDie(mask, layout::CaseFile(out, i, layout::kCaseBootstrapEnding));
   }
 }
 

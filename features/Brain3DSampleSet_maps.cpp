@@ -5,12 +5,15 @@
 #include <vector>
 
 #include "features/Brain3DSampleSet.h"
-#include "features/CaseFiles.h"
+#include "features/CaseVolumeChecks.h"
 #include "features/CaseVoxelWalk.h"
+#include "features/SampleSetNames.h"
 #include "pbt/PbtMClassTree.h"
 #include "platform/Conversions.h"
+#include "volume/FolderLayout.h"
 
-using namespace case_files;
+using namespace case_volume_checks;
+using namespace sample_set_names;
 
 namespace {
 
@@ -67,10 +70,10 @@ class ProbabilityMaps final : public CaseVoxelWalk::Visitor {
   // The maps of case i into the out folder and the data folder; for K = 2 the map of
   // class 1 also as "I%05i_prob.3dm" in the out folder.
   void save(const std::string& out, const std::string& data, int i) const {
-    if (K_ == 2) SaveOrDie(second_, CaseFile(out, i, layout::kCaseTwoClassMapEnding));
+    if (K_ == 2) SaveOrDie(second_, layout::CaseFile(out, i, layout::kCaseTwoClassMapEnding));
     for (int k = 0; k < K_; ++k) {
-      SaveOrDie(maps_[static_cast<size_t>(k)], CaseMapFile(out, i, k));
-      SaveOrDie(maps_[static_cast<size_t>(k)], CaseMapFile(data, i, k));
+      SaveOrDie(maps_[static_cast<size_t>(k)], layout::CaseMapFile(out, i, k));
+      SaveOrDie(maps_[static_cast<size_t>(k)], layout::CaseMapFile(data, i, k));
     }
   }
 
@@ -103,15 +106,15 @@ class ProbabilityMaps final : public CaseVoxelWalk::Visitor {
 
 void Brain3DSampleSet::writeProbabilityMaps(EdgSampleSetParams& p, int count, int step) {
   const int K = p.numClasses > 0 ? p.numClasses : 0;
-  const std::string data = Text(p.dataFolder);
-  const std::string out = Text(p.outFolder);
+  const std::string data = NameText(p.dataFolder);
+  const std::string out = NameText(p.outFolder);
   ProbabilityMaps maps(*p.classifier, K, layout::InFolder(data, layout::kKnown));
   CaseVoxelWalk walk(*this);
   for (int i = 0; i < count; ++i) {
     std::printf("%d", i);
     std::fflush(stdout);
     HeapMatrix3D<unsigned char> volume;
-    if (!volume.Load(CaseFile(data, i, layout::kCaseVolumeEnding)) || volume.NumElements() == 0) continue;
+    if (!volume.Load(layout::CaseFile(data, i, layout::kCaseVolumeEnding)) || volume.NumElements() == 0) continue;
     if (!maps.startCase(i, volume)) continue;
     walk.run(i, CaseVoxelWalk::Grid(volume.dim0(), volume.dim1(), volume.dim2(), p.radius, step), maps);
     maps.save(out, data, i);

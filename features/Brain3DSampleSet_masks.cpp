@@ -3,11 +3,14 @@
 #include <string>
 
 #include "features/Brain3DSampleSet.h"
-#include "features/CaseFiles.h"
+#include "features/CaseVolumeChecks.h"
 #include "features/CaseVoxelWalk.h"
+#include "features/SampleSetNames.h"
 #include "pbt/PbtClassifier.h"
+#include "volume/FolderLayout.h"
 
-using namespace case_files;
+using namespace case_volume_checks;
+using namespace sample_set_names;
 
 namespace {
 
@@ -60,17 +63,18 @@ class NodeMask final : public CaseVoxelWalk::Visitor {
 
 void Brain3DSampleSet::writeBootstrapMasks(EdgSampleSetParams& p, const char* suffix, int count, int step) {
   const int K = p.numClasses > 0 ? p.numClasses : 0;
-  const std::string data = Text(p.dataFolder);
-  const std::string out = Text(p.outFolder);
-  const std::string parent = ParentOf(out);
-  const std::string suffixText = Text(suffix);
+  const std::string data = NameText(p.dataFolder);
+  const std::string out = NameText(p.outFolder);
+  const std::string parent = ParentNodeFolder(out);
+  const std::string suffixText = NameText(suffix);
   CaseVoxelWalk walk(*this);
   for (int i = 0; i < count; ++i) {
     HeapMatrix3D<unsigned char> volume;
-    if (!volume.Load(CaseFile(data, i, layout::kCaseVolumeEnding)) || volume.NumElements() == 0) continue;
+    if (!volume.Load(layout::CaseFile(data, i, layout::kCaseVolumeEnding)) || volume.NumElements() == 0) continue;
     NodeMask mask(*p.classifier, K);
-    if (!mask.load(i, volume, CaseFile(data, i, layout::kCaseLabelsEnding), CaseFile(parent, i, suffixText.c_str()))) continue;
+    const std::string labelName = layout::CaseFile(data, i, layout::kCaseLabelsEnding);
+    if (!mask.load(i, volume, labelName, layout::CaseFile(parent, i, suffixText.c_str()))) continue;
     walk.run(i, CaseVoxelWalk::Grid(volume.dim0(), volume.dim1(), volume.dim2(), p.radius, step), mask);
-    SaveOrDie(mask.output, CaseFile(out, i, suffixText.c_str()));
+    SaveOrDie(mask.output, layout::CaseFile(out, i, suffixText.c_str()));
   }
 }

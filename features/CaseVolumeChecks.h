@@ -1,27 +1,14 @@
 #pragma once
-// Names and checks shared by the training sample sets for the volumes of the training
-// data set: "<folder>/I%05i<suffix>" per case (layout::CaseFile), all read and written
-// by extension.
+// The checks of the training sample sets on the volumes of a training case: a volume
+// must have the extents of its case (else the case is reported in one line and
+// skipped), and a volume the set writes must be written (else the run ends).
 #include <cstdio>
 #include <string>
 
 #include "platform/Fatal.h"
-#include "volume/FolderLayout.h"
 #include "volume/HeapMatrix3D.h"
 
-namespace case_files {
-
-inline std::string Text(const char* s) { return s != nullptr ? s : ""; }
-inline std::string Text(const std::string& s) { return s; }
-
-using layout::CaseFile;
-using layout::CaseMapFile;
-
-// The text of a folder name before its last '\' (empty when it holds none).
-inline std::string ParentOf(const std::string& folder) {
-  const size_t back = folder.rfind('\\');
-  return back == std::string::npos ? std::string() : folder.substr(0, back);
-}
+namespace case_volume_checks {
 
 // True when `a` holds voxels and has the extents of `b`.
 template <class A, class B>
@@ -40,4 +27,4 @@ inline void ReportSkippedCase(const std::string& name, int i) {
   std::printf("%s does not have the extents of case %d; case skipped\n", name.c_str(), i);
 }
 
-}  // namespace case_files
+}  // namespace case_volume_checks
