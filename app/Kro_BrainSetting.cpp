@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "features/FeatureFlags.h"
@@ -57,7 +58,16 @@ void Refuse(bool& bad, const char* option, const std::string& value, const char*
   bad = true;
 }
 
+constexpr const char* kOptionLetters = "amnprst";
+
 }  // namespace
+
+// A command line the run cannot take: one line, and the walk ends there.
+bool Kro_BrainSetting::Refused(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  badOptions = true;
+  return false;
+}
 
 bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
   bool atlasGiven = false;
@@ -67,19 +77,35 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
   const char* structuresText = nullptr;
   const char* iterationsText = nullptr;
   const char* smoothnessText = nullptr;
+  int positionals = 0;
+  const char* sourceArg = nullptr;
+  std::string alsoGiven;  // positional arguments after the target, as typed
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg[0] != '-') {
       std::string text = arg;
       StripTrailingSlash(text);
-      McString& field = source.Length() > 0 ? target : source;
-      field = ToBackslashes(text);
+      // An empty name would be read as a path of the working folder or of the root.
+      if (text.empty())
+        return Refused("Argument " + std::to_string(i) + " (\"" + arg + "\") names no file or folder");
+      if (positionals == 0) {
+        source = ToBackslashes(text);
+        sourceArg = arg;
+      } else if (positionals == 1) {
+        target = ToBackslashes(text);
+      } else {
+        alsoGiven += (alsoGiven.empty() ? "" : " ") + std::string(arg);
+      }
+      ++positionals;
       continue;
     }
     if (arg[1] == '\0') continue;  // a lone "-"
     const char letter = arg[1];
-    if (++i >= argc) break;  // every option takes the next argument as its value
+    if (std::strchr(kOptionLetters, letter) == nullptr)
+      return Refused("Unknown option " + std::string(arg) + "; the options are -r, -m, -n, -t, -s, -a and -p");
+    if (++i >= argc) return Refused("Option " + std::string(arg) + " needs a value");
     const char* value = argv[i];
+    if (value[0] == '\0') return Refused("Invalid value \"\" for " + std::string(arg) + ": the value is empty");
     switch (letter) {
       case 'a': {
         std::string path = value;
@@ -96,6 +122,8 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
       case 'm': {
         std::string path = value;
         StripTrailingSlash(path);
+        if (path.empty())
+          return Refused("Invalid value \"" + std::string(value) + "\" for " + arg + ": it names no folder");
         modelDir = path;
         break;
       }
@@ -119,12 +147,16 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
         iterations = ParseWholeNumber(value);
         iterationsText = value;
         break;
-      default:
-        break;  // unknown letters consume their value silently
     }
   }
-  // The mode keeps its low 8 bits (257 trains), but only 0 and 1 name a road.
-  if (modeText != nullptr && (!IsWholeNumberText(modeText) || mode > 1))
+  // Every later positional argument used to replace the target: a shell pattern that
+  // names several volumes would write over the last one.
+  if (!alsoGiven.empty())
+    return Refused("segmenter takes one source and one target; also given: " + alsoGiven);
+  if (positionals == 0) return Refused("The source and the target are missing");
+  if (positionals == 1)
+    return Refused("The target is missing; the only file or folder given is " + std::string(sourceArg));
+  if (modeText != nullptr && !WholeNumberIn(modeText, 0, 1))
     Refuse(badOptions, "-r", modeText, "the mode is 0 (segment) or 1 (train)");
   if (structuresText != nullptr && !WholeNumberIn(structuresText, 1, kMaxStructures))
     Refuse(badOptions, "-n", structuresText, "the number of structures is a whole number from 1 to 253");

@@ -352,7 +352,14 @@ bool LoadSubjectLabels(const std::string& source, std::vector<McString>& subject
   subjects.clear();
   labelFiles.clear();
   std::vector<McString> listed;
-  ListDirectory(source, ".brain.hdr", listed);
+  std::vector<std::string> tooLong;
+  ListDirectory(source, ".brain.hdr", listed, &tooLong);
+  // A subject the listing cannot take would be left out of the training unseen.
+  if (!tooLong.empty()) {
+    std::printf("The subject file %s has a name of %zu characters or more, which the listing cannot take\n",
+                tooLong.front().c_str(), kMaxListedName + 1);
+    return false;
+  }
   for (const McString& path : listed) {
     std::string name = path.str();
     const size_t sep = name.find_last_of("/\\");

@@ -38,7 +38,8 @@ bool BuildTrainingSet(const std::string& source, const std::string& target, int 
 
 // Fills the subject list (header paths as listed, backslashes) and the parallel list of
 // label files "<source>/<name>.label.img". A label file that does not open prints
-// "corresponding label file <path> doesn't exist" and gives false.
+// "corresponding label file <path> doesn't exist" and gives false; so does a subject
+// whose file name is too long for the listing (200 characters or more), naming it.
 bool LoadSubjectLabels(const std::string& source, std::vector<McString>& subjects, std::vector<McString>& labelFiles);
 
 // out := in[z0..z1][y0..y1][x0..x1]; the box must lie inside `in`.

@@ -1,6 +1,7 @@
 #include "app/ProgramMain.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/Fatal.h"
 #include "platform/FolderClaim.h"
 #include "platform/FolderCommands.h"
+#include "platform/ParallelFor.h"
 #include "platform/SystemInfo.h"
 #include "volume/FolderLayout.h"
 
@@ -34,45 +36,77 @@ const char* const kUsageText =
 
 namespace {
 
-// The folders a training made for its target, removed again while still empty unless
-// the training finishes: on a refusal that returns here, on an exception that passes
-// through, and (registered with the fatal helper) on a fatal failure anywhere in the run,
-// on whichever thread it happens.
-class UnfilledFolders {
+// What a training that does not finish leaves behind goes again: on a refusal that
+// returns here, on an exception that passes through, and (as a fatal cleanup) on a
+// fatal failure or an interrupt on any thread. The folders made for the target go while
+// they are still empty; once the run holds the target, so do the empty folders inside
+// it (all made by this run, as the target was empty when claimed) and, on the fatal
+// path, a "training_done.txt" that an interrupt met while it was written. What the
+// cleanup reads only changes inside held steps (MakeFolder, Claimed).
+class UnfinishedTraining {
  public:
-  explicit UnfilledFolders(const std::vector<std::string>& created) : created_(created) {
-    SetFatalCleanup([created] { RemoveEmptyFolders(created); });
+  explicit UnfinishedTraining(const std::string& target) : target_(target), cleanup_([this] { Remove(true); }) {}
+  ~UnfinishedTraining() {
+    if (!finished_) Remove(false);
   }
-  ~UnfilledFolders() {
-    SetFatalCleanup(nullptr);
-    if (!kept_) RemoveEmptyFolders(created_);
+  UnfinishedTraining(const UnfinishedTraining&) = delete;
+  UnfinishedTraining& operator=(const UnfinishedTraining&) = delete;
+
+  // The folders made for the target, outermost first (filled by MakeFolder).
+  std::vector<std::string>& created() { return created_; }
+  // The run holds the target: what lies inside it is the run's.
+  void Claimed() {
+    FatalExitHold hold;
+    claimed_ = true;
   }
-  UnfilledFolders(const UnfilledFolders&) = delete;
-  UnfilledFolders& operator=(const UnfilledFolders&) = delete;
-  void Keep() { kept_ = true; }
+  // The target is another run's: nothing there is removed, even a folder this run made.
+  void Forget() {
+    FatalExitHold hold;
+    created_.clear();
+    claimed_ = false;
+  }
+  void Finished() { finished_ = true; }
 
  private:
+  void Remove(bool ending) {
+    if (claimed_) {
+      if (ending) DeleteFileAt(layout::InFolder(target_, layout::kTrainingDone));
+      RemoveEmptySubfolders(target_);
+    }
+    RemoveEmptyFolders(created_);
+  }
+
+  const std::string target_;
   std::vector<std::string> created_;
-  bool kept_ = false;
+  bool claimed_ = false;
+  bool finished_ = false;
+  FatalCleanup cleanup_;  // last: unregistered before the members it reads go
 };
 
-// Makes the target folder (listing in `created` the folders made) and claims it for the
-// run. A folder that another run removes between the two is made again. On a claim
-// held by another run nothing is removed: the folder may be that run's, even when this
-// one made it.
-bool ClaimTarget(const std::string& target, FolderClaim& claim, std::vector<std::string>& created) {
+// Makes the target folder and claims it for the run. A folder that another run removes
+// between the two is made again.
+bool ClaimTarget(const std::string& target, FolderClaim& claim, UnfinishedTraining& run) {
   FolderClaim::Result result = FolderClaim::Result::kGone;
   for (int attempt = 0; attempt < 3 && result == FolderClaim::Result::kGone; ++attempt) {
-    if (!MakeFolder(target, &created)) break;
+    if (!MakeFolder(target, &run.created())) break;
     result = claim.Take(target);
   }
-  if (result == FolderClaim::Result::kClaimed) return true;
-  if (result == FolderClaim::Result::kHeld) {
-    std::printf("The target folder %s is in use by another training\n", target.c_str());
-    return false;
+  switch (result) {
+    case FolderClaim::Result::kClaimed:
+      run.Claimed();
+      return true;
+    case FolderClaim::Result::kHeld:
+      run.Forget();
+      std::printf("The target folder %s is in use by another training\n", target.c_str());
+      return false;
+    case FolderClaim::Result::kFailed:
+      std::printf("Cannot claim the target folder %s for this training: %s\n", target.c_str(),
+                  claim.failure().c_str());
+      return false;
+    case FolderClaim::Result::kGone:
+      break;
   }
   std::printf("Cannot create the target folder %s\n", target.c_str());
-  RemoveEmptyFolders(created);
   return false;
 }
 
@@ -84,23 +118,18 @@ int RefuseUsedTarget(const std::string& target) {
 int Train(const Kro_BrainSetting& setting) {
   gTypedClassifierFiles = 1;
   const std::string target = setting.target.str();
-  if (target.empty()) {
-    std::printf("Training needs a source folder and a target folder\n");
-    return 1;
-  }
   // Training removes and rewrites folders under its target, so it only runs into a new
   // or empty folder: nothing of an earlier run, of another training or of the user's is
   // touched. The check counts once the run holds the target's claim; the one before
   // refuses a folder in use without making anything.
   if (!IsMissingOrEmptyFolder(target)) return RefuseUsedTarget(target);
-  std::vector<std::string> created;
+  UnfinishedTraining run(target);
   FolderClaim claim;
-  if (!ClaimTarget(target, claim, created)) return 1;
+  if (!ClaimTarget(target, claim, run)) return 1;
   if (!IsMissingOrEmptyFolder(target)) {
-    RemoveEmptyFolders(created);
+    run.Forget();  // another run's files came first: the folder is theirs now
     return RefuseUsedTarget(target);
   }
-  UnfilledFolders unfilled(created);
   bool ok = PrepareTrainingData(setting.source.str(), target, setting.numStructures);
   if (ok) {
     std::vector<McString> labelVolumes;
@@ -108,8 +137,18 @@ int Train(const Kro_BrainSetting& setting) {
     ok = TrainAutoContext(target, static_cast<int>(labelVolumes.size()), setting.numStructures, setting.iterations,
                           1);
   }
-  if (ok) unfilled.Keep();
+  if (ok) run.Finished();
   return ok ? 0 : 1;
+}
+
+// A worker count that the pool would not take is refused, not replaced silently.
+bool WorkerSettingUsable() {
+  const char* text = std::getenv("SEGMENTER_WORKERS");
+  int workers = 0;
+  if (text == nullptr || ParseWorkerCount(text, workers)) return true;
+  std::printf("Invalid value \"%s\" for SEGMENTER_WORKERS: the worker count is a whole number from 1 to %d\n", text,
+              kMaxWorkers);
+  return false;
 }
 
 int Segment(const Kro_BrainSetting& setting, bool atlasGiven) {
@@ -130,7 +169,7 @@ int ProgramMain(int argc, const char* const* argv) {
   setting.workDir = CurrentFolder();
   bool atlasGiven = setting.ParseCommandLine(argc, argv);
   setting.structure = 2;
-  if (setting.badOptions) return 1;
+  if (setting.badOptions || !WorkerSettingUsable()) return 1;
 
   if (setting.mode == 1) return Train(setting);
   if (setting.mode == 0) return Segment(setting, atlasGiven);

@@ -17,6 +17,7 @@
 #include "numerics/McString.h"
 #include "numerics/TextFunctions.h"
 #include "platform/Conversions.h"
+#include "platform/FileSearch.h"
 #include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "volume/AnalyzeVolume.h"
@@ -75,17 +76,35 @@ std::vector<std::string> InputFiles(const std::string& path) {
   return {base + ".hdr", base + ".img"};
 }
 
-// False, with one line, when a file of the output is one of the files the run reads
-// (the source volume or the atlas), under its own name or another path to it.
-bool OutputSparesInputs(const std::string& output, const std::vector<std::string>& inputs) {
-  for (const std::string& input : inputs)
-    for (const std::string& in : InputFiles(input))
-      for (const std::string& out : OutputFiles(output))
-        if (IsSameFile(out, in)) {
-          Say("Cannot write %s: %s is the same file as the input %s\n", output.c_str(), out.c_str(), in.c_str());
-          return false;
-        }
+// False, with one line, when a file of the output is one of `files` (files the run
+// reads), under its own name or another path to it.
+bool OutputSparesFiles(const std::string& output, const std::vector<std::string>& files) {
+  for (const std::string& in : files)
+    for (const std::string& out : OutputFiles(output))
+      if (IsSameFile(out, in)) {
+        Say("Cannot write %s: %s is the same file as the input %s\n", output.c_str(), out.c_str(), in.c_str());
+        return false;
+      }
   return true;
+}
+
+// The same for the files of the source volume and of the atlas.
+bool OutputSparesInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  std::vector<std::string> files;
+  for (const std::string& input : inputs)
+    for (const std::string& in : InputFiles(input)) files.push_back(in);
+  return OutputSparesFiles(output, files);
+}
+
+// False, with one line, when the output would lie inside the model folder or one of its
+// files is a file of the model folder under another path (a link): the run reads the
+// model, and every later segmentation with it would read what this one wrote.
+bool OutputSparesModel(const std::string& output, const std::string& modelDir) {
+  if (IsInsideFolder(output, modelDir)) {
+    Say("Cannot write %s: it lies inside the model folder %s\n", output.c_str(), modelDir.c_str());
+    return false;
+  }
+  return OutputSparesFiles(output, FilesUnder(modelDir));
 }
 
 // Whether the files the reader opens are there (an Analyze header that is missing would
@@ -299,8 +318,8 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
     std::string output = setting.singleFile == 1 ? setting.target.str()
                                                  : setting.target.str() + "/" + BaseName(path) + "_label.3dm";
     ToBackslashes(output);
-    if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {path, gAtlasPath}) ||
-        !SegmentOne(setting, path, output))
+    if (!OutputSparesModel(output, setting.modelDir.str()) || !CheckOutputExtension(output) ||
+        !OutputSparesInputs(output, {path, gAtlasPath}) || !SegmentOne(setting, path, output))
       allWritten = false;
   }
   return allWritten;

@@ -16,6 +16,8 @@
 #include "pbt/PbtFlags.h"
 #include "pbt/PbtLog.h"
 #include "pbt/PbtMClassTree.h"
+#include "platform/Fatal.h"
+#include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
 #include "volume/FolderLayout.h"
 
@@ -55,6 +57,34 @@ bool TreeReadsBack(const std::string& clf, int iteration) {
   RestoreUniformRandomState(state);
   return ok;
 }
+
+// An iteration whose tree does not finish leaves neither the tree's side file nor its
+// node folders: both go when the iteration fails, when an exception passes through and
+// (as a fatal cleanup) when the run ends on the fatal path or is interrupted meanwhile.
+class UnfinishedTree {
+ public:
+  UnfinishedTree(const std::string& clf, const std::string& iterationFolder)
+      : partial_(PbtMClassTree::InProgressPath(clf)),
+        nodes_(layout::InFolder(iterationFolder, layout::kNodeFolder)),
+        cleanup_([this] { Remove(); }) {}
+  ~UnfinishedTree() {
+    if (!finished_) Remove();
+  }
+  UnfinishedTree(const UnfinishedTree&) = delete;
+  UnfinishedTree& operator=(const UnfinishedTree&) = delete;
+  void Finished() { finished_ = true; }
+
+ private:
+  void Remove() const {
+    DeleteFileAt(partial_);
+    RemoveFolderTree(nodes_);
+  }
+
+  const std::string partial_;
+  const std::string nodes_;
+  bool finished_ = false;
+  FatalCleanup cleanup_;  // last: unregistered before the members it reads go
+};
 
 // The last file of a training: tells the model script that every iteration finished.
 bool MarkTrainingDone(const std::string& target, int iterations) {
@@ -103,10 +133,12 @@ bool TrainAutoContextIteration(EdgSampleSetParams& sp, PbtClassTreeParams& tp, i
       ok = false;
     }
   } else {
+    UnfinishedTree unfinished(clf, iterationFolder);
     set->prepareTrainingData(sp);
     tp.sampleSetParams = &sp;
     tree->trainTree(set.get(), twoClassSet.get(), &tp);
     if (!gSkipTreeReadBack) ok = TreeReadsBack(clf, iteration);
+    if (ok) unfinished.Finished();
   }
   if (ok) {
     sp.outFolder = iterationFolder.c_str();

@@ -146,6 +146,8 @@ class PbtMClassTree : public PbtTreeClassifier {
   // stopping.", status 1). Sets sampleSetParams->classifier to this tree and leaves
   // sampleSetParams->outFolder as the caller had it.
   float trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params);
+  // The file the tree of `modelPath` is saved to while it trains ("<modelPath>.partial").
+  static std::string InProgressPath(const std::string& modelPath);
   // Trains this node and its subtree on `set`: 0.0 when the node stops at once, its
   // impurity when it stops later, 0.3 after training its children.
   float trainNode(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params);

@@ -41,9 +41,13 @@ int LabelCount(const PbtMSampleSet* set) { return set->numLabels(); }
 int CountOf(const PbtMSampleSet* set, int c) { return set->classCount[c]; }
 
 // The side file of the tree while it is trained ("clf.partial" beside "clf").
-std::string PartialModelPath(const PbtClassTreeParams& params) { return params.modelPath + ".partial"; }
+std::string PartialModelPath(const PbtClassTreeParams& params) {
+  return PbtMClassTree::InProgressPath(params.modelPath);
+}
 
 }  // namespace
+
+std::string PbtMClassTree::InProgressPath(const std::string& modelPath) { return modelPath + ".partial"; }
 
 float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params) {
   // An empty folder would turn the removal of "<folder>\top" into one of "\top".

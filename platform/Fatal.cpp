@@ -1,48 +1,104 @@
 #include "platform/Fatal.h"
 
+#include <stdio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
-std::mutex gCleanupLock;
-std::function<void()> gCleanup;
+// Guards the held steps and the list of cleanups. The ending thread takes it and never
+// gives it back, so every other thread stops at its next held step. Made once and never
+// destroyed: a thread may still wait on it while the process ends.
+std::recursive_mutex& EndLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex();
+  return *lock;
+}
+
+struct Registered {
+  unsigned long long id;
+  std::function<void()> work;
+};
+
+// Guarded by EndLock.
+std::vector<Registered>& Cleanups() {
+  static std::vector<Registered>* cleanups = new std::vector<Registered>();
+  return *cleanups;
+}
+unsigned long long gNextCleanup = 1;
 
 // Set by the first thread that ends the run; later callers never print.
 std::atomic<bool> gEnding{false};
 std::atomic<int> gStatus{0};
 thread_local bool tEnding = false;
+thread_local int tHolds = 0;  // held steps of this thread that are open
+
+// Another thread is ending the process: give up this thread's holds and wait for the end.
+[[noreturn]] void WaitForTheEnd() {
+  while (tHolds > 0) {
+    --tHolds;
+    EndLock().unlock();
+  }
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
 
 }  // namespace
 
-void SetFatalCleanup(std::function<void()> cleanup) {
-  std::lock_guard<std::mutex> hold(gCleanupLock);
-  gCleanup = std::move(cleanup);
+FatalExitHold::FatalExitHold() {
+  EndLock().lock();
+  // Only the outermost hold may find the end begun: while a thread holds, no other
+  // thread can get past the lock to begin it.
+  if (tHolds++ == 0 && gEnding.load() && !tEnding) WaitForTheEnd();
+}
+
+FatalExitHold::~FatalExitHold() {
+  --tHolds;
+  EndLock().unlock();
+}
+
+FatalCleanup::FatalCleanup(std::function<void()> work) {
+  FatalExitHold hold;
+  id_ = gNextCleanup++;
+  Cleanups().push_back({id_, std::move(work)});
+}
+
+FatalCleanup::~FatalCleanup() {
+  FatalExitHold hold;
+  std::vector<Registered>& cleanups = Cleanups();
+  for (auto it = cleanups.begin(); it != cleanups.end(); ++it) {
+    if (it->id == id_) {
+      cleanups.erase(it);
+      break;
+    }
+  }
 }
 
 void FatalExit(int status, const std::string& message, std::FILE* stream) {
   if (gEnding.exchange(true)) {
-    // The cleanup of this thread failed in turn: end with the first failure's status.
+    // A cleanup of this thread failed in turn: end with the first failure's status.
     if (tEnding) std::_Exit(gStatus.load());
     // Another thread is ending the process; it ends this thread with it.
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    WaitForTheEnd();
   }
   tEnding = true;
   gStatus.store(status);
+  // Wait for held steps of other threads to finish; the lock is never given back.
+  EndLock().lock();
+  // Other threads block at their next line; this thread's own locks nest.
+  flockfile(stdout);
+  flockfile(stderr);
   std::fputs(message.c_str(), stream);
   std::fflush(nullptr);
-  std::function<void()> cleanup;
-  {
-    std::lock_guard<std::mutex> hold(gCleanupLock);
-    cleanup.swap(gCleanup);
-  }
-  if (cleanup) {
+  std::vector<Registered> cleanups;
+  cleanups.swap(Cleanups());
+  for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
     try {
-      cleanup();
+      if (it->work) it->work();
     } catch (...) {
     }
   }

@@ -47,3 +47,16 @@ std::vector<std::string> FindFiles(const std::string& pattern) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  const fs::path root(NativePath(folder));
+  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code kind;
+    if (it->is_regular_file(kind)) files.push_back(folder + "/" + it->path().lexically_relative(root).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}

@@ -12,3 +12,7 @@ std::vector<std::string> FindFiles(const std::string& pattern);
 
 // The wildcard test used by FindFiles.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+// The regular files (links followed) in `folder` and every folder under it, as
+// "<folder>/<relative path>", sorted by byte order. A missing folder gives nothing.
+std::vector<std::string> FilesUnder(const std::string& folder);

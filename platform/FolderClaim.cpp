@@ -5,9 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/NativePath.h"
+
+namespace {
+std::atomic<int> gInjectedLockError{0};
+
+int Lock(int fd) {
+  if (const int error = gInjectedLockError.load()) {
+    errno = error;
+    return -1;
+  }
+  return flock(fd, LOCK_EX | LOCK_NB);
+}
+}  // namespace
+
+void FolderClaim::FailLocksForTesting(int error) { gInjectedLockError.store(error); }
 
 FolderClaim::~FolderClaim() { Release(); }
 
@@ -16,20 +32,26 @@ void FolderClaim::Release() {
   descriptor_ = -1;
 }
 
+FolderClaim::Result FolderClaim::Fail(int error) {
+  failure_ = std::strerror(error);
+  return Result::kFailed;
+}
+
 FolderClaim::Result FolderClaim::Take(const std::string& path) {
   Release();
-  if (path.empty()) return Result::kFailed;
+  failure_.clear();
+  if (path.empty()) return Fail(ENOENT);
   const std::string native = NativePath(path);
   const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? Result::kGone : Result::kFailed;
+  if (fd < 0) return errno == ENOENT ? Result::kGone : Fail(errno);
   int locked;
   do {
-    locked = flock(fd, LOCK_EX | LOCK_NB);
+    locked = Lock(fd);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
-    const Result result = errno == EWOULDBLOCK ? Result::kHeld : Result::kFailed;
+    const int error = errno;
     close(fd);
-    return result;
+    return error == EWOULDBLOCK ? Result::kHeld : Fail(error);
   }
   // The holder before may have removed the folder between the open and the lock.
   struct stat held {};

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/Fatal.h"
 #include "platform/NativePath.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +44,7 @@ bool Refuse(const std::string& path) {
 }  // namespace
 
 bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
+  FatalExitHold hold;
   if (path.empty()) return false;
   std::error_code ec;
   fs::path native(NativePath(path));
@@ -62,12 +64,55 @@ bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
 }
 
 void RemoveEmptyFolders(const std::vector<std::string>& created) {
+  FatalExitHold hold;
   for (auto p = created.rbegin(); p != created.rend(); ++p) {
     std::error_code ec;
     if (!fs::is_directory(*p, ec) || !fs::is_empty(*p, ec) || ec) return;
     fs::remove(*p, ec);
     if (ec) return;
   }
+}
+
+namespace {
+
+// True when `folder` is empty once its empty subfolders are removed (which this does).
+bool PruneEmpty(const fs::path& folder) {
+  std::error_code ec;
+  bool empty = true;
+  std::vector<fs::path> subfolders;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      subfolders.push_back(it->path());
+    } else {
+      empty = false;
+    }
+  }
+  if (ec) return false;
+  for (const fs::path& sub : subfolders) {
+    if (PruneEmpty(sub) && fs::remove(sub, ec) && !ec) continue;
+    empty = false;
+  }
+  return empty;
+}
+
+}  // namespace
+
+void RemoveEmptySubfolders(const std::string& folder) {
+  FatalExitHold hold;
+  if (folder.empty()) return;
+  PruneEmpty(fs::path(NativePath(folder)));
+}
+
+bool IsInsideFolder(const std::string& path, const std::string& folder) {
+  if (path.empty() || folder.empty()) return false;
+  std::error_code ec;
+  const fs::path file = fs::absolute(fs::path(NativePath(path)), ec);
+  if (ec || !file.has_filename()) return false;
+  const fs::path holder = fs::weakly_canonical(file.parent_path(), ec);
+  if (ec) return false;
+  const fs::path outer = fs::weakly_canonical(fs::absolute(fs::path(NativePath(folder)), ec), ec);
+  if (ec) return false;
+  return IsWithin((holder / file.filename()).lexically_normal(), outer.lexically_normal());
 }
 
 bool IsMissingOrEmptyFolder(const std::string& path) {
@@ -79,6 +124,7 @@ bool IsMissingOrEmptyFolder(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
+  FatalExitHold hold;
   if (from.empty() || to.empty()) return false;
   std::error_code ec;
   fs::path target(NativePath(to));
@@ -88,6 +134,7 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 bool RemoveFolderTree(const std::string& path) {
+  FatalExitHold hold;
   if (AllBlank(path)) return Refuse(path);
   std::error_code ec;
   fs::path native(NativePath(path));
@@ -104,6 +151,7 @@ bool RemoveFolderTree(const std::string& path) {
 }
 
 bool DeleteFileAt(const std::string& path) {
+  FatalExitHold hold;
   if (AllBlank(path)) return false;
   std::error_code ec;
   fs::path native(NativePath(path));

@@ -1,7 +1,8 @@
 #pragma once
 // Folder commands, carried out with std::filesystem and never through a shell.
 // The program phrases them as command lines of the Windows command interpreter;
-// RunFolderCommand understands exactly those lines.
+// RunFolderCommand understands exactly those lines. Each command that makes, renames or
+// removes is a held step (FatalExitHold): a fatal end never cuts one in half.
 #include <string>
 #include <vector>
 
@@ -13,6 +14,15 @@ bool MakeFolder(const std::string& path, std::vector<std::string>* created = nul
 // Removes the folders that MakeFolder reported as created, innermost first, as long as
 // each is still an empty folder; stops at the first that is not.
 void RemoveEmptyFolders(const std::vector<std::string>& created);
+
+// Removes every empty folder inside `folder`, deepest first, so that a folder that holds
+// only empty folders goes too; `folder` itself stays. Links are not followed.
+void RemoveEmptySubfolders(const std::string& folder);
+
+// True when a file written at `path` would lie inside `folder` or a folder under it:
+// the folder that holds the path, with its links followed, is `folder` or lies inside
+// it (with its links followed). Neither needs to exist; false for an empty path or folder.
+bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 // True when nothing exists at the path, or an empty folder does.
 bool IsMissingOrEmptyFolder(const std::string& path);

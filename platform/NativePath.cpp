@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "platform/Fatal.h"
+
 namespace {
 std::vector<std::string>* gInputOpenSink = nullptr;
 }  // namespace
@@ -23,6 +25,10 @@ std::string NativePath(const std::string& path) {
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty()) return nullptr;
   if (gInputOpenSink && mode && std::strchr(mode, 'r')) gInputOpenSink->push_back(path);
+  // An open that may create a file is a held step (see FatalExitHold).
+  const bool creates = mode != nullptr && std::strpbrk(mode, "wa+") != nullptr;
+  if (!creates) return std::fopen(NativePath(path).c_str(), mode);
+  FatalExitHold hold;
   return std::fopen(NativePath(path).c_str(), mode);
 }
 
@@ -35,6 +41,7 @@ bool OpenInputStream(std::ifstream& in, const std::string& path, std::ios::openm
 
 bool OpenOutputStream(std::ofstream& out, const std::string& path, std::ios::openmode mode) {
   if (path.empty()) return false;
+  FatalExitHold hold;
   out.open(NativePath(path), mode);
   return out.is_open();
 }
@@ -60,6 +67,7 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 
 std::string CreateUniqueFile(const std::string& prefix, const std::string& suffix) {
   const std::string pid = std::to_string(static_cast<long long>(getpid()));
+  FatalExitHold hold;
   for (int n = 0; n < 100; ++n) {
     const std::string name = prefix + pid + "-" + std::to_string(n) + suffix;
     // "x": the open fails when anything exists under the name.

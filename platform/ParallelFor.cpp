@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -17,13 +18,11 @@ namespace {
 std::atomic<int> gWorkerOverride{0};
 
 int DefaultWorkers() {
-  if (const char* text = std::getenv("SEGMENTER_WORKERS")) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && value > 0 && value <= 1024) return static_cast<int>(value);
-  }
+  int workers = 0;
+  if (const char* text = std::getenv("SEGMENTER_WORKERS"); text != nullptr && ParseWorkerCount(text, workers))
+    return workers;
   unsigned hardware = std::thread::hardware_concurrency();
-  return hardware == 0 ? 1 : static_cast<int>(std::min(hardware, 1024u));
+  return hardware == 0 ? 1 : static_cast<int>(std::min(hardware, static_cast<unsigned>(kMaxWorkers)));
 }
 
 // Set on pool threads and on a thread while it runs a loop: a ParallelFor called from
@@ -128,6 +127,16 @@ Pool& ThePool() {
 }
 
 }  // namespace
+
+bool ParseWorkerCount(const char* text, int& workers) {
+  if (text == nullptr) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || value < 1 || value > kMaxWorkers) return false;
+  workers = static_cast<int>(value);
+  return true;
+}
 
 int WorkerCount() {
   int override = gWorkerOverride.load();

@@ -17,8 +17,15 @@
 #include <functional>
 
 // Workers used by ParallelFor: the value set by SetWorkerCount, else the environment
-// variable SEGMENTER_WORKERS when it holds a positive number, else one per hardware thread.
+// variable SEGMENTER_WORKERS when ParseWorkerCount takes it, else one per hardware thread
+// (at most kMaxWorkers).
 int WorkerCount();
+
+inline constexpr int kMaxWorkers = 1024;
+
+// True, with the count, when `text` is a whole decimal number from 1 to kMaxWorkers
+// (leading blanks and a sign allowed, nothing after the digits).
+bool ParseWorkerCount(const char* text, int& workers);
 
 // Sets the worker count; 0 returns to the default above.
 void SetWorkerCount(int workers);

@@ -173,18 +173,41 @@ void Header16(const HeapMatrix3D<short>& volume, AnalyzeImageInfo& info, Analyze
   range.swapped = 1;
 }
 
-// A temporary file beside `name` ("<name without extension>.partial-<unique><suffix>").
-std::string TemporaryBeside(const std::string& name, const std::string& suffix) {
-  const volume_names::SplitName split = volume_names::SplitForWriting(name);
-  return CreateUniqueFile(split.With(".partial-"), suffix);
-}
+// The temporary files of one write ("<name without extension>.partial-<unique><suffix>"
+// beside `name`). They go again when the write ends, whether or not they took their
+// final names, and (as a fatal cleanup) when the run ends on the fatal path or is
+// interrupted before. A file is made and recorded in one held step, so the cleanup never
+// misses one.
+class TemporaryFiles {
+ public:
+  TemporaryFiles() : cleanup_([this] { RemoveAll(); }) {}
+  ~TemporaryFiles() { RemoveAll(); }
+  TemporaryFiles(const TemporaryFiles&) = delete;
+  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
+
+  // A new empty file beside `name`; empty when none can be made.
+  std::string Make(const std::string& name, const std::string& suffix) {
+    FatalExitHold hold;
+    const volume_names::SplitName split = volume_names::SplitForWriting(name);
+    std::string temp = CreateUniqueFile(split.With(".partial-"), suffix);
+    if (!temp.empty()) files_.push_back(temp);
+    return temp;
+  }
+
+ private:
+  // A file that took its final name is no longer there under its temporary one.
+  void RemoveAll() const {
+    for (const std::string& file : files_) DeleteFileAt(file);
+  }
+
+  std::vector<std::string> files_;
+  FatalCleanup cleanup_;  // last: unregistered before the list it reads goes
+};
 
 bool Write3dmWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
-  const std::string temp = TemporaryBeside(name, ".3dm");
-  if (temp.empty()) return false;
-  if (volume.Save3dm(temp, name) && ReplaceFile(temp, name)) return true;
-  DeleteFileAt(temp);
-  return false;
+  TemporaryFiles temps;
+  const std::string temp = temps.Make(name, ".3dm");
+  return !temp.empty() && volume.Save3dm(temp, name) && ReplaceFile(temp, name);
 }
 
 bool WriteAnalyzeWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
@@ -195,20 +218,19 @@ bool WriteAnalyzeWhole(const std::string& name, const HeapMatrix3D<unsigned char
   Header16(wide, info, range);
   const PairFiles out = FilesOf(name);
   // The header records the output's own name, whatever file it is written to first.
+  TemporaryFiles temps;
   PairFiles temp = out;
-  temp.header = TemporaryBeside(name, ".hdr");
-  temp.voxels = temp.header.empty() ? "" : TemporaryBeside(name, ".img");
+  temp.header = temps.Make(name, ".hdr");
+  temp.voxels = temp.header.empty() ? "" : temps.Make(name, ".img");
   bool ok = !temp.voxels.empty() && WritePair(temp, info, range, wide) == 1;
   // A header under the output's name stands for a complete pair: an older header goes
-  // first, the voxels come into place next and the header last.
+  // first, the voxels come into place next and the header last, in one held step so
+  // that a fatal end or an interrupt comes before the renames or after them.
+  FatalExitHold hold;
   ok = ok && DeleteFileAt(out.header) && ReplaceFile(temp.voxels, out.voxels);
   if (ok && !ReplaceFile(temp.header, out.header)) {
     DeleteFileAt(out.voxels);
     ok = false;
-  }
-  if (!ok) {
-    if (!temp.header.empty()) DeleteFileAt(temp.header);
-    if (!temp.voxels.empty()) DeleteFileAt(temp.voxels);
   }
   return ok;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../models/ModelFolderFixture.h"
+#include "SyntheticSubject.h"
 #include "TestSupport.h"
 #include "volume/AnalyzeVolume.h"
 #include "volume/HeapMatrix3D.h"
@@ -25,22 +26,6 @@ namespace {
 using Shorts = HeapMatrix3D<short>;
 
 constexpr int kSide = 16;
-
-// A labelled subject of 16^3 voxels: label 1 in the cube [3, 7)^3, label 2 in [9, 13)^3,
-// each with its own intensity and a little texture.
-void SyntheticSubject(int seed, Shorts& brain, Shorts& labels) {
-  brain.SetSize(kSide, kSide, kSide);
-  labels.SetSize(kSide, kSide, kSide);
-  for (int z = 0; z < kSide; ++z)
-    for (int y = 0; y < kSide; ++y)
-      for (int x = 0; x < kSide; ++x) {
-        auto in = [&](int lo, int hi) { return z >= lo && z < hi && y >= lo && y < hi && x >= lo && x < hi; };
-        const int label = in(3, 7) ? 1 : in(9, 13) ? 2 : 0;
-        labels(z, y, x) = static_cast<short>(label);
-        const int base = label == 1 ? 150 : label == 2 ? 220 : 60;
-        brain(z, y, x) = static_cast<short>(base + (x * 7 + y * 3 + z * 5 + seed) % 9);
-      }
-}
 
 void SetExtents(const std::string& header, const std::vector<std::pair<int, int16_t>>& fields) {
   std::vector<uint8_t> bytes = ReadFileBytes(header);
@@ -60,11 +45,11 @@ class AnalyzeHeaderRoads : public ::testing::Test {
     fs::create_directories(root + "/model/appearance");
     Shorts brain, labels;
     for (int s = 0; s < 2; ++s) {
-      SyntheticSubject(s, brain, labels);
+      SyntheticSubject(s, brain, labels, 1, 2);
       ASSERT_EQ(WriteAnalyze16(root + "/src/s" + std::to_string(s) + ".brain.img", brain), 1);
       ASSERT_EQ(WriteAnalyze16(root + "/src/s" + std::to_string(s) + ".label.img", labels), 1);
     }
-    SyntheticSubject(2, brain, labels);
+    SyntheticSubject(2, brain, labels, 1, 2);
     ASSERT_EQ(WriteAnalyze16(root + "/good.brain.img", brain), 1);
     ASSERT_EQ(WriteAnalyze16(root + "/good.label.img", labels), 1);
 

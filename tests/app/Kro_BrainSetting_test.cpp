@@ -27,8 +27,6 @@ TEST(ParseCommandLineTest, PositionalArgumentsAndSlashes) {
       {{"in.img", "out.img"}, "in.img", "out.img"},
       {{"a/b/", "c/d"}, "a\\b", "c\\d"},
       {{"a\\b\\", "c"}, "a\\b", "c"},
-      {{"one", "two", "three"}, "one", "three"},
-      {{"", "src", "dst"}, "src", "dst"},  // an empty first argument leaves the source empty
       {{"-", "src", "dst"}, "src", "dst"}, // a lone '-' takes no value
   };
   for (const Case& c : cases) {
@@ -38,6 +36,7 @@ TEST(ParseCommandLineTest, PositionalArgumentsAndSlashes) {
     EXPECT_STREQ(s.source.c_str(), c.source) << c.args[0];
     EXPECT_STREQ(s.target.c_str(), c.target) << c.args[0];
     EXPECT_FALSE(atlas);
+    EXPECT_FALSE(s.badOptions);
   }
 }
 
@@ -52,17 +51,11 @@ TEST(ParseCommandLineTest, OptionValues) {
   } cases[] = {
       {{"s", "t"}, 0, 0, 3, 0.5f, 0},
       {{"-r", "1", "-n", "2", "-t", "5", "-s", "1.25", "-p", "7", "s", "t"}, 1, 2, 5, 1.25f, 7},
-      {{"-r", "257", "s", "t"}, 1, 0, 3, 0.5f, 0},    // low 8 bits: training
-      {{"-r", "256", "s", "t"}, 0, 0, 3, 0.5f, 0},    // low 8 bits: segmentation
-      {{"-r", " -1x", "s", "t"}, 255, 0, 3, 0.5f, 0}, // blanks, sign, stops at a non-digit
-      {{"-s", "abc", "s", "t"}, 0, 0, 3, 0.0f, 0},    // no digits: 0.0
-      {{"-t", "x", "s", "t"}, 0, 0, 0, 0.5f, 0},
+      {{"-r", " +1 ", "-n", "2", "s", "t"}, 1, 2, 3, 0.5f, 0},  // blanks and a sign around the number
       {{"-r", "1", "-r", "0", "s", "t"}, 0, 0, 3, 0.5f, 0},  // the later value wins
-      {{"-x", "-r", "s", "t"}, 0, 0, 3, 0.5f, 0},    // unknown letter consumes "-r"
-      {{"-Rfoo", "1", "s", "t"}, 0, 0, 3, 0.5f, 0},  // capitals are unknown
-      {{"-rest", "1", "s", "t"}, 1, 0, 3, 0.5f, 0},  // only the second character counts
-      {{"s", "t", "-r"}, 0, 0, 3, 0.5f, 0},          // an option without value is ignored
-      {{"-n", "99999999999", "s", "t"}, 0, 2147483647, 3, 0.5f, 0},
+      {{"-rest", "1", "-n", "2", "s", "t"}, 1, 2, 3, 0.5f, 0},  // only the second character counts
+      {{"-p", "300", "s", "t"}, 0, 0, 3, 0.5f, 44},          // low 8 bits of the structure
+      {{"s", "-t", "4", "t"}, 0, 0, 4, 0.5f, 0},             // options between the positional ones
   };
   for (const Case& c : cases) {
     Kro_BrainSetting s;
@@ -76,6 +69,45 @@ TEST(ParseCommandLineTest, OptionValues) {
     EXPECT_EQ(s.structure, c.structure) << label;
     EXPECT_STREQ(s.source.c_str(), "s") << label;
     EXPECT_STREQ(s.target.c_str(), "t") << label;
+    EXPECT_FALSE(s.badOptions) << label;
+  }
+}
+
+// Command lines that would run with something else than what was typed, or with
+// nothing: one line naming the argument, and the run goes no further.
+TEST(ParseCommandLineTest, RefusesCommandLinesItCannotTakeWithOneLine) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {{"-m", "m", "a.hdr", "b.hdr", "c.hdr"}, "segmenter takes one source and one target; also given: c.hdr\n"},
+      {{"-m", "m", "a.hdr", "b.hdr", "c.hdr", "d.hdr"},
+       "segmenter takes one source and one target; also given: c.hdr d.hdr\n"},
+      {{"-r", "1", "-n", "2", "s", "mid", "T"}, "segmenter takes one source and one target; also given: T\n"},
+      {{"s", "t", "-s"}, "Option -s needs a value\n"},
+      {{"s", "t", "-rest"}, "Option -rest needs a value\n"},
+      {{"-x", "s", "t"}, "Unknown option -x; the options are -r, -m, -n, -t, -s, -a and -p\n"},
+      {{"-R", "1", "s", "t"}, "Unknown option -R; the options are -r, -m, -n, -t, -s, -a and -p\n"},
+      {{"--mode", "1", "s", "t"}, "Unknown option --mode; the options are -r, -m, -n, -t, -s, -a and -p\n"},
+      {{"", "s", "t"}, "Argument 1 (\"\") names no file or folder\n"},
+      {{"s", "/", "t"}, "Argument 2 (\"/\") names no file or folder\n"},
+      {{"-m", "", "s", "t"}, "Invalid value \"\" for -m: the value is empty\n"},
+      {{"-m", "/", "s", "t"}, "Invalid value \"/\" for -m: it names no folder\n"},
+      {{"-p", "", "s", "t"}, "Invalid value \"\" for -p: the value is empty\n"},
+      {{"-m", "m", "s"}, "The target is missing; the only file or folder given is s\n"},
+      {{"-m", "m", "-s", "1"}, "The source and the target are missing\n"},
+      {{"-r", "256", "s", "t"}, "Invalid value \"256\" for -r: the mode is 0 (segment) or 1 (train)\n"},
+      {{"-r", "257", "-n", "2", "s", "t"}, "Invalid value \"257\" for -r: the mode is 0 (segment) or 1 (train)\n"},
+      {{"-r", "-255", "-n", "2", "s", "t"}, "Invalid value \"-255\" for -r: the mode is 0 (segment) or 1 (train)\n"},
+  };
+  for (const Case& c : cases) {
+    Kro_BrainSetting s;
+    bool atlas;
+    testing::internal::CaptureStdout();
+    Parse(c.args, s, atlas);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(s.badOptions) << c.line;
+    EXPECT_EQ(out, c.line);
   }
 }
 

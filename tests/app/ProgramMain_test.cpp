@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +17,8 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "TrainedModelFixture.h"
+#include "platform/FolderClaim.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace {
@@ -81,35 +86,6 @@ std::vector<ProcessResult> RunTogether(const std::vector<std::vector<std::string
     results[i].err = ReadFileText(capture.file("err" + std::to_string(i)));
   }
   return results;
-}
-
-// The text with the number after every "time=" replaced by "#".
-std::string MaskTimeFields(const std::string& text) {
-  std::string out;
-  size_t at = 0;
-  for (size_t hit; (hit = text.find("time=", at)) != std::string::npos;) {
-    size_t end = hit + 5;
-    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
-    out += text.substr(at, hit + 5 - at) + "#";
-    at = end;
-  }
-  return out + text.substr(at);
-}
-
-// Every file under `folder` by its relative path, with its bytes (log texts with their
-// times masked).
-std::map<std::string, std::string> FolderContents(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    const std::string name = std::filesystem::relative(entry.path(), folder).string();
-    if (entry.is_directory()) {
-      files[name + "/"] = "";
-    } else {
-      const std::string bytes = ReadFileText(entry.path().string());
-      files[name] = entry.path().filename() == "logfile.txt" ? MaskTimeFields(bytes) : bytes;
-    }
-  }
-  return files;
 }
 
 }  // namespace
@@ -196,7 +172,7 @@ TEST(ProgramMainTest, TwoTrainingsStartedTogetherIntoOneNewTargetLetOneWin) {
   std::filesystem::create_directory(tmp.file("alone"));
   const ProcessResult alone = RunProcess(train, tmp.file("alone"));
   ASSERT_EQ(alone.status, 0) << alone.out << alone.err;
-  const std::map<std::string, std::string> expected = FolderContents(tmp.file("alone/t"));
+  const std::map<std::string, std::string> expected = TreeContents(tmp.file("alone/t"));
   ASSERT_TRUE(expected.count("training_done.txt"));
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   const int rounds = 1;  // a training there takes about ten times as long
@@ -218,7 +194,7 @@ TEST(ProgramMainTest, TwoTrainingsStartedTogetherIntoOneNewTargetLetOneWin) {
                 lost.out == "The target folder t exists and is not empty; train into a new folder\n")
         << "round " << round << ": " << lost.out;
     EXPECT_EQ(lost.err, "") << "round " << round;
-    const std::map<std::string, std::string> written = FolderContents(pair + "/t");
+    const std::map<std::string, std::string> written = TreeContents(pair + "/t");
     for (const auto& [name, bytes] : written)
       EXPECT_TRUE(expected.count(name) && expected.at(name) == bytes) << "round " << round << ": " << name;
     EXPECT_EQ(written.size(), expected.size()) << "round " << round;
@@ -321,3 +297,148 @@ TEST(ProgramMainTest, AnAllocationThatFailsEndsTheRunWithOneLine) {
   }
 }
 #endif
+
+namespace {
+
+// Three more volumes beside the fixture's, named as a shell pattern would list them.
+class CommandLines : public TrainedModelFixture {
+ protected:
+  static void SetUpTestSuite() {
+    TrainedModelFixture::SetUpTestSuite();
+    std::filesystem::create_directories(Root() + "/subjects");
+    for (const char* name : {"a", "b", "c", "d"})
+      for (const char* ext : {".hdr", ".img"})
+        std::filesystem::copy_file(Root() + "/test/s2.brain" + ext, Root() + "/subjects/" + name + ext);
+  }
+};
+
+}  // namespace
+
+// Slips that used to run with something else than what was typed (a shell pattern that
+// named a subject as the output, an option that lost its value, a mode that kept only
+// its low 8 bits, a worker count replaced by the default) end with status 1 and one line
+// naming the argument, before anything is read or written.
+TEST_F(CommandLines, RefusedBeforeAnythingIsReadOrWritten) {
+  const std::vector<std::string> seg = {"-m", "model", "test/s2.brain.hdr", "o.img"};
+  const std::vector<std::string> train = {"-r", "1", "-n", "2", "-t", "1", "src", "T"};
+  auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string also = "segmenter takes one source and one target; also given: ";
+  const std::string unknown = "; the options are -r, -m, -n, -t, -s, -a and -p";
+  const std::string mode = "the mode is 0 (segment) or 1 (train)";
+  const std::string workers = "the worker count is a whole number from 1 to 1024";
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+    const char* workers = nullptr;  // SEGMENTER_WORKERS for the run
+  };
+  std::vector<Case> cases = {
+      {{"-m", "model", "subjects/a.hdr", "subjects/b.hdr", "subjects/c.hdr"}, also + "subjects/c.hdr"},
+      {{"-m", "model", "subjects/a.hdr", "subjects/b.hdr", "subjects/c.hdr", "subjects/d.hdr"},
+       also + "subjects/c.hdr subjects/d.hdr"},
+      {{"-m", "model", "test/s2.brain.hdr", "o1.img", "o2.img"}, also + "o2.img"},
+      {{"-r", "1", "-n", "2", "src", "mid", "T"}, also + "T"},
+      {{"-m", "model", "-x", "o.img", "test/s2.brain.hdr"}, "Unknown option -x" + unknown},
+      {with(train, {"-T", "2"}), "Unknown option -T" + unknown},
+      {{"-m", "", "test/s2.brain.hdr", "o.img"}, "Invalid value \"\" for -m: the value is empty"},
+      {{"-m", "model", "", "test/s2.brain.hdr", "o.img"}, "Argument 3 (\"\") names no file or folder"},
+      {with(seg, {"-s", ""}), "Invalid value \"\" for -s: the value is empty"},
+      {{"-r", "1", "-n", "", "src", "T"}, "Invalid value \"\" for -n: the value is empty"},
+      {with(seg, {"-r", "2"}), "Invalid value \"2\" for -r: " + mode},
+      {with(seg, {"-r", "256"}), "Invalid value \"256\" for -r: " + mode},
+      {{"-r", "257", "-n", "2", "-t", "1", "src", "T"}, "Invalid value \"257\" for -r: " + mode},
+      {{"-r", "-255", "-n", "2", "-t", "1", "src", "T"}, "Invalid value \"-255\" for -r: " + mode},
+      {{"-m", "model", "test/s2.brain.hdr"},
+       "The target is missing; the only file or folder given is test/s2.brain.hdr"},
+      {{"-r", "1", "-n", "2", "src"}, "The target is missing; the only file or folder given is src"},
+  };
+  // A last option without its value, for every option letter on both roads.
+  for (const char* option : {"-a", "-m", "-n", "-p", "-r", "-s", "-t"}) {
+    cases.push_back({with(seg, {option}), std::string("Option ") + option + " needs a value"});
+    cases.push_back({with(train, {option}), std::string("Option ") + option + " needs a value"});
+  }
+  for (const char* value : {"abc", "0", "-3", "100000", "", "4 ", "2x"}) {
+    cases.push_back({seg, std::string("Invalid value \"") + value + "\" for SEGMENTER_WORKERS: " + workers, value});
+    cases.push_back({train, std::string("Invalid value \"") + value + "\" for SEGMENTER_WORKERS: " + workers, value});
+  }
+
+  const std::map<std::string, std::string> before = TreeContents(Root());
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += " '" + a + "'";
+    SCOPED_TRACE(shown + (c.workers ? std::string(" workers '") + c.workers + "'" : ""));
+    std::vector<std::string> argv = {"/usr/bin/env", "-u", "SEGMENTER_WORKERS"};
+    if (c.workers) argv.push_back(std::string("SEGMENTER_WORKERS=") + c.workers);
+    argv.push_back(SEGMENTER_EXE);
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = RunProcess(argv, Root());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(TreeContents(Root()) == before) << "a file was written or changed";
+  }
+}
+
+// The forms of the usage text still run, with every option and worker counts at the
+// ends of their range.
+TEST_F(CommandLines, TheUsageFormsStillRun) {
+  const struct Case {
+    std::vector<std::string> args;
+    const char* workers;
+    const char* written;
+  } cases[] = {
+      {{"-m", "model", "test/s2.brain.hdr", "ok1.img"}, nullptr, "ok1.hdr"},
+      {{"-p", "1", "-r", "0", "-s", "0.5", "-m", "model/", "test/s2.brain.hdr", "ok2.3dm"}, "1", "ok2.3dm"},
+      {{"-m", "model", "-", "test/s2.brain.hdr", "ok3.img"}, "1024", "ok3.img"},
+      {{"-r", "1", "-n", "2", "-t", "1", "src", "T1"}, " +2", "T1/training_done.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    std::vector<std::string> argv = {"/usr/bin/env", "-u", "SEGMENTER_WORKERS"};
+    if (c.workers) argv.push_back(std::string("SEGMENTER_WORKERS=") + c.workers);
+    argv.push_back(SEGMENTER_EXE);
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = RunProcess(argv, Root());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(std::filesystem::exists(Root() + "/" + c.written));
+  }
+}
+
+// A subject that the listing cannot take (a name of 200 characters or more) is named and
+// the training refused, instead of training on the others: no target is left.
+TEST(ProgramMainTest, ASubjectWhoseNameIsTooLongToListIsRefused) {
+  TempFolder tmp;
+  CopyTwoSubjects(tmp.file("src"));
+  const std::string name = std::string(190, 'h');  // "<name>.brain.hdr" has 200 characters
+  for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
+    std::filesystem::rename(tmp.file("src/hippocampus_003") + part, tmp.file("src/" + name) + part);
+  const ProcessResult r = RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "out/T"}, tmp.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "The subject file src\\" + name +
+                       ".brain.hdr has a name of 200 characters or more, which the listing cannot take\n");
+  EXPECT_FALSE(std::filesystem::exists(tmp.file("out")));
+}
+
+// A claim that fails for another reason than a training that holds the folder names the
+// reason, and leaves no folder behind.
+TEST(ProgramMainTest, AClaimThatCannotBeTakenNamesTheReason) {
+  TempFolder tmp;
+  const std::string target = tmp.file("a/T");
+  const std::vector<std::string> args = {"segmenter", "-r", "1", "-n", "2", "src", target};
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  for (int error : {ENOLCK, EOPNOTSUPP, ENOSYS}) {
+    FolderClaim::FailLocksForTesting(error);
+    testing::internal::CaptureStdout();
+    const int status = ProgramMain(static_cast<int>(argv.size()), argv.data());
+    const std::string out = testing::internal::GetCapturedStdout();
+    FolderClaim::FailLocksForTesting(0);
+    EXPECT_EQ(status, 1) << error;
+    std::string shown = target;
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    EXPECT_EQ(out, "Cannot claim the target folder " + shown + " for this training: " + std::strerror(error) + "\n");
+    EXPECT_FALSE(std::filesystem::exists(tmp.file("a"))) << error;
+  }
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -11,8 +12,10 @@
 
 #include "../models/ModelFolderFixture.h"
 #include "TestSupport.h"
+#include "TrainedModelFixture.h"
 #include "app/Kro_BrainSetting.h"
 #include "features/FeatureFlags.h"
+#include "numerics/TextFunctions.h"
 #include "pbt/PbtFlags.h"
 #include "platform/NativePath.h"
 #include "volume/AnalyzeVolume.h"
@@ -47,64 +50,7 @@ std::set<int> Values(const Shorts& v) {
   return values;
 }
 
-// A labelled synthetic subject of 16^3 voxels: label 4 in the cube [3, 7)^3, label 9
-// in [9, 13)^3, each with its own intensity and a little texture.
-void SyntheticSubject(int seed, Shorts& brain, Shorts& labels) {
-  brain.SetSize(16, 16, 16);
-  labels.SetSize(16, 16, 16);
-  for (int z = 0; z < 16; ++z)
-    for (int y = 0; y < 16; ++y)
-      for (int x = 0; x < 16; ++x) {
-        auto in = [&](int lo, int hi) { return z >= lo && z < hi && y >= lo && y < hi && x >= lo && x < hi; };
-        const int label = in(3, 7) ? 4 : in(9, 13) ? 9 : 0;
-        labels(z, y, x) = static_cast<short>(label);
-        const int base = label == 4 ? 150 : label == 9 ? 220 : 60;
-        brain(z, y, x) = static_cast<short>(base + (x * 7 + y * 3 + z * 5 + seed) % 9);
-      }
-}
-
-// A model folder trained (one iteration) on two synthetic subjects, and a third
-// subject to segment. Built once per test program run.
-class SegmentationRoad : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    folder = std::make_unique<TempFolder>();
-    const std::string root = folder->path();
-    fs::create_directories(root + "/src");
-    fs::create_directories(root + "/test");
-    for (int s = 0; s < 3; ++s) {
-      Shorts brain, labels;
-      SyntheticSubject(s, brain, labels);
-      const std::string dir = root + (s < 2 ? "/src/s" : "/test/s") + std::to_string(s);
-      ASSERT_EQ(WriteAnalyze16(dir + ".brain.img", brain), 1);
-      ASSERT_EQ(WriteAnalyze16(dir + ".label.img", labels), 1);
-    }
-    const ProcessResult train = RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "target"}, root);
-    ASSERT_EQ(train.status, 0) << train.out << train.err;
-    const ProcessResult model = RunProcess(
-        {"/bin/bash", std::string(SEGMENTER_SOURCE_DIR) + "/scripts/make_model_folder.sh", "target", "model"}, root);
-    ASSERT_EQ(model.status, 0) << model.out << model.err;
-  }
-  static void TearDownTestSuite() { folder.reset(); }
-
-  static std::string Root() { return folder->path(); }
-  // Runs a segmentation in the suite's folder.
-  static ProcessResult Segment(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {SEGMENTER_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv, Root());
-  }
-  // A copy of the model folder under another name.
-  static std::string CopyModel(const std::string& name) {
-    fs::remove_all(Root() + "/" + name);
-    fs::copy(Root() + "/model", Root() + "/" + name, fs::copy_options::recursive);
-    return name;
-  }
-
-  static std::unique_ptr<TempFolder> folder;
-};
-
-std::unique_ptr<TempFolder> SegmentationRoad::folder;
+using SegmentationRoad = TrainedModelFixture;
 
 TEST_F(SegmentationRoad, ConsoleLinesComeInOrderAndAnImgTargetWritesOnePair) {
   const ProcessResult r = Segment({"-m", "model", "test/s2.brain.img", "out.img"});
@@ -411,6 +357,52 @@ TEST_F(SegmentationRoad, AnOutputThatIsAnInputIsRefusedBeforeAnyWork) {
     for (size_t i = 0; i < inputs.size(); ++i)
       EXPECT_TRUE(ReadFileBytes(self + "/" + inputs[i]) == bytes[i]) << inputs[i];
   }
+}
+
+// Every later segmentation with a model would read what an output written into it left
+// there: an output inside the model folder, or one that is a file of the model under
+// another path, is refused before any work and the model stays as it was.
+TEST_F(SegmentationRoad, AnOutputInsideTheModelFolderIsRefusedBeforeAnyWork) {
+  const std::string m = CopyModel("kept-model");
+  fs::remove(Root() + "/linked.3dm");
+  fs::remove(Root() + "/linked-model");
+  fs::create_hard_link(Root() + "/" + m + "/appearance/known.3dm", Root() + "/linked.3dm");
+  fs::create_directory_symlink(m, Root() + "/linked-model");
+  const std::map<std::string, std::string> before = TreeContents(Root() + "/" + m);
+  const std::string inside = ": it lies inside the model folder ";
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  std::vector<Case> cases;
+  // Each file of the model folder as the output, whatever its extension.
+  for (const auto& [name, bytes] : before) {
+    if (bytes == "<folder>") continue;
+    std::string shown = m + "/" + name;
+    ToBackslashes(shown);
+    cases.push_back({{"-m", m, "test/s2.brain.img", m + "/" + name}, "Cannot write " + shown + inside + m});
+  }
+  ASSERT_GE(cases.size(), 7u);  // setting.txt, clf, atlas, known, two templates, mapping
+  cases.push_back({{"-m", m, "test/s2.brain.img", m + "/appearance/new.img"},
+                   "Cannot write " + m + "\\appearance\\new.img" + inside + m});
+  cases.push_back({{"-m", m, "test/s2.brain.img", m + "/deeper/new.3dm"},
+                   "Cannot write " + m + "\\deeper\\new.3dm" + inside + m});
+  cases.push_back({{"-m", m + "/", "test/s2.brain.img", "test/../" + m + "/new.hdr"},
+                   "Cannot write test\\..\\" + m + "\\new.hdr" + inside + m});
+  cases.push_back({{"-m", "linked-model", "test/s2.brain.img", m + "/appearance/known.3dm"},
+                   "Cannot write " + m + "\\appearance\\known.3dm" + inside + "linked-model"});
+  cases.push_back({{"-m", m, "test/s2.brain.img", "linked.3dm"},
+                   "Cannot write linked.3dm: linked.3dm is the same file as the input " + m + "/appearance/known.3dm"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const ProcessResult r = Segment(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_TRUE(TreeContents(Root() + "/" + m) == before) << "the model folder changed";
+  }
+  // A model through a link segments as the model does.
+  EXPECT_EQ(Segment({"-m", "linked-model", "test/s2.brain.img", "through-link.img"}).status, 0);
 }
 
 TEST_F(SegmentationRoad, AWriteThatFailsOrIsCutShortLeavesNothingUnderTheOutputsNames) {

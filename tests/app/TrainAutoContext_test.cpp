@@ -226,16 +226,6 @@ void WriteFakeTarget(const std::string& target, int iterations, const std::strin
   WriteFileText(target + "/training_done.txt", "Iterations: " + std::to_string(iterations) + "\n");
 }
 
-// Every file under `folder` with its text, by path relative to it.
-std::map<std::string, std::string> FolderTexts(const std::string& folder) {
-  std::map<std::string, std::string> texts;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
-    const std::string rel = std::filesystem::relative(e.path(), folder).string();
-    texts[rel] = e.is_regular_file() ? ReadFileText(e.path().string()) : "<folder>";
-  }
-  return texts;
-}
-
 }  // namespace
 
 TEST(TrainAutoContextTest, AModelFolderHoldsOnlyTheTreesOfItsTraining) {
@@ -253,7 +243,7 @@ TEST(TrainAutoContextTest, AModelFolderHoldsOnlyTheTreesOfItsTraining) {
   const ProcessResult first = makeModel("three", "model");
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "model folder model: 3 classifier(s)\n");
-  const std::map<std::string, std::string> model = FolderTexts(tmp.file("model"));
+  const std::map<std::string, std::string> model = TreeContents(tmp.file("model"));
   EXPECT_EQ(model.at("appearance/clf"), "three tree 1");
   EXPECT_EQ(model.at("appearance/clf2"), "three tree 3");
   EXPECT_EQ(model.size(), 10u);  // the folder, three trees and six copies
@@ -272,14 +262,14 @@ TEST(TrainAutoContextTest, AModelFolderHoldsOnlyTheTreesOfItsTraining) {
                              " exists and is not an empty folder; make the model in a new folder\n");
     EXPECT_EQ(again.out, "") << taken;
   }
-  EXPECT_EQ(FolderTexts(tmp.file("model")), model);
+  EXPECT_EQ(TreeContents(tmp.file("model")), model);
   EXPECT_EQ(ReadFileText(tmp.file("a file")), "kept");
 
   // An empty folder takes the model.
   std::filesystem::create_directories(tmp.file("empty"));
   const ProcessResult intoEmpty = makeModel("two", "empty");
   ASSERT_EQ(intoEmpty.status, 0) << intoEmpty.err;
-  const std::map<std::string, std::string> two = FolderTexts(tmp.file("empty"));
+  const std::map<std::string, std::string> two = TreeContents(tmp.file("empty"));
   EXPECT_EQ(two.at("appearance/clf1"), "two tree 2");
   EXPECT_EQ(two.count("appearance/clf2"), 0u);
   EXPECT_EQ(two.size(), 9u);

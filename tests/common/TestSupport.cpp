@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -87,15 +90,47 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+  return StartedProcess(argv, workDir).Wait();
+}
+
+ProcessResult RunInChild(const std::function<void()>& body, double seconds) {
   ProcessResult result;
   TempFolder capture;
-  std::string outPath = capture.file("stdout");
-  std::string errPath = capture.file("stderr");
+  const std::string outPath = capture.file("stdout");
+  const std::string errPath = capture.file("stderr");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) _exit(120);
+    body();
+    _exit(121);
+  }
+  if (pid < 0) return result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return result;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadFileText(outPath);
+  result.err = ReadFileText(errPath);
+  return result;
+}
+
+StartedProcess::StartedProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+  const std::string outPath = capture_.file("stdout");
+  const std::string errPath = capture_.file("stderr");
   std::fflush(stdout);
   std::fflush(stderr);
-  pid_t pid = fork();
-  if (pid < 0) return result;
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ == 0) {
     int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);
@@ -107,12 +142,78 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     execv(args[0], args.data());
     _exit(127);
   }
+}
+
+StartedProcess::~StartedProcess() {
+  if (pid_ > 0 && !waited_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string StartedProcess::OutSoFar() const { return ReadFileText(capture_.file("stdout")); }
+
+bool StartedProcess::WaitUntil(const std::function<bool()>& ready, double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (ready()) return true;
+    // Ended (reported, not yet collected) or not there at all.
+    siginfo_t info{};
+    if (pid_ <= 0 || waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0)
+      return ready();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+void StartedProcess::InterruptWhereItIs(int signal) {
+  kill(pid_, SIGSTOP);
+  // The stop has taken effect once waitpid reports it.
+  waitpid(pid_, nullptr, WUNTRACED);
+  kill(pid_, signal);
+  kill(pid_, SIGCONT);
+}
+
+ProcessResult StartedProcess::Wait() {
+  ProcessResult result;
+  if (pid_ <= 0) return result;
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid_, &status, 0) == pid_ && !WIFEXITED(status) && !WIFSIGNALED(status)) {
+  }
+  waited_ = true;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFileText(outPath);
-  result.err = ReadFileText(errPath);
+  result.out = ReadFileText(capture_.file("stdout"));
+  result.err = ReadFileText(capture_.file("stderr"));
   return result;
+}
+
+std::string MaskTimeFields(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  for (size_t hit; (hit = text.find("time=", at)) != std::string::npos;) {
+    size_t end = hit + 5;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+    out += text.substr(at, hit + 5 - at) + "#";
+    at = end;
+  }
+  return out + text.substr(at);
+}
+
+std::map<std::string, std::string> TreeContents(const std::string& root) {
+  std::map<std::string, std::string> contents;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = entry.path().lexically_relative(root).generic_string();
+    if (entry.is_symlink()) {
+      contents[relative] = "<link>";
+    } else if (entry.is_directory()) {
+      contents[relative] = "<folder>";
+    } else {
+      const std::string bytes = ReadFileText(entry.path().string());
+      contents[relative] = entry.path().filename() == "logfile.txt" ? MaskTimeFields(bytes) : bytes;
+    }
+  }
+  return contents;
 }
 
 ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args) {

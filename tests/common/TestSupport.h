@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the test programs: scratch folders, file bytes, child processes.
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,38 @@ struct ProcessResult {
 // and collects its exit status and both output streams.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
 
+// Runs `body` in a child made by fork, with its standard output and error going to
+// files, and waits up to `seconds` for it (killing it after that: a hang). The body is
+// to end the process; status 121 when it returns, -1 when the child was killed or ended
+// by a signal.
+ProcessResult RunInChild(const std::function<void()>& body, double seconds = 30.0);
+
+// A program started in the background (no shell), its output streams going to files,
+// optionally in another working folder. Waited for (or killed) on destruction.
+class StartedProcess {
+ public:
+  StartedProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+  ~StartedProcess();
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+  int pid() const { return pid_; }
+  // What the program has written to its standard output so far.
+  std::string OutSoFar() const;
+  // Polls (every millisecond, for at most `seconds`) until `ready` holds; false when the
+  // program ended first or the time ran out.
+  bool WaitUntil(const std::function<bool()>& ready, double seconds = 60.0);
+  // Stops the program, sends it `signal` and lets it go on, so that the signal finds it
+  // exactly where it was stopped.
+  void InterruptWhereItIs(int signal);
+  // Waits for the end; the status as for RunProcess.
+  ProcessResult Wait();
+
+ private:
+  TempFolder capture_;
+  int pid_ = -1;
+  bool waited_ = false;
+};
+
 // Runs Debian's python3 on a script text with arguments; the result as for RunProcess.
 ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
 
@@ -51,6 +85,14 @@ std::string MaskTimes(const std::string& text);
 // Replaces every "img/AnalyzeHeader.cpp: <line>: " prefix of the header layer's
 // messages with "P: ", so messages compare without their line numbers.
 std::string MaskSourceLines(const std::string& text);
+
+// Every file and folder under `root` by its relative path: a file maps to its bytes
+// (with the number after each "time=" replaced by "#" in the training logs,
+// "logfile.txt"), a folder to "<folder>", a link (not followed) to "<link>".
+std::map<std::string, std::string> TreeContents(const std::string& root);
+
+// The text with the number after every "time=" replaced by "#".
+std::string MaskTimeFields(const std::string& text);
 
 // Sets the parallel-for worker count for a scope, back to the default afterwards.
 class ScopedWorkerCount {

@@ -144,6 +144,13 @@ TEST(ListDirectoryTest, SortedFilteredBackslashedAndOpenable) {
     EXPECT_NE(f, nullptr) << m.c_str();
     if (f) std::fclose(f);
   }
+  // The names left out for their length are told to a caller that asks, formatted alike.
+  std::vector<std::string> tooLong = {"stale"};
+  ListDirectory(tmp.path(), ".3dm", out, &tooLong);
+  EXPECT_EQ(out.size(), 4u);
+  EXPECT_EQ(tooLong, std::vector<std::string>{base + "\\" + std::string(196, 'M') + ".3dm"});
+  ListDirectory(tmp.path(), "_label.3dm", out, &tooLong);
+  EXPECT_TRUE(tooLong.empty());
   ListDirectory(tmp.path(), "_label.3dm", out);
   ASSERT_EQ(out.size(), 1u);
   ListDirectory(tmp.path() + "/missing", ".3dm", out);

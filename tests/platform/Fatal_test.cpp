@@ -21,42 +21,6 @@
 
 namespace {
 
-struct ChildEnd {
-  bool exited = false;  // ended through exit, not a signal, within the time allowed
-  int status = -1;
-  std::string out;
-};
-
-// Runs `body` in a child made by fork with its standard output going to `outPath`,
-// waits up to 30 s for it and kills it after that (a hang).
-ChildEnd RunChild(const std::string& outPath, const std::function<void()>& body) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 1) < 0) _exit(120);
-    body();
-    _exit(121);  // the body was to end the process
-  }
-  ChildEnd end;
-  if (pid < 0) return end;
-  int wstatus = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  pid_t done = 0;
-  while ((done = waitpid(pid, &wstatus, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
-    return end;
-  }
-  end.exited = WIFEXITED(wstatus);
-  end.status = end.exited ? WEXITSTATUS(wstatus) : -1;
-  end.out = ReadFileText(outPath);
-  return end;
-}
-
 // Appends one line to a file with a single write, safe from any thread of a child.
 void AppendLine(const std::string& path, const char* line) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -77,9 +41,9 @@ TEST(FatalExit, EndsTheProcessFromWorkersOfALoopWithOneLine) {
   for (int run = 0; run < 100; ++run) {
     const int status = run % 2 == 0 ? 1 : -1;
     const std::string cleanupPath = tmp.file("cleanup" + std::to_string(run));
-    const ChildEnd end = RunChild(tmp.file("out"), [&] {
+    const ProcessResult end = RunInChild([&] {
       std::atexit([] { std::fputs("exit handlers ran\n", stdout); });
-      SetFatalCleanup([&] { AppendLine(cleanupPath, "cleanup\n"); });
+      FatalCleanup cleanup([&] { AppendLine(cleanupPath, "cleanup\n"); });
       SetWorkerCount(8);
       std::atomic<int> arrived{0};
       ParallelFor(0, 64, [&](int, int worker) {
@@ -93,57 +57,112 @@ TEST(FatalExit, EndsTheProcessFromWorkersOfALoopWithOneLine) {
         FatalExit(status, "Can not allocate memory size of 9 x 9 x 9\n");
       });
     });
-    ASSERT_TRUE(end.exited) << "run " << run << ": a hang or a signal";
+    ASSERT_NE(end.status, -1) << "run " << run << ": a hang or a signal";
     ASSERT_EQ(end.status, status & 255) << "run " << run;
     ASSERT_EQ(end.out, "Can not allocate memory size of 9 x 9 x 9\n") << "run " << run;
     ASSERT_EQ(ReadFileText(cleanupPath), "cleanup\n") << "run " << run;
   }
 }
 
-// The cleanup runs after the line is out; a cleared one does not run; a fatal failure
-// inside the cleanup ends the process with the first status and line only.
-TEST(FatalExit, RunsTheRegisteredCleanupOnce) {
+// The cleanups registered at the end run once each, innermost first, after the line is
+// out; one whose scope has ended does not run; a cleanup that throws does not stop the
+// others; a fatal failure inside a cleanup ends the process with the first status and
+// line only.
+TEST(FatalExit, RunsTheRegisteredCleanupsOnceInnermostFirst) {
   TempFolder tmp;
   const std::string marks = tmp.file("marks");
+  auto mark = [&](const char* line) { return [&marks, line] { AppendLine(marks, line); }; };
+  auto end = [] { FatalExit(3, "Unable to write x\n"); };
   struct Case {
     const char* name;
-    std::function<void()> setUp;
+    std::function<void()> body;
     const char* marksAfter;
   };
   const Case cases[] = {
-      {"registered", [&] { SetFatalCleanup([&] { AppendLine(marks, "cleanup\n"); }); }, "cleanup\n"},
-      {"replaced",
+      {"one",
        [&] {
-         SetFatalCleanup([&] { AppendLine(marks, "first\n"); });
-         SetFatalCleanup([&] { AppendLine(marks, "second\n"); });
+         FatalCleanup c(mark("cleanup\n"));
+         end();
        },
-       "second\n"},
-      {"cleared",
+       "cleanup\n"},
+      {"nested",
        [&] {
-         SetFatalCleanup([&] { AppendLine(marks, "cleanup\n"); });
-         SetFatalCleanup(nullptr);
+         FatalCleanup outer(mark("outer\n"));
+         FatalCleanup inner(mark("inner\n"));
+         end();
        },
-       ""},
+       "inner\nouter\n"},
+      {"ended scope",
+       [&] {
+         FatalCleanup kept(mark("kept\n"));
+         { FatalCleanup gone(mark("gone\n")); }
+         end();
+       },
+       "kept\n"},
       {"failing",
        [&] {
-         SetFatalCleanup([&] {
+         FatalCleanup outer(mark("outer\n"));
+         FatalCleanup inner([&] {
            AppendLine(marks, "cleanup\n");
            FatalExit(7, "a second line\n");
          });
+         end();
        },
        "cleanup\n"},
-      {"throwing", [&] { SetFatalCleanup([] { throw std::runtime_error("cleanup"); }); }, ""},
+      {"throwing",
+       [&] {
+         FatalCleanup outer(mark("outer\n"));
+         FatalCleanup inner([] { throw std::runtime_error("cleanup"); });
+         end();
+       },
+       "outer\n"},
+      {"inside a held step",
+       [&] {
+         FatalCleanup c(mark("cleanup\n"));
+         FatalExitHold hold;
+         end();
+       },
+       "cleanup\n"},
   };
   for (const Case& c : cases) {
     std::remove(marks.c_str());
-    const ChildEnd end = RunChild(tmp.file("out"), [&] {
-      c.setUp();
-      FatalExit(3, "Unable to write x\n");
-    });
-    EXPECT_TRUE(end.exited) << c.name;
-    EXPECT_EQ(end.status, 3) << c.name;
-    EXPECT_EQ(end.out, "Unable to write x\n") << c.name;
+    const ProcessResult result = RunInChild(c.body);
+        EXPECT_EQ(result.status, 3) << c.name;
+    EXPECT_EQ(result.out, "Unable to write x\n") << c.name;
     EXPECT_EQ(ReadFileText(marks), c.marksAfter) << c.name;
   }
+}
+
+// A held step on another thread is finished before the line and the cleanups; a step
+// begun once the end has begun never runs, and the thread's next line is never printed.
+TEST(FatalExit, WaitsForAHeldStepAndStopsTheOtherThreads) {
+  TempFolder tmp;
+  const std::string marks = tmp.file("marks");
+  const ProcessResult result = RunInChild([&] {
+    std::atomic<bool> holding{false};
+    // The cleanup takes long enough for the worker to reach its next line and step.
+    FatalCleanup cleanup([&] {
+      AppendLine(marks, "cleanup\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
+    std::thread worker([&] {
+      {
+        FatalExitHold hold;
+        holding = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        AppendLine(marks, "step done\n");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::printf("a line after the end\n");
+      FatalExitHold never;
+      AppendLine(marks, "a step after the end\n");
+    });
+    while (!holding) std::this_thread::yield();
+    worker.detach();
+    FatalExit(4, "ending\n");
+  });
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.out, "ending\n");
+  EXPECT_EQ(ReadFileText(marks), "step done\ncleanup\n");
 }
 #endif

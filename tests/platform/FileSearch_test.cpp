@@ -27,3 +27,14 @@ TEST(FileSearchTest, ListsSortedMatchesThroughBackslashedPattern) {
   EXPECT_EQ(names, (std::vector<std::string>{"B.3dm", "a.3dm", "b.3dm", "d.3dm"}));
   EXPECT_TRUE(FindFiles(tmp.path() + "/missing/*.3dm").empty());
 }
+
+TEST(FileSearchTest, FilesUnderAFolderAreListedWithTheirFolders) {
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp.file("m/appearance/empty"));
+  for (const char* n : {"m/appearance/clf", "m/appearance/clf1", "m/setting.txt"}) WriteFileText(tmp.file(n), "");
+  std::filesystem::create_symlink("setting.txt", tmp.file("m/link"));
+  EXPECT_EQ(FilesUnder(tmp.file("m")),
+            (std::vector<std::string>{tmp.file("m") + "/appearance/clf", tmp.file("m") + "/appearance/clf1",
+                                      tmp.file("m") + "/link", tmp.file("m") + "/setting.txt"}));
+  EXPECT_TRUE(FilesUnder(tmp.file("missing")).empty());
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -35,10 +37,26 @@ TEST(FolderClaim, ClaimsNothingWhereNoFolderIs) {
   FolderClaim claim;
   EXPECT_EQ(claim.Take(tmp.file("missing")), Result::kGone);
   EXPECT_EQ(claim.Take(tmp.file("file")), Result::kFailed);
+  EXPECT_EQ(claim.failure(), std::strerror(ENOTDIR));
   EXPECT_EQ(claim.Take(""), Result::kFailed);
   // A failed take leaves nothing held.
   fs::create_directory(tmp.file("target"));
   ASSERT_EQ(claim.Take(tmp.file("target")), Result::kClaimed);
   EXPECT_EQ(claim.Take(tmp.file("missing")), Result::kGone);
   EXPECT_EQ(FolderClaim().Take(tmp.file("target")), Result::kClaimed);
+}
+
+TEST(FolderClaim, ALockThatFailsNamesTheReason) {
+  TempFolder tmp;
+  std::filesystem::create_directory(tmp.file("target"));
+  FolderClaim claim;
+  FolderClaim::FailLocksForTesting(ENOLCK);
+  EXPECT_EQ(claim.Take(tmp.file("target")), Result::kFailed);
+  EXPECT_EQ(claim.failure(), std::strerror(ENOLCK));
+  FolderClaim::FailLocksForTesting(EWOULDBLOCK);
+  EXPECT_EQ(claim.Take(tmp.file("target")), Result::kHeld);
+  EXPECT_EQ(claim.failure(), "");
+  FolderClaim::FailLocksForTesting(0);
+  EXPECT_EQ(claim.Take(tmp.file("target")), Result::kClaimed);
+  EXPECT_EQ(claim.failure(), "");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -100,4 +101,53 @@ TEST(FolderCommandsTest, UnknownCommandFails) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(RunFolderCommand("format c:"), 1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Unknown folder command"), std::string::npos);
+}
+
+TEST(FolderCommandsTest, EmptySubfoldersGoDeepestFirstAndTheFolderStays) {
+  TempFolder tmp;
+  const std::string t = tmp.file("t");
+  fs::create_directories(t + "/1/top/0_1/1_1");
+  fs::create_directories(t + "/1/labels");
+  fs::create_directories(t + "/2");
+  WriteFileText(t + "/1/labels/I00000.3dm", "x");
+  fs::create_directories(tmp.file("elsewhere/empty"));
+  fs::create_directory_symlink(tmp.file("elsewhere"), t + "/link");
+  RemoveEmptySubfolders(t);
+  EXPECT_EQ(TreeContents(t), (std::map<std::string, std::string>{
+                                 {"1", "<folder>"}, {"1/labels", "<folder>"}, {"1/labels/I00000.3dm", "x"},
+                                 {"link", "<link>"}}));
+  EXPECT_TRUE(fs::is_directory(tmp.file("elsewhere/empty")));  // links are not followed
+  fs::remove(t + "/link");
+  fs::remove_all(t + "/1");
+  RemoveEmptySubfolders(t);
+  EXPECT_TRUE(fs::is_directory(t));
+  RemoveEmptySubfolders(tmp.file("missing"));
+}
+
+TEST(FolderCommandsTest, InsideAFolderFollowsLinksAndDotDots) {
+  TempFolder tmp;
+  fs::create_directories(tmp.file("m/appearance"));
+  fs::create_directories(tmp.file("other"));
+  fs::create_directory_symlink("m", tmp.file("m-link"));
+  fs::create_directory_symlink("m/appearance", tmp.file("into-m"));
+  const struct Case {
+    std::string path;
+    std::string folder;
+    bool inside;
+  } cases[] = {
+      {tmp.file("m/appearance/clf"), tmp.file("m"), true},
+      {tmp.file("m/new.img"), tmp.file("m"), true},
+      {tmp.file("m/not/made/yet.3dm"), tmp.file("m"), true},
+      {tmp.path() + "\\m\\appearance\\known.3dm", tmp.file("m"), true},
+      {tmp.file("other/../m/x.img"), tmp.file("m"), true},
+      {tmp.file("into-m/x.img"), tmp.file("m"), true},
+      {tmp.file("m/x.img"), tmp.file("m-link"), true},
+      {tmp.file("m"), tmp.file("m"), true},  // a file in the folder's place would replace it
+      {tmp.file("mx/a.img"), tmp.file("m"), false},
+      {tmp.file("other/a.img"), tmp.file("m"), false},
+      {tmp.file("m/../other/a.img"), tmp.file("m"), false},
+      {"", tmp.file("m"), false},
+      {tmp.file("m/a.img"), "", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsInsideFolder(c.path, c.folder), c.inside) << c.path << " in " << c.folder;
 }

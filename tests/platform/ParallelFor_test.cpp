@@ -129,4 +129,25 @@ TEST(ParallelFor, SetWorkerCountZeroReturnsToTheDefault) {
   EXPECT_EQ(WorkerCount(), initial);
 }
 
+// SEGMENTER_WORKERS is taken only as a whole number from 1 to 1024.
+TEST(ParallelFor, WorkerCountTextIsAWholeNumberInRange) {
+  const struct Case {
+    const char* text;
+    int workers;  // 0: refused
+  } cases[] = {
+      {"1", 1},    {"8", 8},   {"1024", 1024}, {" 4", 4},  {"+3", 3},          {"08", 8},
+      {"0", 0},    {"-3", 0},  {"1025", 0},    {"", 0},    {"abc", 0},         {"4 ", 0},
+      {"2x", 0},   {"0x10", 0}, {"100000", 0}, {"99999999999999999999", 0},
+  };
+  for (const Case& c : cases) {
+    int workers = -1;
+    EXPECT_EQ(ParseWorkerCount(c.text, workers), c.workers > 0) << "'" << c.text << "'";
+    if (c.workers > 0) {
+      EXPECT_EQ(workers, c.workers) << "'" << c.text << "'";
+    }
+  }
+  int workers = 0;
+  EXPECT_FALSE(ParseWorkerCount(nullptr, workers));
+}
+
 }  // namespace
