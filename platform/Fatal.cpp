@@ -15,9 +15,26 @@ namespace {
 // Guards the held steps and the list of cleanups. The ending thread takes it and never
 // gives it back, so every other thread stops at its next held step. Made once and never
 // destroyed: a thread may still wait on it while the process ends.
-std::recursive_mutex& EndLock() {
-  static std::recursive_mutex* lock = new std::recursive_mutex();
+std::recursive_timed_mutex& EndLock() {
+  static std::recursive_timed_mutex* lock = new std::recursive_timed_mutex();
   return *lock;
+}
+
+// Held steps are short; one that has not ended by then is stuck (a write to a full
+// pipe), and the end goes on without waiting for it any longer.
+constexpr std::chrono::seconds kHeldStepWait{5};
+// The same for the lock of a console stream: a thread that writes to a pipe nobody reads
+// holds it for good.
+constexpr std::chrono::seconds kStreamWait{2};
+
+// Takes the lock of a stream, waiting at most kStreamWait; false when it stays taken.
+bool LockStream(std::FILE* stream) {
+  const auto until = std::chrono::steady_clock::now() + kStreamWait;
+  while (ftrylockfile(stream) != 0) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 struct Registered {
@@ -37,6 +54,7 @@ std::atomic<bool> gEnding{false};
 std::atomic<int> gStatus{0};
 thread_local bool tEnding = false;
 thread_local int tHolds = 0;  // held steps of this thread that are open
+thread_local bool tEndLockTaken = false;  // the ending thread holds EndLock
 
 // Another thread is ending the process: give up this thread's holds and wait for the end.
 [[noreturn]] void WaitForTheEnd() {
@@ -50,13 +68,17 @@ thread_local int tHolds = 0;  // held steps of this thread that are open
 }  // namespace
 
 FatalExitHold::FatalExitHold() {
+  // The ending thread that could not take the lock from a stuck step goes on without it.
+  if (tEnding && !tEndLockTaken) return;
   EndLock().lock();
+  locked_ = true;
   // Only the outermost hold may find the end begun: while a thread holds, no other
   // thread can get past the lock to begin it.
   if (tHolds++ == 0 && gEnding.load() && !tEnding) WaitForTheEnd();
 }
 
 FatalExitHold::~FatalExitHold() {
+  if (!locked_) return;
   --tHolds;
   EndLock().unlock();
 }
@@ -88,12 +110,20 @@ void FatalExit(int status, const std::string& message, std::FILE* stream) {
   tEnding = true;
   gStatus.store(status);
   // Wait for held steps of other threads to finish; the lock is never given back.
-  EndLock().lock();
-  // Other threads block at their next line; this thread's own locks nest.
-  flockfile(stdout);
-  flockfile(stderr);
-  std::fputs(message.c_str(), stream);
-  std::fflush(nullptr);
+  tEndLockTaken = EndLock().try_lock_for(kHeldStepWait);
+  // Other threads block at their next line; this thread's own locks nest. A stream whose
+  // lock stays taken is left alone: writing to it would block this thread too.
+  const bool outLocked = LockStream(stdout);
+  const bool errLocked = LockStream(stderr);
+  const bool streamFree = stream == stdout ? outLocked : stream == stderr ? errLocked : true;
+  if (streamFree) std::fputs(message.c_str(), stream);
+  if (outLocked && errLocked) {
+    std::fflush(nullptr);
+  } else if (errLocked) {
+    std::fflush(stderr);
+  } else if (outLocked) {
+    std::fflush(stdout);
+  }
   std::vector<Registered> cleanups;
   cleanups.swap(Cleanups());
   for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
@@ -102,6 +132,6 @@ void FatalExit(int status, const std::string& message, std::FILE* stream) {
     } catch (...) {
     }
   }
-  std::fflush(nullptr);
+  if (outLocked && errLocked) std::fflush(nullptr);
   std::_Exit(status);
 }

@@ -18,7 +18,9 @@
 // Before it prints, it waits until no other thread is inside a held step (see
 // FatalExitHold). From then on the other threads stop at their next held step and at
 // their next use of stdout or stderr, so the message is the last line printed and no
-// file is made, renamed or removed behind the cleanups' backs.
+// file is made, renamed or removed behind the cleanups' backs. A step or a console line
+// of another thread that does not end (a write to a pipe nobody reads) is waited for a
+// few seconds only; the message is then left out of that stream, and the end goes on.
 [[noreturn]] void FatalExit(int status, const std::string& message, std::FILE* stream = stdout);
 
 // Registers work that FatalExit does before the process ends, for the life of this
@@ -49,4 +51,7 @@ class FatalExitHold {
   ~FatalExitHold();
   FatalExitHold(const FatalExitHold&) = delete;
   FatalExitHold& operator=(const FatalExitHold&) = delete;
+
+ private:
+  bool locked_ = false;
 };

@@ -165,4 +165,30 @@ TEST(FatalExit, WaitsForAHeldStepAndStopsTheOtherThreads) {
   EXPECT_EQ(result.out, "ending\n");
   EXPECT_EQ(ReadFileText(marks), "step done\ncleanup\n");
 }
+
+// A thread stuck while it writes to the console (a pipe nobody reads) holds the stream:
+// the end leaves the message out of that stream after a short wait and still runs the
+// cleanups, instead of hanging.
+TEST(FatalExit, EndsWhenAnotherThreadIsStuckOnTheConsole) {
+  TempFolder tmp;
+  const std::string marks = tmp.file("marks");
+  const ProcessResult result = RunInChild(
+      [&] {
+        FatalCleanup cleanup([&] { AppendLine(marks, "cleanup\n"); });
+        std::atomic<bool> stuck{false};
+        std::thread([&] {
+          flockfile(stdout);
+          stuck = true;
+          for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+        }).detach();
+        while (!stuck) std::this_thread::yield();
+        std::fputs("an error line\n", stderr);
+        FatalExit(5, "Unable to write x\n");
+      },
+      20.0);
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "an error line\n");
+  EXPECT_EQ(ReadFileText(marks), "cleanup\n");
+}
 #endif
