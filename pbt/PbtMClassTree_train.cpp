@@ -40,13 +40,9 @@ int LabelCount(const PbtMSampleSet* set) { return set->numLabels(); }
 
 int CountOf(const PbtMSampleSet* set, int c) { return set->classCount[c]; }
 
-// The side file of the tree while it is trained ("clf.partial" beside "clf").
-std::string PartialModelPath(const PbtClassTreeParams& params) {
-  return PbtMClassTree::InProgressPath(params.modelPath);
-}
-
 }  // namespace
 
+// The side file of the tree while it is trained ("clf.partial" beside "clf").
 std::string PbtMClassTree::InProgressPath(const std::string& modelPath) { return modelPath + ".partial"; }
 
 float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, PbtClassTreeParams* params) {
@@ -79,7 +75,7 @@ float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
   RunFolderCommand(FormatText("mkdir %s", folder.c_str()));
   RunFolderCommand(FormatText("del %s", params->logName.c_str()));
   RunFolderCommand(FormatText("del %s", params->modelPath.c_str()));
-  RunFolderCommand(FormatText("del %s", PartialModelPath(*params).c_str()));
+  RunFolderCommand(FormatText("del %s", InProgressPath(params->modelPath).c_str()));
 
   nodeClassifierCode = params->twoClassClassifier;
   params->depth = 0;
@@ -105,7 +101,7 @@ float PbtMClassTree::trainTree(PbtMSampleSet* set, PbtSampleSet* twoClassSet, Pb
   // The finished tree is written beside the final name and then takes it, so a "clf"
   // only ever holds a complete tree.
   std::string saveError;
-  const std::string partial = PartialModelPath(*params);
+  const std::string partial = InProgressPath(params->modelPath);
   bool saved = save(partial.c_str(), &saveError);
   if (saved && !ReplaceFile(partial, params->modelPath)) {
     saved = false;
@@ -196,7 +192,8 @@ void RedrawSamples(PbtMSampleSet* set, PbtSampleSetParams& sampleParams, const P
 void PrepareNodeSamples(PbtMSampleSet* set, PbtSampleSetParams& sampleParams, const PbtClassTreeParams& params) {
   // The tree trained so far goes to disk before the set may consult it, beside the
   // final name: an interrupted training leaves no "clf" that would pass for a tree.
-  if (sampleParams.classifier != nullptr) sampleParams.classifier->save(PartialModelPath(params).c_str());
+  if (sampleParams.classifier != nullptr)
+    sampleParams.classifier->save(PbtMClassTree::InProgressPath(params.modelPath).c_str());
   const bool resample = NeedsFreshSamples(set, params);
   sampleParams.outFolder = params.topPath.c_str();
   if (resample) {

@@ -37,6 +37,18 @@ bool LockStream(std::FILE* stream) {
   return true;
 }
 
+// Flushes every stream when both console streams are free, else only the free one:
+// fflush(nullptr) would wait on the lock of the other.
+void FlushFreeStreams(bool outLocked, bool errLocked) {
+  if (outLocked && errLocked) {
+    std::fflush(nullptr);
+  } else if (outLocked) {
+    std::fflush(stdout);
+  } else if (errLocked) {
+    std::fflush(stderr);
+  }
+}
+
 struct Registered {
   unsigned long long id;
   std::function<void()> work;
@@ -117,13 +129,7 @@ void FatalExit(int status, const std::string& message, std::FILE* stream) {
   const bool errLocked = LockStream(stderr);
   const bool streamFree = stream == stdout ? outLocked : stream == stderr ? errLocked : true;
   if (streamFree) std::fputs(message.c_str(), stream);
-  if (outLocked && errLocked) {
-    std::fflush(nullptr);
-  } else if (errLocked) {
-    std::fflush(stderr);
-  } else if (outLocked) {
-    std::fflush(stdout);
-  }
+  FlushFreeStreams(outLocked, errLocked);
   std::vector<Registered> cleanups;
   cleanups.swap(Cleanups());
   for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
@@ -132,6 +138,6 @@ void FatalExit(int status, const std::string& message, std::FILE* stream) {
     } catch (...) {
     }
   }
-  if (outLocked && errLocked) std::fflush(nullptr);
+  FlushFreeStreams(outLocked, errLocked);
   std::_Exit(status);
 }

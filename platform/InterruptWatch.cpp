@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/Fatal.h"
@@ -21,39 +22,31 @@ std::mutex& WatchLock() {
 }
 bool gWatchEnded = false;  // guarded by WatchLock
 
+const char* SignalName(int signal) {
+  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+}
+
 void Watch(sigset_t signals) {
   int signal = 0;
   if (sigwait(&signals, &signal) != 0) return;
   std::lock_guard<std::mutex> hold(WatchLock());
   if (gWatchEnded) return;
-  FatalExit(128 + signal, InterruptedLine(signal));
+  FatalExit(128 + signal,
+            std::string("Interrupted by ") + SignalName(signal) + ": the run stopped before finishing its job\n");
 }
 
 }  // namespace
 
-const char* InterruptedLine(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "Interrupted by SIGINT: the run stopped before finishing its job\n";
-    case SIGTERM:
-      return "Interrupted by SIGTERM: the run stopped before finishing its job\n";
-    case SIGHUP:
-      return "Interrupted by SIGHUP: the run stopped before finishing its job\n";
-    default:
-      return "Interrupted: the run stopped before finishing its job\n";
-  }
-}
-
 void StartInterruptWatch() {
   sigset_t signals;
   sigemptyset(&signals);
+  bool any = false;
   for (int signal : kWatched) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     sigaddset(&signals, signal);
+    any = true;
   }
-  bool any = false;
-  for (int signal : kWatched) any = any || sigismember(&signals, signal) == 1;
   if (!any) return;
   sigset_t before;
   if (pthread_sigmask(SIG_BLOCK, &signals, &before) != 0) return;

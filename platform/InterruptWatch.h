@@ -15,6 +15,3 @@ void StartInterruptWatch();
 // The run has ended on its own: a signal that comes later no longer ends it. A signal
 // that is being handled already ends the process inside this call.
 void EndInterruptWatch();
-
-// The line for a signal, as the watch prints it.
-const char* InterruptedLine(int signal);

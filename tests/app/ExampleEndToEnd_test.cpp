@@ -18,16 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies the example subjects 001 and 003 into `folder`; returns the example's folder.
-std::string CopyTwoExampleSubjects(const std::string& folder) {
-  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
-  fs::create_directories(folder);
-  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
-    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
-      fs::copy_file(example + "/train/" + subject + part, folder + "/" + subject + part);
-  return example;
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #else

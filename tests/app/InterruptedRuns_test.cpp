@@ -57,11 +57,7 @@ class InterruptedRuns : public TrainedModelFixture {
       for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x) head(z, y, x) = brain(z, y, x);
     ASSERT_EQ(WriteAnalyze16(Root() + "/head.img", head), 1);
-    const std::string train = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus/train/";
-    fs::create_directories(Root() + "/hippocampus");
-    for (const char* name : {"hippocampus_001", "hippocampus_003"})
-      for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
-        fs::copy_file(train + name + part, Root() + "/hippocampus/" + name + part);
+    CopyTwoExampleSubjects(Root() + "/hippocampus");
   }
 };
 

@@ -37,15 +37,6 @@ const char* const kUsageLines[] = {
     "-s  : smoothness factor (defalut=0.5, typical 0.0~2.0) \n",
 };
 
-// Two subjects of the example, "hippocampus_001" and "hippocampus_003", in `folder`.
-void CopyTwoSubjects(const std::string& folder) {
-  const std::string train = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus/train/";
-  std::filesystem::create_directories(folder);
-  for (const char* name : {"hippocampus_001", "hippocampus_003"})
-    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
-      std::filesystem::copy_file(train + name + part, folder + "/" + name + part);
-}
-
 // Starts one process per command line at the same moment (each waits on a pipe that
 // closes once all exist) in `workDir`, and collects each one's status and output.
 std::vector<ProcessResult> RunTogether(const std::vector<std::vector<std::string>>& commands,
@@ -152,7 +143,7 @@ TEST(ProgramMainTest, HeaderRefusedOnTheFatalPathLeavesNoFolderItCreated) {
   };
   for (const Case& c : cases) {
     TempFolder tmp;
-    CopyTwoSubjects(tmp.file("src"));
+    CopyTwoExampleSubjects(tmp.file("src"));
     c.spoil(tmp.file("src"));
     const ProcessResult r =
         RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", "a/b/c"}, tmp.path());
@@ -167,7 +158,7 @@ TEST(ProgramMainTest, TwoTrainingsStartedTogetherIntoOneNewTargetLetOneWin) {
   // The run that claims the target first trains it exactly as a run alone does; the
   // other ends with one line naming the folder and status 1, and changes nothing there.
   TempFolder tmp;
-  CopyTwoSubjects(tmp.file("src"));
+  CopyTwoExampleSubjects(tmp.file("src"));
   const std::vector<std::string> train = {SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", tmp.file("src"), "t"};
   std::filesystem::create_directory(tmp.file("alone"));
   const ProcessResult alone = RunProcess(train, tmp.file("alone"));
@@ -410,7 +401,7 @@ TEST_F(CommandLines, TheUsageFormsStillRun) {
 // the training refused, instead of training on the others: no target is left.
 TEST(ProgramMainTest, ASubjectWhoseNameIsTooLongToListIsRefused) {
   TempFolder tmp;
-  CopyTwoSubjects(tmp.file("src"));
+  CopyTwoExampleSubjects(tmp.file("src"));
   const std::string name = std::string(190, 'h');  // "<name>.brain.hdr" has 200 characters
   for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
     std::filesystem::rename(tmp.file("src/hippocampus_003") + part, tmp.file("src/" + name) + part);

@@ -89,6 +89,15 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
   return s;
 }
 
+std::string CopyTwoExampleSubjects(const std::string& folder) {
+  const std::string example = std::string(SEGMENTER_SOURCE_DIR) + "/example/hippocampus";
+  fs::create_directories(folder);
+  for (const char* subject : {"hippocampus_001", "hippocampus_003"})
+    for (const char* part : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"})
+      fs::copy_file(example + "/train/" + subject + part, folder + "/" + subject + part);
+  return example;
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir) {
   return StartedProcess(argv, workDir).Wait();
 }

@@ -35,6 +35,10 @@ struct ProcessResult {
   std::string err;
 };
 
+// Copies the example's training subjects "hippocampus_001" and "hippocampus_003" (their
+// brain and label pairs) into `folder`, made when missing; returns the example's folder.
+std::string CopyTwoExampleSubjects(const std::string& folder);
+
 // Runs a program with arguments (no shell), optionally in another working folder,
 // and collects its exit status and both output streams.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
