@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "features/FeatureFlags.h"
 #include "numerics/TextFunctions.h"
@@ -53,10 +55,13 @@ bool FiniteNonNegative(const std::string& text) {
   return *end == '\0' && std::isfinite(v) && v >= 0.0 && v <= FLT_MAX;
 }
 
-void Refuse(bool& bad, const char* option, const std::string& value, const char* what) {
-  std::printf("Invalid value \"%s\" for %s: %s\n", value.c_str(), option, what);
-  bad = true;
+std::string InvalidValue(const char* option, const std::string& value, const char* what) {
+  return "Invalid value \"" + value + "\" for " + option + ": " + what;
 }
+
+// A name made only of separators names the root folder (an empty one, the working
+// folder): no file or folder the run can use.
+bool OnlySeparators(const std::string& text) { return text.find_first_not_of("/\\") == std::string::npos; }
 
 constexpr const char* kOptionLetters = "amnprst";
 
@@ -72,11 +77,13 @@ bool Kro_BrainSetting::Refused(const std::string& line) {
 bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
   bool atlasGiven = false;
   if (argc < 2) return false;
-  // The last value given to each checked option, as typed.
-  const char* modeText = nullptr;
-  const char* structuresText = nullptr;
-  const char* iterationsText = nullptr;
-  const char* smoothnessText = nullptr;
+  // The values given to the checked options, each with its place on the command line; a
+  // repeated option counts with its last value.
+  struct Given {
+    int at = 0;  // 0: not given
+    std::string text;
+  };
+  Given modeGiven, structuresGiven, iterationsGiven, smoothnessGiven, atlasGiven_;
   int positionals = 0;
   const char* sourceArg = nullptr;
   std::string alsoGiven;  // positional arguments after the target, as typed
@@ -84,10 +91,11 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
     const char* arg = argv[i];
     if (arg[0] != '-') {
       std::string text = arg;
-      StripTrailingSlash(text);
-      // An empty name would be read as a path of the working folder or of the root.
-      if (text.empty())
+      // An empty name, or one of separators only, would be read as a path of the working
+      // folder or of the root.
+      if (text.empty() || OnlySeparators(text))
         return Refused("Argument " + std::to_string(i) + " (\"" + arg + "\") names no file or folder");
+      StripTrailingSlash(text);
       if (positionals == 0) {
         source = ToBackslashes(text);
         sourceArg = arg;
@@ -105,68 +113,78 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
       return Refused("Unknown option " + std::string(arg) + "; the options are -r, -m, -n, -t, -s, -a and -p");
     if (++i >= argc) return Refused("Option " + std::string(arg) + " needs a value");
     const char* value = argv[i];
-    if (value[0] == '\0') return Refused("Invalid value \"\" for " + std::string(arg) + ": the value is empty");
+    if (value[0] == '\0') return Refused(InvalidValue(arg, "", "the value is empty"));
     switch (letter) {
-      case 'a': {
-        std::string path = value;
-        if (path.size() > static_cast<size_t>(kMaxAtlasPath)) {
-          std::printf("Atlas path is too long (%zu characters, at most %d): %s\n", path.size(),
-                      kMaxAtlasPath, value);
-          badOptions = true;
-        } else {
-          gAtlasPath = path;
-        }
+      case 'a':
+        atlasGiven_ = {i, value};
         atlasGiven = true;
         break;
-      }
       case 'm': {
         std::string path = value;
+        if (OnlySeparators(path)) return Refused(InvalidValue(arg, value, "it names no folder"));
         StripTrailingSlash(path);
-        if (path.empty())
-          return Refused("Invalid value \"" + std::string(value) + "\" for " + arg + ": it names no folder");
         modelDir = path;
         break;
       }
       case 'n':
         numStructures = ParseWholeNumber(value);
-        structuresText = value;
+        structuresGiven = {i, value};
         break;
       case 'p':
         structure = LowByte(ParseWholeNumber(value));
         break;
       case 'r':
         mode = LowByte(ParseWholeNumber(value));
-        modeText = value;
+        modeGiven = {i, value};
         break;
       case 's':
-        smoothnessText = value;
+        smoothnessGiven = {i, value};
         // Only a finite value in float range is converted; anything else is refused below.
         smoothness = FiniteNonNegative(value) ? static_cast<float>(std::strtod(value, nullptr)) : 0.0f;
         break;
       case 't':
         iterations = ParseWholeNumber(value);
-        iterationsText = value;
+        iterationsGiven = {i, value};
         break;
     }
   }
+  // Values the run cannot use: the first on the command line is named, before the count
+  // of files (an option may have taken a file name as its value).
+  std::vector<std::pair<int, std::string>> refusals;
+  auto check = [&refusals](const Given& given, bool usable, const std::string& line) {
+    if (given.at != 0 && !usable) refusals.push_back({given.at, line});
+  };
+  check(atlasGiven_, atlasGiven_.text.size() <= static_cast<size_t>(kMaxAtlasPath),
+        "Atlas path is too long (" + std::to_string(atlasGiven_.text.size()) + " characters, at most " +
+            std::to_string(kMaxAtlasPath) + "): " + atlasGiven_.text);
+  check(modeGiven, WholeNumberIn(modeGiven.text, 0, 1),
+        InvalidValue("-r", modeGiven.text, "the mode is 0 (segment) or 1 (train)"));
+  check(structuresGiven, WholeNumberIn(structuresGiven.text, 1, kMaxStructures),
+        InvalidValue("-n", structuresGiven.text, "the number of structures is a whole number from 1 to 253"));
+  check(iterationsGiven, WholeNumberIn(iterationsGiven.text, 1, kMaxIterations),
+        InvalidValue("-t", iterationsGiven.text, "the number of iterations is a whole number from 1 to 20"));
+  check(smoothnessGiven, FiniteNonNegative(smoothnessGiven.text),
+        InvalidValue("-s", smoothnessGiven.text, "the smoothness is a finite number of 0 or more"));
+  if (!refusals.empty()) {
+    Refused(std::min_element(refusals.begin(), refusals.end())->second);
+    return atlasGiven;
+  }
+  if (atlasGiven) gAtlasPath = atlasGiven_.text;
   // Every later positional argument used to replace the target: a shell pattern that
   // names several volumes would write over the last one.
-  if (!alsoGiven.empty())
-    return Refused("segmenter takes one source and one target; also given: " + alsoGiven);
-  if (positionals == 0) return Refused("The source and the target are missing");
-  if (positionals == 1)
-    return Refused("The target is missing; the only file or folder given is " + std::string(sourceArg));
-  if (modeText != nullptr && !WholeNumberIn(modeText, 0, 1))
-    Refuse(badOptions, "-r", modeText, "the mode is 0 (segment) or 1 (train)");
-  if (structuresText != nullptr && !WholeNumberIn(structuresText, 1, kMaxStructures))
-    Refuse(badOptions, "-n", structuresText, "the number of structures is a whole number from 1 to 253");
-  if (iterationsText != nullptr && !WholeNumberIn(iterationsText, 1, kMaxIterations))
-    Refuse(badOptions, "-t", iterationsText, "the number of iterations is a whole number from 1 to 20");
-  if (smoothnessText != nullptr && !FiniteNonNegative(smoothnessText))
-    Refuse(badOptions, "-s", smoothnessText, "the smoothness is a finite number of 0 or more");
-  if (!badOptions && mode == 1 && structuresText == nullptr) {
-    std::printf("Training needs -n, the number of structures: a whole number from 1 to 253\n");
-    badOptions = true;
+  if (!alsoGiven.empty()) {
+    Refused("segmenter takes one source and one target; also given: " + alsoGiven);
+    return atlasGiven;
   }
+  if (positionals == 0) {
+    Refused("The source and the target are missing");
+    return atlasGiven;
+  }
+  if (positionals == 1) {
+    Refused("The target is missing; the only file or folder given is " + std::string(sourceArg));
+    return atlasGiven;
+  }
+  if (mode == 1 && structuresGiven.at == 0)
+    Refused("Training needs -n, the number of structures: a whole number from 1 to 253");
   return atlasGiven;
 }

@@ -12,16 +12,18 @@ class Kro_BrainSetting {
 
   // Reads the options and positional arguments: the first positional argument is the
   // source, the second the target. Returns true when "-a" gave an atlas path.
-  // A command line the run cannot take is reported in one line naming the argument,
-  // and sets badOptions (the walk stops there): an empty argument or one that names no
-  // file or folder ("/"), an option letter other than a, m, n, p, r, s and t, an option
-  // without a value or with an empty one (also a "-m" of only a slash), a third
-  // positional argument (all the extra ones are named), a missing source or target.
-  // A value the run cannot use is reported in one line naming the option and the value
-  // as typed, and sets badOptions: an atlas path too long to keep, a mode other than
-  // the whole number 0 or 1, "-n" outside 1 .. 253, "-t" outside 1 .. 20, "-s" not a
-  // finite number of 0 or more, and text that is not a number for any of these;
-  // training (mode 1) without "-n" too. A lone "-" is skipped.
+  // A command line the run cannot take is reported in one line, and sets badOptions;
+  // only the first fault is reported, in this order:
+  // - while walking the arguments (the walk stops at the fault): an empty argument or one
+  //   of separators only (it names the root), an option letter other than a, m, n, p, r,
+  //   s and t, an option without a value or with an empty one, a "-m" of separators only;
+  // - then the first value on the command line that the run cannot use, named with its
+  //   option as typed: an atlas path too long to keep, a mode other than the whole number
+  //   0 or 1, "-n" outside 1 .. 253, "-t" outside 1 .. 20, "-s" not a finite number of 0
+  //   or more (text that is not a number for any of these);
+  // - then a third positional argument (all the extra ones are named), a missing source
+  //   or target, and training (mode 1) without "-n".
+  // A lone "-" is skipped.
   virtual bool ParseCommandLine(int argc, const char* const* argv);
 
   uint8_t structure = 0;     // "-p"; set to 2 after parsing, read by neither road

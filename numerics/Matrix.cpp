@@ -16,9 +16,7 @@
 
 static_assert(sizeof(bool) == 1, "bool elements are stored as one byte");
 
-void MatrixAllocationFailure() {
-  FatalExit(-1, "\n Memory allocation Error ! ", stderr);
-}
+void MatrixAllocationFailure() { FatalExit(1, "Memory allocation Error !\n", stderr); }
 
 namespace {
 

@@ -24,8 +24,8 @@
 // Allocation failure
 //   Allocate / AllocateElements return -1 and leave the matrix empty. Every other
 //   sizing path (sized constructor, SetSize, copy, assignment, reading a record)
-//   treats a failed allocation as fatal: "\n Memory allocation Error ! " on the
-//   error stream and exit status -1, so no matrix ever has extents without a block.
+//   treats a failed allocation as fatal: the line "Memory allocation Error !" on the
+//   error stream and exit status 1, so no matrix ever has extents without a block.
 //
 // Matrix record (WriteBinary / ReadBinary / SaveStream / Save / Load), little-endian,
 // no magic number, no padding:
@@ -234,8 +234,8 @@ Matrix<T> operator*(const Matrix<T>& a, const Matrix<T>& b);
 // normalised 1-D Gaussian.
 double GaussianSecondDerivative(double x, double sigma);
 
-// Ends the process as a failed matrix allocation does: "\n Memory allocation Error ! "
-// on the error stream, exit status -1.
+// Ends the process as a failed matrix allocation does: the line "Memory allocation
+// Error !" on the error stream (through FatalExit, after its cleanups), exit status 1.
 [[noreturn]] void MatrixAllocationFailure();
 
 // The smallest power of two not below n (0 for n < 1): the grid extent of the

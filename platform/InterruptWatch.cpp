@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "platform/Fatal.h"
@@ -22,42 +21,107 @@ std::mutex& WatchLock() {
 }
 bool gWatchEnded = false;  // guarded by WatchLock
 
-const char* SignalName(int signal) {
-  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+sigset_t gWaited;       // what the watching thread waits for
+sigset_t gMaskBefore;   // the starting thread's mask before the watch
+bool gStarted = false;
+bool gPipeHandled = false;
+pthread_t gWatcher;
+
+// Made before any signal can come, so that the end allocates nothing for its line.
+const char* Line(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "Interrupted by SIGINT: the run stopped before finishing its job\n";
+    case SIGTERM:
+      return "Interrupted by SIGTERM: the run stopped before finishing its job\n";
+    case SIGHUP:
+      return "Interrupted by SIGHUP: the run stopped before finishing its job\n";
+    default:
+      return "Interrupted by SIGPIPE: the run stopped before finishing its job\n";
+  }
 }
 
-void Watch(sigset_t signals) {
-  int signal = 0;
-  if (sigwait(&signals, &signal) != 0) return;
-  std::lock_guard<std::mutex> hold(WatchLock());
-  if (gWatchEnded) return;
-  FatalExit(128 + signal,
-            std::string("Interrupted by ") + SignalName(signal) + ": the run stopped before finishing its job\n");
+bool Ignored(int signal) {
+  struct sigaction current {};
+  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// SIGPIPE comes to the thread whose write found the reader gone; the watching thread,
+// which blocks it, takes it from there.
+void OnBrokenPipe(int) { pthread_kill(gWatcher, SIGPIPE); }
+
+void Watch() {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&gWaited, &signal) != 0) continue;
+    std::lock_guard<std::mutex> hold(WatchLock());
+    // The run is over: nothing is left to clean up.
+    if (gWatchEnded) EndBySignal(signal);
+    if (FatalEndBegun()) {
+      // The end ignores a console that is gone; any other signal cuts its waits short.
+      if (signal != SIGPIPE) CutFatalEndShort(signal);
+      continue;
+    }
+    FatalInterrupt(signal, Line(signal));
+  }
 }
 
 }  // namespace
 
 void StartInterruptWatch() {
-  sigset_t signals;
-  sigemptyset(&signals);
+  if (gStarted) return;
+  if (!Ignored(SIGXFSZ)) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+  }
+  sigset_t watched;
+  sigemptyset(&watched);
   bool any = false;
   for (int signal : kWatched) {
-    struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-    sigaddset(&signals, signal);
+    if (Ignored(signal)) continue;
+    sigaddset(&watched, signal);
     any = true;
   }
-  if (!any) return;
-  sigset_t before;
-  if (pthread_sigmask(SIG_BLOCK, &signals, &before) != 0) return;
+  const bool pipe = !Ignored(SIGPIPE);
+  if (!any && !pipe) return;
+  gWaited = watched;
+  if (pipe) sigaddset(&gWaited, SIGPIPE);
+  // The watching thread starts with SIGPIPE blocked too; this thread takes it back below.
+  if (pthread_sigmask(SIG_BLOCK, &gWaited, &gMaskBefore) != 0) return;
   try {
-    std::thread(Watch, signals).detach();
+    std::thread watcher(Watch);
+    gWatcher = watcher.native_handle();
+    watcher.detach();
   } catch (...) {
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    pthread_sigmask(SIG_SETMASK, &gMaskBefore, nullptr);
+    return;
+  }
+  gStarted = true;
+  SetSignalsThatCutTheEndShort(watched);
+  if (pipe) {
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    struct sigaction action {};
+    action.sa_handler = OnBrokenPipe;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    gPipeHandled = sigaction(SIGPIPE, &action, nullptr) == 0;
   }
 }
 
 void EndInterruptWatch() {
   std::lock_guard<std::mutex> hold(WatchLock());
   gWatchEnded = true;
+  if (!gStarted) return;
+  if (gPipeHandled) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGPIPE, &fallback, nullptr);
+  }
+  pthread_sigmask(SIG_SETMASK, &gMaskBefore, nullptr);
 }

@@ -1,6 +1,7 @@
-// Runs ended by SIGINT, SIGTERM or SIGHUP: status 128 + the signal, one line saying so
-// last, and the cleanup of a failed run (no temporary output file, no tree side file,
-// no node folders, no empty folder the run made, no "training_done.txt").
+// Runs ended by SIGINT, SIGTERM or SIGHUP: the cleanup of a failed run (no temporary
+// output file, no tree side file, no node folders, no empty folder the run made, no
+// "training_done.txt"), one line saying so last, on a line of its own, and then the death
+// by that same signal, so that a calling shell stops its loop.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,28 +20,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// True when the output ends with the interrupt's line (progress text without a line end
-// may stand before it on the same line).
+// True when the output's last line is the interrupt's line.
 bool EndsWithLine(const std::string& out, const std::string& line) {
   const std::string ending = line + "\n";
-  return out.size() >= ending.size() && out.compare(out.size() - ending.size(), ending.size(), ending) == 0;
+  return (out == ending || (out.size() > ending.size() && out[out.size() - ending.size() - 1] == '\n')) &&
+         out.compare(out.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 std::string Line(int signal) {
   const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
   return std::string("Interrupted by ") + name + ": the run stopped before finishing its job";
-}
-
-// Names under `root` (relative) that a finished or cleaned-up run must not leave.
-std::vector<std::string> Debris(const std::string& root) {
-  std::vector<std::string> found;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
-    const std::string name = e.path().filename().string();
-    const bool emptyFolder = e.is_directory() && fs::is_empty(e.path());
-    if (name.find(".partial") != std::string::npos || name == "top" || name == "training_done.txt" || emptyFolder)
-      found.push_back(fs::relative(e.path(), root).string());
-  }
-  return found;
 }
 
 // The suite's subject padded to a whole head (256 x 256 x 192 voxels at 1 mm) and an
@@ -93,7 +82,7 @@ TEST_F(InterruptedRuns, ASegmentationStopsWithoutTemporaryFilesAndKeepsAnOlderOu
     ASSERT_TRUE(run.WaitUntil([&] { return c.moment(run, folder); })) << run.OutSoFar();
     run.InterruptWhereItIs(c.signal);
     const ProcessResult r = run.Wait();
-    EXPECT_EQ(r.status, 128 + c.signal) << r.out << r.err;
+    EXPECT_EQ(r.signal, c.signal) << r.status << "\n" << r.out << r.err;
     EXPECT_TRUE(EndsWithLine(r.out, Line(c.signal))) << r.out;
     EXPECT_EQ(Debris(folder), std::vector<std::string>{});
     EXPECT_EQ(ReadFileText(folder + "/labels.img"), "older voxels");
@@ -124,11 +113,54 @@ TEST_F(InterruptedRuns, ATrainingStopsWithoutDebrisAndKeepsTheIterationsItFinish
     ASSERT_TRUE(run.WaitUntil([&] { return fs::exists(runs + "/" + c.waitFor); })) << run.OutSoFar();
     run.InterruptWhereItIs(c.signal);
     const ProcessResult r = run.Wait();
-    EXPECT_EQ(r.status, 128 + c.signal) << r.out << r.err;
+    EXPECT_EQ(r.signal, c.signal) << r.status << "\n" << r.out << r.err;
     EXPECT_TRUE(EndsWithLine(r.out, Line(c.signal))) << r.out;
     EXPECT_EQ(Debris(runs), std::vector<std::string>{});
     if (c.kept != nullptr) {
       EXPECT_TRUE(fs::exists(runs + "/" + c.kept));
     }
   }
+}
+
+// Ctrl-C in a shell loop over subjects reaches the loop's process group: the run dies of
+// SIGINT after its cleanup, and so the shell stops its loop instead of going on with
+// the next subject.
+TEST_F(InterruptedRuns, CtrlCStopsAShellLoopOfRuns) {
+  const std::string folder = Root() + "/loop";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  StartedProcess loop({"/bin/bash", "-c",
+                       "for i in 1 2; do \"$0\" -m model head.img loop/out$i.img; echo \"run $i: $?\"; done; echo done",
+                       SEGMENTER_EXE},
+                      Root(), true);
+  ASSERT_TRUE(loop.WaitUntil([&] { return loop.OutSoFar().find("processing volume:") != std::string::npos; }))
+      << loop.OutSoFar();
+  loop.SignalGroup(SIGINT);
+  const ProcessResult r = loop.Wait();
+  EXPECT_EQ(r.signal, SIGINT) << r.status << "\n" << r.out << r.err;
+  EXPECT_TRUE(EndsWithLine(r.out, Line(SIGINT))) << r.out;
+  EXPECT_EQ(r.out.find("run 1:"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("done"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// Ctrl-C to a training whose console is a pipe into a reader that Ctrl-C ends too: the
+// run's writes then find the reader gone, yet the run still cleans up, at any moment.
+TEST_F(InterruptedRuns, CtrlCToATrainingPipedIntoAReaderLeavesNoDebris) {
+  const char* moments[] = {"T/label_mapping.txt", "T/1/clf.partial", "T/1/top", "T/2/clf.partial", "T/2/top"};
+  for (int round = 0; round < 2; ++round)
+    for (const char* moment : moments) {
+      SCOPED_TRACE(moment);
+      const std::string runs = Root() + "/piped";
+      fs::remove_all(runs);
+      fs::create_directories(runs);
+      StartedProcess run({"/bin/bash", "-c", "\"$0\" -r 1 -n 2 -t 2 ../hippocampus T | cat", SEGMENTER_EXE}, runs,
+                         true);
+      ASSERT_TRUE(run.WaitUntil([&] { return fs::exists(runs + "/" + moment); })) << run.OutSoFar();
+      run.SignalGroup(SIGINT);
+      const ProcessResult r = run.Wait();
+      EXPECT_EQ(r.signal, SIGINT) << r.status << "\n" << r.out << r.err;
+      EXPECT_EQ(Debris(runs), std::vector<std::string>{});
+      EXPECT_FALSE(fs::exists(runs + "/T/training_done.txt"));
+    }
 }

@@ -99,6 +99,19 @@ TEST(ParseCommandLineTest, RefusesCommandLinesItCannotTakeWithOneLine) {
       {{"-r", "256", "s", "t"}, "Invalid value \"256\" for -r: the mode is 0 (segment) or 1 (train)\n"},
       {{"-r", "257", "-n", "2", "s", "t"}, "Invalid value \"257\" for -r: the mode is 0 (segment) or 1 (train)\n"},
       {{"-r", "-255", "-n", "2", "s", "t"}, "Invalid value \"-255\" for -r: the mode is 0 (segment) or 1 (train)\n"},
+      // Only separators name the root, whatever their number.
+      {{"-m", "//", "s", "t"}, "Invalid value \"//\" for -m: it names no folder\n"},
+      {{"-m", "\\", "s", "t"}, "Invalid value \"\\\" for -m: it names no folder\n"},
+      {{"s", "//"}, "Argument 2 (\"//\") names no file or folder\n"},
+      // A value is named before the count of files: the option took a file as its value.
+      {{"-m", "model", "-s", "a", "b"}, "Invalid value \"a\" for -s: the smoothness is a finite number of 0 or more\n"},
+      // Several bad values: one line, the first on the command line.
+      {{"-t", "0", "-n", "0", "-r", "1", "s", "t"},
+       "Invalid value \"0\" for -t: the number of iterations is a whole number from 1 to 20\n"},
+      {{"-n", "0", "-r", "5", "s", "t"},
+       "Invalid value \"0\" for -n: the number of structures is a whole number from 1 to 253\n"},
+      {{"-n", "0", "-a", std::string(500, 'a'), "s", "t"},
+       "Invalid value \"0\" for -n: the number of structures is a whole number from 1 to 253\n"},
   };
   for (const Case& c : cases) {
     Kro_BrainSetting s;

@@ -289,6 +289,46 @@ TEST(ProgramMainTest, AnAllocationThatFailsEndsTheRunWithOneLine) {
 }
 #endif
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // both reserve far more address space
+// A training that meets a limit of the system ends with status 1 and a last line that
+// names what ran out, after the cleanup of a failed run: no node folders, no tree side
+// file, no empty folder. Eight workers, so that the address space a run needs does not
+// follow the machine's cores (it needs 0.6 to 1 GB with them).
+TEST(ProgramMainTest, ATrainingThatMeetsALimitEndsCleanlyNamingIt) {
+  const char* memory[] = {"Memory allocation Error !", "ERROR: out of memory (calculateAllFeatures)",
+                          "Out of memory: the run needs more memory than is available", "Can not allocate memory"};
+  const struct Case {
+    const char* limit;
+    std::vector<std::string> lastLines;  // the last line starts with one of them
+  } cases[] = {
+      {"ulimit -v 60000", {std::begin(memory), std::end(memory)}},
+      {"ulimit -v 100000", {std::begin(memory), std::end(memory)}},
+      {"ulimit -v 200000", {std::begin(memory), std::end(memory)}},
+      {"ulimit -v 300000", {std::begin(memory), std::end(memory)}},
+      {"ulimit -f 8", {"Unable to write T/mri_intensity_common.3dm"}},
+  };
+  TempFolder tmp;
+  CopyTwoExampleSubjects(tmp.file("subjects"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    std::filesystem::remove_all(tmp.file("runs"));
+    std::filesystem::create_directories(tmp.file("runs"));
+    const ProcessResult r = RunProcess({"/usr/bin/env", "SEGMENTER_WORKERS=8", "/bin/bash", "-c",
+                                        std::string(c.limit) + "; exec \"$0\" \"$@\"", SEGMENTER_EXE, "-r", "1",
+                                        "-n", "2", "-t", "2", "../subjects", "T"},
+                                       tmp.file("runs"));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::string all = r.out + r.err;
+    const size_t start = all.rfind('\n', all.size() >= 2 ? all.size() - 2 : 0);
+    const std::string lastLine = all.substr(start == std::string::npos ? 0 : start + 1);
+    bool named = false;
+    for (const std::string& line : c.lastLines) named = named || lastLine.compare(0, line.size(), line) == 0;
+    EXPECT_TRUE(named) << lastLine;
+    EXPECT_EQ(Debris(tmp.file("runs")), std::vector<std::string>{});
+  }
+}
+#endif
+
 namespace {
 
 // Three more volumes beside the fixture's, named as a shell pattern would list them.
@@ -344,6 +384,10 @@ TEST_F(CommandLines, RefusedBeforeAnythingIsReadOrWritten) {
       {{"-m", "model", "test/s2.brain.hdr"},
        "The target is missing; the only file or folder given is test/s2.brain.hdr"},
       {{"-r", "1", "-n", "2", "src"}, "The target is missing; the only file or folder given is src"},
+      {{"-m", "model", "-s", "a", "b"}, "Invalid value \"a\" for -s: the smoothness is a finite number of 0 or more"},
+      {{"-m", "//", "test/s2.brain.hdr", "o.img"}, "Invalid value \"//\" for -m: it names no folder"},
+      {{"-r", "1", "-n", "0", "-t", "0", "src", "T"},
+       "Invalid value \"0\" for -n: the number of structures is a whole number from 1 to 253"},
   };
   // A last option without its value, for every option letter on both roads.
   for (const char* option : {"-a", "-m", "-n", "-p", "-r", "-s", "-t"}) {

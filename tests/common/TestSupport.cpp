@@ -23,7 +23,54 @@ namespace fs = std::filesystem;
 
 namespace {
 std::atomic<int> gFolderCounter{0};
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+// In a new child: the signals a test sends or a run meets at their default, none
+// blocked. A test program started as a script's background job has SIGINT ignored, and
+// exec keeps that.
+void DefaultSignals() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGALRM}) signal(s, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void Collect(int status, ProcessResult& result) {
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+// A pipe for a child's standard output as `output` says; {-1, -1} for a file. The
+// parent keeps the reading end of a full pipe open (and never reads it) until the child
+// ends.
+struct OutputPipe {
+  int read = -1;
+  int write = -1;
+};
+
+OutputPipe MakeOutputPipe(ChildOutput output) {
+  OutputPipe p;
+  if (output == ChildOutput::kFile) return p;
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("no pipe");
+  p.read = fds[0];
+  p.write = fds[1];
+  if (output == ChildOutput::kPipeReaderGone) {
+    close(p.read);
+    p.read = -1;
+  } else {
+    // One page holds it; a page of bytes fills it, and any later write blocks.
+    const int size = fcntl(p.write, F_SETPIPE_SZ, 4096);
+    const std::string page(static_cast<size_t>(size > 0 ? size : 65536), 'x');
+    if (write(p.write, page.data(), page.size()) != static_cast<ssize_t>(page.size()))
+      throw std::runtime_error("the pipe did not fill");
+  }
+  return p;
+}
+}  // namespace
 
 TempFolder::TempFolder() {
   fs::path base(SEGMENTER_TEST_TMP);
@@ -102,44 +149,56 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   return StartedProcess(argv, workDir).Wait();
 }
 
-ProcessResult RunInChild(const std::function<void()>& body, double seconds) {
+ProcessResult RunInChild(const std::function<void()>& body, double seconds, ChildOutput output) {
   ProcessResult result;
   TempFolder capture;
   const std::string outPath = capture.file("stdout");
   const std::string errPath = capture.file("stderr");
+  const OutputPipe outPipe = MakeOutputPipe(output);
   std::fflush(nullptr);
+  const double start = Now();
   const pid_t pid = fork();
   if (pid == 0) {
-    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    DefaultSignals();
+    const int outFd = outPipe.write >= 0 ? outPipe.write : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) _exit(120);
+    if (outPipe.read >= 0) close(outPipe.read);
     body();
     _exit(121);
   }
-  if (pid < 0) return result;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return result;
+  if (outPipe.write >= 0) close(outPipe.write);
+  if (pid > 0) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (done == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    } else {
+      Collect(status, result);
+      result.seconds = Now() - start;
+      result.out = ReadFileText(outPath);
+      result.err = ReadFileText(errPath);
+    }
   }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFileText(outPath);
-  result.err = ReadFileText(errPath);
+  if (outPipe.read >= 0) close(outPipe.read);
   return result;
 }
 
-StartedProcess::StartedProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+StartedProcess::StartedProcess(const std::vector<std::string>& argv, const std::string& workDir, bool ownGroup)
+    : ownGroup_(ownGroup) {
   const std::string outPath = capture_.file("stdout");
   const std::string errPath = capture_.file("stderr");
   std::fflush(stdout);
   std::fflush(stderr);
+  started_ = Now();
   pid_ = fork();
   if (pid_ == 0) {
+    DefaultSignals();
+    if (ownGroup && setpgid(0, 0) != 0) _exit(127);
     int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);
@@ -151,11 +210,15 @@ StartedProcess::StartedProcess(const std::vector<std::string>& argv, const std::
     execv(args[0], args.data());
     _exit(127);
   }
+  // The group exists once either side has made it; the parent's call closes the race
+  // with a signal sent to the group right after the start.
+  if (pid_ > 0 && ownGroup) setpgid(pid_, pid_);
 }
 
 StartedProcess::~StartedProcess() {
   if (pid_ > 0 && !waited_) {
-    kill(pid_, SIGKILL);
+    // The leader is not collected yet, so its group is still its own.
+    kill(ownGroup_ ? -pid_ : pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
 }
@@ -177,21 +240,37 @@ bool StartedProcess::WaitUntil(const std::function<bool()>& ready, double second
 }
 
 void StartedProcess::InterruptWhereItIs(int signal) {
-  kill(pid_, SIGSTOP);
-  // The stop has taken effect once waitpid reports it.
-  waitpid(pid_, nullptr, WUNTRACED);
+  if (pid_ <= 0 || waited_) return;
+  if (kill(pid_, SIGSTOP) != 0) return;
+  // The stop has taken effect once waitpid reports it; a program that ended meanwhile is
+  // collected by Wait, and gets nothing.
+  int status = 0;
+  if (waitpid(pid_, &status, WUNTRACED) != pid_ || !WIFSTOPPED(status)) {
+    if (WIFEXITED(status) || WIFSIGNALED(status)) {
+      waited_ = true;
+      stoppedResult_ = status;
+    }
+    return;
+  }
   kill(pid_, signal);
   kill(pid_, SIGCONT);
+}
+
+void StartedProcess::SignalGroup(int signal) {
+  if (pid_ > 0 && ownGroup_ && !waited_) kill(-pid_, signal);
 }
 
 ProcessResult StartedProcess::Wait() {
   ProcessResult result;
   if (pid_ <= 0) return result;
-  int status = 0;
-  while (waitpid(pid_, &status, 0) == pid_ && !WIFEXITED(status) && !WIFSIGNALED(status)) {
+  int status = stoppedResult_;
+  if (!waited_) {
+    while (waitpid(pid_, &status, 0) == pid_ && !WIFEXITED(status) && !WIFSIGNALED(status)) {
+    }
   }
   waited_ = true;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  Collect(status, result);
+  result.seconds = Now() - started_;
   result.out = ReadFileText(capture_.file("stdout"));
   result.err = ReadFileText(capture_.file("stderr"));
   return result;
@@ -223,6 +302,17 @@ std::map<std::string, std::string> TreeContents(const std::string& root) {
     }
   }
   return contents;
+}
+
+std::vector<std::string> Debris(const std::string& root) {
+  std::vector<std::string> found;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename().string();
+    const bool emptyFolder = e.is_directory() && fs::is_empty(e.path());
+    if (name.find(".partial") != std::string::npos || name == "top" || name == "training_done.txt" || emptyFolder)
+      found.push_back(fs::relative(e.path(), root).string());
+  }
+  return found;
 }
 
 ProcessResult RunPython(const std::string& script, const std::vector<std::string>& args) {

@@ -31,6 +31,8 @@ std::string ToHex(const std::vector<uint8_t>& bytes);
 
 struct ProcessResult {
   int status = -1;  // exit status 0..255, or -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended the process, 0 when it exited (or hung)
+  double seconds = 0;  // wall time from the start to the end
   std::string out;
   std::string err;
 };
@@ -43,17 +45,25 @@ std::string CopyTwoExampleSubjects(const std::string& folder);
 // and collects its exit status and both output streams.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
 
-// Runs `body` in a child made by fork, with its standard output and error going to
-// files, and waits up to `seconds` for it (killing it after that: a hang). The body is
-// to end the process; status 121 when it returns, -1 when the child was killed or ended
-// by a signal.
-ProcessResult RunInChild(const std::function<void()>& body, double seconds = 30.0);
+// Where a child's standard output goes: a file (collected), a pipe whose reader is gone,
+// or a pipe that is full and that nobody reads.
+enum class ChildOutput { kFile, kPipeReaderGone, kPipeFull };
+
+// Runs `body` in a child made by fork, with its standard error going to a file and its
+// standard output as `output` says, and waits up to `seconds` for it (killing it after
+// that: a hang, status -1 and signal 0). The body is to end the process; status 121 when
+// it returns. The child starts with every signal at its default and none blocked.
+ProcessResult RunInChild(const std::function<void()>& body, double seconds = 30.0,
+                         ChildOutput output = ChildOutput::kFile);
 
 // A program started in the background (no shell), its output streams going to files,
-// optionally in another working folder. Waited for (or killed) on destruction.
+// optionally in another working folder and as the leader of a process group of its own
+// (as a shell's job is). It starts with every signal at its default and none blocked (a
+// script's background job would have SIGINT ignored). Waited for (or killed) on
+// destruction.
 class StartedProcess {
  public:
-  StartedProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+  StartedProcess(const std::vector<std::string>& argv, const std::string& workDir = "", bool ownGroup = false);
   ~StartedProcess();
   StartedProcess(const StartedProcess&) = delete;
   StartedProcess& operator=(const StartedProcess&) = delete;
@@ -64,15 +74,22 @@ class StartedProcess {
   // program ended first or the time ran out.
   bool WaitUntil(const std::function<bool()>& ready, double seconds = 60.0);
   // Stops the program, sends it `signal` and lets it go on, so that the signal finds it
-  // exactly where it was stopped.
+  // exactly where it was stopped. Nothing is sent when the program was not started or has
+  // already ended.
   void InterruptWhereItIs(int signal);
+  // Sends `signal` to the program's process group (started with ownGroup), as a
+  // terminal's Ctrl-C does; nothing when there is no such group.
+  void SignalGroup(int signal);
   // Waits for the end; the status as for RunProcess.
   ProcessResult Wait();
 
  private:
   TempFolder capture_;
   int pid_ = -1;
+  bool ownGroup_ = false;
   bool waited_ = false;
+  int stoppedResult_ = 0;  // the status collected by InterruptWhereItIs, once waited_
+  double started_ = 0;
 };
 
 // Runs Debian's python3 on a script text with arguments; the result as for RunProcess.
@@ -94,6 +111,11 @@ std::string MaskSourceLines(const std::string& text);
 // (with the number after each "time=" replaced by "#" in the training logs,
 // "logfile.txt"), a folder to "<folder>", a link (not followed) to "<link>".
 std::map<std::string, std::string> TreeContents(const std::string& root);
+
+// Names under `root` (relative) that a failed or interrupted run must not leave: a
+// temporary ".partial" file, a tree's "top" folder of node folders, an empty folder and
+// "training_done.txt".
+std::vector<std::string> Debris(const std::string& root);
 
 // The text with the number after every "time=" replaced by "#".
 std::string MaskTimeFields(const std::string& text);

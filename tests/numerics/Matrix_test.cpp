@@ -280,8 +280,8 @@ TEST(MatrixAllocationTest, FailureEndsTheProcessWithItsMessageAndStatus) {
 #endif
   for (const std::string& mode : modes) {
     ProcessResult r = RunProcess({MATRIX_ALLOC_HELPER, mode});
-    EXPECT_EQ(r.status, 255) << mode;
-    EXPECT_EQ(r.err, "\n Memory allocation Error ! ") << mode;
+    EXPECT_EQ(r.status, 1) << mode;
+    EXPECT_EQ(r.err, "Memory allocation Error !\n") << mode;
     EXPECT_EQ(r.out, "") << mode;
   }
 }

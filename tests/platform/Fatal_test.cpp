@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "platform/ConsoleStreams.h"
 #include "platform/ParallelFor.h"
 
 namespace {
@@ -64,10 +65,10 @@ TEST(FatalExit, EndsTheProcessFromWorkersOfALoopWithOneLine) {
   }
 }
 
-// The cleanups registered at the end run once each, innermost first, after the line is
-// out; one whose scope has ended does not run; a cleanup that throws does not stop the
-// others; a fatal failure inside a cleanup ends the process with the first status and
-// line only.
+// The cleanups registered at the end run once each, innermost first, before the line is
+// written; one whose scope has ended does not run; a cleanup that throws does not stop
+// the others; a fatal failure inside a cleanup ends the process with the first status
+// and line only.
 TEST(FatalExit, RunsTheRegisteredCleanupsOnceInnermostFirst) {
   TempFolder tmp;
   const std::string marks = tmp.file("marks");
@@ -78,6 +79,10 @@ TEST(FatalExit, RunsTheRegisteredCleanupsOnceInnermostFirst) {
     std::function<void()> body;
     const char* marksAfter;
   };
+  // Marks whether the standard output (a file) is still empty when the cleanup runs.
+  auto markConsole = [&] {
+    return [&marks] { AppendLine(marks, lseek(1, 0, SEEK_END) == 0 ? "console empty\n" : "console written\n"); };
+  };
   const Case cases[] = {
       {"one",
        [&] {
@@ -85,6 +90,12 @@ TEST(FatalExit, RunsTheRegisteredCleanupsOnceInnermostFirst) {
          end();
        },
        "cleanup\n"},
+      {"before the line",
+       [&] {
+         FatalCleanup c(markConsole());
+         end();
+       },
+       "console empty\n"},
       {"nested",
        [&] {
          FatalCleanup outer(mark("outer\n"));
@@ -127,7 +138,7 @@ TEST(FatalExit, RunsTheRegisteredCleanupsOnceInnermostFirst) {
   for (const Case& c : cases) {
     std::remove(marks.c_str());
     const ProcessResult result = RunInChild(c.body);
-        EXPECT_EQ(result.status, 3) << c.name;
+    EXPECT_EQ(result.status, 3) << c.name;
     EXPECT_EQ(result.out, "Unable to write x\n") << c.name;
     EXPECT_EQ(ReadFileText(marks), c.marksAfter) << c.name;
   }
@@ -190,5 +201,60 @@ TEST(FatalExit, EndsWhenAnotherThreadIsStuckOnTheConsole) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "an error line\n");
   EXPECT_EQ(ReadFileText(marks), "cleanup\n");
+}
+
+// The console cannot keep the end from its cleanups or hold it for long: a pipe whose
+// reader is gone (SIGPIPE at its default) and a full pipe nobody reads; the status is
+// the failure's own.
+TEST(FatalExit, ABrokenOrFullConsoleNeitherEndsNorHoldsTheEnd) {
+  TempFolder tmp;
+  const std::string marks = tmp.file("marks");
+  for (ChildOutput output : {ChildOutput::kPipeReaderGone, ChildOutput::kPipeFull}) {
+    SCOPED_TRACE(output == ChildOutput::kPipeFull ? "full" : "reader gone");
+    std::remove(marks.c_str());
+    const ProcessResult result = RunInChild(
+        [&] {
+          FatalCleanup cleanup([&] { AppendLine(marks, "cleanup\n"); });
+          std::fputs("progress that waits in the buffer\n", stdout);
+          FatalExit(5, "Unable to write x\n");
+        },
+        30.0, output);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 5);
+    EXPECT_LT(result.seconds, 8.0);
+    EXPECT_EQ(ReadFileText(marks), "cleanup\n");
+  }
+}
+
+// The line stands on a line of its own: a line end goes first where progress text left
+// the console's line open, on the same file only.
+TEST(FatalExit, TheLineStandsOnALineOfItsOwn) {
+  const struct Case {
+    const char* name;
+    bool oneFile;  // stderr writes to the standard output's file
+    const char* progress;
+    std::FILE* (*stream)();
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"after progress", false, "01", [] { return stdout; }, "01\nUnable to write x\n", ""},
+      {"after a whole line", false, "done\n", [] { return stdout; }, "done\nUnable to write x\n", ""},
+      {"before anything", false, "", [] { return stdout; }, "Unable to write x\n", ""},
+      {"on another file", false, "01", [] { return stderr; }, "01", "Unable to write x\n"},
+      {"on the same file", true, "01", [] { return stderr; }, "01\nUnable to write x\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult result = RunInChild([&] {
+      if (c.oneFile) dup2(1, 2);
+      TrackConsoleStreams();
+      std::fputs(c.progress, stdout);
+      std::fflush(stdout);
+      FatalExit(5, "Unable to write x\n", c.stream());
+    });
+    EXPECT_EQ(result.status, 5);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+  }
 }
 #endif

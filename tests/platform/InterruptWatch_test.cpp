@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -21,49 +22,121 @@ void Mark(const std::string& path) {
   if (fd >= 0) close(fd);
 }
 
-// Sends `signal` to the process and gives the watch time to end it.
-void SignalSelfAndWait(int signal) {
-  kill(getpid(), signal);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+std::string Line(const char* name) {
+  return std::string("Interrupted by ") + name + ": the run stopped before finishing its job\n";
 }
 
 }  // namespace
 
-// Each watched signal ends the run with 128 + its number and its line, after the
-// registered cleanups; a signal ignored before the watch starts stays ignored; once the
-// watch has ended, a signal no longer ends the run.
-TEST(InterruptWatch, EndsTheRunThroughTheFatalPath) {
+// Each watched signal ends the run after the registered cleanups with its line, and then
+// by that same signal, so that a calling shell sees the death by the signal; a signal
+// ignored before the watch starts stays ignored; once the watch has ended, a signal has
+// its default effect at once (there is nothing left to clean up); a write that finds the
+// console's reader gone ends the run the same way, by SIGPIPE.
+TEST(InterruptWatch, EndsTheRunThroughTheFatalPathAndThenByTheSignal) {
   TempFolder tmp;
   const std::string mark = tmp.file("cleaned");
   const struct Case {
     const char* name;
-    int signal;
+    int signal;  // sent to the process; 0: a line written to stdout instead
     bool ignoredBefore;
     bool endedBefore;
-    int status;
+    ChildOutput output;
+    int diedOf;  // 0: the body returned (status 121)
     std::string out;
     bool cleaned;
   } cases[] = {
-      {"SIGINT", SIGINT, false, false, 130, "Interrupted by SIGINT: the run stopped before finishing its job\n", true},
-      {"SIGTERM", SIGTERM, false, false, 143, "Interrupted by SIGTERM: the run stopped before finishing its job\n",
-       true},
-      {"SIGHUP", SIGHUP, false, false, 129, "Interrupted by SIGHUP: the run stopped before finishing its job\n", true},
-      {"SIGHUP ignored, as under nohup", SIGHUP, true, false, 121, "", false},
-      {"SIGINT after the end of the watch", SIGINT, false, true, 121, "", false},
+      {"SIGINT", SIGINT, false, false, ChildOutput::kFile, SIGINT, Line("SIGINT"), true},
+      {"SIGTERM", SIGTERM, false, false, ChildOutput::kFile, SIGTERM, Line("SIGTERM"), true},
+      {"SIGHUP", SIGHUP, false, false, ChildOutput::kFile, SIGHUP, Line("SIGHUP"), true},
+      {"SIGHUP ignored, as under nohup", SIGHUP, true, false, ChildOutput::kFile, 0, "", false},
+      {"SIGINT after the end of the watch", SIGINT, false, true, ChildOutput::kFile, SIGINT, "", false},
+      {"a console whose reader is gone", 0, false, false, ChildOutput::kPipeReaderGone, SIGPIPE, "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     unlink(mark.c_str());
-    const ProcessResult r = RunInChild([&] {
-      if (c.ignoredBefore) signal(c.signal, SIG_IGN);
-      StartInterruptWatch();
-      FatalCleanup cleanup([&] { Mark(mark); });
-      if (c.endedBefore) EndInterruptWatch();
-      SignalSelfAndWait(c.signal);
-    });
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, c.out);
+    const ProcessResult r = RunInChild(
+        [&] {
+          if (c.ignoredBefore) signal(c.signal, SIG_IGN);
+          StartInterruptWatch();
+          FatalCleanup cleanup([&] { Mark(mark); });
+          if (c.endedBefore) EndInterruptWatch();
+          if (c.signal != 0) {
+            kill(getpid(), c.signal);
+          } else {
+            std::puts("a line");
+            std::fflush(stdout);
+          }
+          Sleep(300);
+        },
+        30.0, c.output);
+    EXPECT_EQ(r.signal, c.diedOf);
+    EXPECT_EQ(r.status, c.diedOf == 0 ? 121 : -1);
+    if (c.output == ChildOutput::kFile) {
+      EXPECT_EQ(r.out, c.out);
+    }
     EXPECT_EQ(access(mark.c_str(), F_OK) == 0, c.cleaned);
   }
+}
+
+// The end does not hang on a console that takes nothing (a full pipe nobody reads): it
+// cleans up first and gives up on the line after a few seconds. A second signal while it
+// waits cuts that short; the run still ends by the first signal, cleanup done.
+TEST(InterruptWatch, AnEndThatWaitsOnTheConsoleIsBoundedAndASecondSignalCutsItShort) {
+  TempFolder tmp;
+  const std::string mark = tmp.file("cleaned");
+  const struct Case {
+    const char* name;
+    int second;  // sent half a second after the first, 0 for none
+    double within;
+  } cases[] = {
+      {"a full pipe", 0, 8.0},
+      {"a full pipe and a second signal", SIGTERM, 2.5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink(mark.c_str());
+    const ProcessResult r = RunInChild(
+        [&] {
+          StartInterruptWatch();
+          FatalCleanup cleanup([&] { Mark(mark); });
+          kill(getpid(), SIGINT);
+          Sleep(500);
+          if (c.second != 0) kill(getpid(), c.second);
+          Sleep(30000);
+        },
+        30.0, ChildOutput::kPipeFull);
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_LT(r.seconds, c.within);
+    EXPECT_TRUE(access(mark.c_str(), F_OK) == 0);
+  }
+}
+
+// A held step of another thread that never ends keeps the end waiting a few seconds at
+// most; a second signal ends that wait at once, and the cleanups still run and the line
+// still goes to a console that takes it.
+TEST(InterruptWatch, ASecondSignalEndsTheWaitForAStuckStep) {
+  TempFolder tmp;
+  const std::string mark = tmp.file("cleaned");
+  const ProcessResult r = RunInChild([&] {
+    StartInterruptWatch();
+    FatalCleanup cleanup([&] { Mark(mark); });
+    std::thread([] {
+      FatalExitHold stuck;
+      Sleep(60000);
+    }).detach();
+    Sleep(100);
+    kill(getpid(), SIGTERM);
+    Sleep(500);
+    kill(getpid(), SIGINT);
+    Sleep(30000);
+  });
+  EXPECT_EQ(r.signal, SIGTERM);
+  EXPECT_LT(r.seconds, 2.5);
+  EXPECT_EQ(r.out, Line("SIGTERM"));
+  EXPECT_TRUE(access(mark.c_str(), F_OK) == 0);
 }
 #endif
