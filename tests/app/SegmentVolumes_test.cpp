@@ -473,7 +473,7 @@ TEST_F(SegmentationRoad, AnOutputInALinkedFolderOfTheModelIsRefused) {
   const std::string inside = ": it lies inside the model folder " + m;
   // Bounded, so that a walk of the model that does not end fails the test instead of hanging it.
   const auto segment = [&](const std::string& output) {
-    return RunProcess({"/usr/bin/timeout", "30", SEGMENTER_EXE, "-m", m, "test/s2.brain.img", output}, Root());
+    return RunProcess({"/usr/bin/timeout", "-k", "5", "30", SEGMENTER_EXE, "-m", m, "test/s2.brain.img", output}, Root());
   };
 
   const struct Case {
