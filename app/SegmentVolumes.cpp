@@ -124,7 +124,7 @@ bool OutputSparesSubject(const std::string& output) {
   bool subjectName = false;
   for (const char* suffix : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"}) {
     const std::string s(suffix);
-    if (file.size() > s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0) subjectName = true;
+    if (file.size() >= s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0) subjectName = true;
   }
   if (!subjectName) return true;
   // The output's own file first, so the line names the file the user named when it exists.
