@@ -96,15 +96,47 @@ bool OutputSparesInputs(const std::string& output, const std::vector<std::string
   return OutputSparesFiles(output, files);
 }
 
-// False, with one line, when the output would lie inside the model folder or one of its
-// files is a file of the model folder under another path (a link): the run reads the
-// model, and every later segmentation with it would read what this one wrote.
+// False, with one line, when the output would lie inside the model folder (by its path
+// as written or with links resolved), inside a folder that a linked folder under it
+// leads to, or one of its files is a file of the model folder under another path (a
+// link): the run reads the model, and every later segmentation with it would read what
+// this one wrote.
 bool OutputSparesModel(const std::string& output, const std::string& modelDir) {
-  if (IsInsideFolder(output, modelDir)) {
+  std::vector<std::string> linkedFolders;
+  const std::vector<std::string> modelFiles = FilesUnder(modelDir, &linkedFolders);
+  bool inside = IsInsideFolder(output, modelDir);
+  for (size_t n = 0; !inside && n < linkedFolders.size(); ++n) inside = IsInsideFolder(output, linkedFolders[n]);
+  if (inside) {
     Say("Cannot write %s: it lies inside the model folder %s\n", output.c_str(), modelDir.c_str());
     return false;
   }
-  return OutputSparesFiles(output, FilesUnder(modelDir));
+  return OutputSparesFiles(output, modelFiles);
+}
+
+// False, with one line, when the output is named as a subject's volume of a training
+// folder ("<name>.brain" or "<name>.label" with ".hdr" or ".img") and a file of it exists
+// already: such a name comes from a pattern that expanded to two of a subject's files
+// ("<name>.*.hdr") or to two subjects, and writing would replace that subject's volume.
+// A new name of that form is written.
+bool OutputSparesSubject(const std::string& output) {
+  const size_t sep = output.find_last_of("/\\");
+  const std::string file = sep == std::string::npos ? output : output.substr(sep + 1);
+  bool subjectName = false;
+  for (const char* suffix : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"}) {
+    const std::string s(suffix);
+    if (file.size() >= s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0) subjectName = true;
+  }
+  if (!subjectName) return true;
+  // The output's own file first, so the line names the file the user named when it exists.
+  std::vector<std::string> files = {output};
+  for (const std::string& other : OutputFiles(output))
+    if (other != output) files.push_back(other);
+  for (const std::string& existing : files)
+    if (PathExists(existing)) {
+      Say("Cannot write %s: %s exists and is named as a subject's volume\n", output.c_str(), existing.c_str());
+      return false;
+    }
+  return true;
 }
 
 // Whether the files the reader opens are there (an Analyze header that is missing would
@@ -309,7 +341,9 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
   if (atlasGiven) {
     std::string output = setting.target.str();
     ToBackslashes(output);
-    if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {volumes.front(), gAtlasPath})) return false;
+    if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {volumes.front(), gAtlasPath}) ||
+        !OutputSparesSubject(output))
+      return false;
     return RunAtlasCompetition(volumes.front(), output);
   }
 
@@ -319,7 +353,8 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
                                                  : setting.target.str() + "/" + BaseName(path) + "_label.3dm";
     ToBackslashes(output);
     if (!OutputSparesModel(output, setting.modelDir.str()) || !CheckOutputExtension(output) ||
-        !OutputSparesInputs(output, {path, gAtlasPath}) || !SegmentOne(setting, path, output))
+        !OutputSparesInputs(output, {path, gAtlasPath}) || !OutputSparesSubject(output) ||
+        !SegmentOne(setting, path, output))
       allWritten = false;
   }
   return allWritten;

@@ -18,9 +18,13 @@
 //
 // A volume fails, with one line naming the file or value and nothing written for it,
 // when: the output's extension is not ".3dm", ".img" or ".hdr"; the output lies inside
-// the model folder, or a file of it (its ".img" or ".hdr", or the ".3dm") is a file the
-// run reads, the source's, the atlas's or one of the model folder, by any path (checked
-// before any work; with "-a" only the source and the atlas); the appearance models do not load;
+// the model folder (by its path as written or with links resolved) or inside a folder
+// that a linked folder under it leads to, or a file of it (its ".img" or ".hdr", or the
+// ".3dm") is a file the run reads, the source's, the atlas's or one of the model folder
+// (linked folders entered), by any path; the output is named as a subject's volume
+// ("<name>.brain" or "<name>.label" with ".hdr" or ".img") and its ".hdr" or ".img"
+// exists (these checked before any work; with "-a" only the source, the atlas and the
+// subject's name); the appearance models do not load;
 // the source cannot be read; the model's box does not lie inside the source; the region
 // competition fails; the model cannot label the volume; the output cannot be written.
 // The output is written under temporary names beside it and renamed into place when

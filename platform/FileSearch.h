@@ -15,4 +15,11 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 // The regular files (links followed) in `folder` and every folder under it, as
 // "<folder>/<relative path>", sorted by byte order. A missing folder gives nothing.
-std::vector<std::string> FilesUnder(const std::string& folder);
+// Linked folders are entered; each folder (by its path with links resolved) is listed
+// once, under the first path that reaches it in a walk in byte order, so a link to a
+// folder above it (a cycle) or two links to one folder do not repeat it. A folder that
+// cannot be listed is skipped.
+// With `linkedFolders`, the resolved absolute paths of the linked folders entered are
+// appended (native spelling, in walk order): the places outside `folder` that its tree
+// reaches.
+std::vector<std::string> FilesUnder(const std::string& folder, std::vector<std::string>* linkedFolders = nullptr);

@@ -108,9 +108,13 @@ bool IsInsideFolder(const std::string& path, const std::string& folder) {
   std::error_code ec;
   const fs::path file = fs::absolute(fs::path(NativePath(path)), ec);
   if (ec || !file.has_filename()) return false;
+  const fs::path written = fs::absolute(fs::path(NativePath(folder)), ec);
+  if (ec) return false;
+  // As written; then with links resolved.
+  if (IsWithin(file.lexically_normal(), written.lexically_normal())) return true;
   const fs::path holder = fs::weakly_canonical(file.parent_path(), ec);
   if (ec) return false;
-  const fs::path outer = fs::weakly_canonical(fs::absolute(fs::path(NativePath(folder)), ec), ec);
+  const fs::path outer = fs::weakly_canonical(written, ec);
   if (ec) return false;
   return IsWithin((holder / file.filename()).lexically_normal(), outer.lexically_normal());
 }

@@ -19,9 +19,12 @@ void RemoveEmptyFolders(const std::vector<std::string>& created);
 // only empty folders goes too; `folder` itself stays. Links are not followed.
 void RemoveEmptySubfolders(const std::string& folder);
 
-// True when a file written at `path` would lie inside `folder` or a folder under it:
-// the folder that holds the path, with its links followed, is `folder` or lies inside
-// it (with its links followed). Neither needs to exist; false for an empty path or folder.
+// True when a file written at `path` would lie inside `folder` or a folder under it,
+// judged two ways: by the paths as written (both made absolute and lexically normal, no
+// link resolved: "folder/link/x" is inside even when "link" leads elsewhere), or with
+// links resolved (the folder that holds the path, with its links followed, is `folder`
+// or lies inside it, with its links followed). Neither needs to exist; false for an
+// empty path or folder.
 bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 // True when nothing exists at the path, or an empty folder does.

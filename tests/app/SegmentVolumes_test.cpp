@@ -408,6 +408,101 @@ TEST_F(SegmentationRoad, AnOutputInsideTheModelFolderIsRefusedBeforeAnyWork) {
   EXPECT_EQ(linked.status, 0) << linked.out;
 }
 
+// A pattern over a training folder can name a subject's own files as the two arguments
+// ("<name>.*.hdr": the brain volume and the labels; "*.brain.hdr": two subjects), and the
+// second would be replaced by labels. An existing file named as a subject's volume is
+// refused as an output, on both roads, before any work; a new such name is written.
+TEST_F(SegmentationRoad, AnExistingSubjectVolumeIsNotAnOutput) {
+  const std::string subjects = Root() + "/subjects";
+  fs::remove_all(subjects);
+  fs::create_directories(subjects);
+  for (const char* ext : {".hdr", ".img"}) {
+    fs::copy_file(Root() + "/test/s2.brain" + ext, subjects + "/s2.brain" + ext);
+    fs::copy_file(Root() + "/test/s2.label" + ext, subjects + "/s2.label" + ext);
+    fs::copy_file(Root() + "/src/s0.brain" + ext, subjects + "/s3.brain" + ext);
+  }
+  fs::copy_file(Root() + "/test/s2.label.hdr", subjects + "/half.label.hdr");  // a header alone
+  const std::map<std::string, std::string> before = TreeContents(subjects);
+  const std::string named = " exists and is named as a subject's volume";
+
+  const struct Case {
+    const char* name;
+    std::string arguments;  // expanded by the shell
+    std::string line;
+  } cases[] = {
+      {"a subject's two headers", "-m model subjects/s2.*.hdr",
+       "Cannot write subjects\\s2.label.hdr: subjects\\s2.label.hdr" + named},
+      {"the brains of two subjects", "-m model subjects/*.brain.hdr",
+       "Cannot write subjects\\s3.brain.hdr: subjects\\s3.brain.hdr" + named},
+      {"the labels' voxel file", "-m model subjects/s2.brain.hdr subjects/s2.label.img",
+       "Cannot write subjects\\s2.label.img: subjects\\s2.label.img" + named},
+      {"the other file of the pair exists", "-m model subjects/s2.brain.hdr subjects/half.label.img",
+       "Cannot write subjects\\half.label.img: subjects\\half.label.hdr" + named},
+      {"the atlas road", "-a model/appearance/atlas.3dm subjects/s2.*.img",
+       "Cannot write subjects\\s2.label.img: subjects\\s2.label.img" + named},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult r = RunProcess({"/bin/bash", "-c", "exec \"$0\" " + c.arguments, SEGMENTER_EXE}, Root());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_TRUE(TreeContents(subjects) == before) << "a subject's file changed";
+  }
+
+  const ProcessResult fresh = Segment({"-m", "model", "subjects/s2.brain.hdr", "subjects/s4.label.img"});
+  EXPECT_EQ(fresh.status, 0) << fresh.out;
+  Shorts labels;
+  EXPECT_TRUE(ReadAnalyze(subjects + "/s4.label.hdr", labels));
+}
+
+// A model folder whose "appearance" is a link to a shared copy: the shared files are the
+// model's, by either path, and a new file beside them would lie in the model's tree.
+TEST_F(SegmentationRoad, AnOutputInALinkedFolderOfTheModelIsRefused) {
+  const std::string m = CopyModel("linking-model");
+  const std::string shared = Root() + "/shared";
+  fs::remove_all(shared);
+  fs::create_directories(shared);
+  fs::rename(Root() + "/" + m + "/appearance", shared + "/appearance");
+  fs::create_directory_symlink("../shared/appearance", Root() + "/" + m + "/appearance");
+  // Cycles: links to the folder that holds them and to the one above it.
+  fs::create_directory_symlink(".", shared + "/appearance/here");
+  fs::create_directory_symlink("..", shared + "/appearance/up");
+  fs::remove(Root() + "/hard-known.3dm");
+  fs::create_hard_link(shared + "/appearance/known.3dm", Root() + "/hard-known.3dm");
+  const std::map<std::string, std::string> before = TreeContents(shared);
+  const std::string inside = ": it lies inside the model folder " + m;
+  // Bounded, so that a walk of the model that does not end fails the test instead of hanging it.
+  const auto segment = [&](const std::string& output) {
+    return RunProcess({"/usr/bin/timeout", "-k", "5", "30", SEGMENTER_EXE, "-m", m, "test/s2.brain.img", output}, Root());
+  };
+
+  const struct Case {
+    std::string output;
+    std::string line;
+  } cases[] = {
+      {m + "/appearance/known.3dm", "Cannot write " + m + "\\appearance\\known.3dm" + inside},
+      {m + "/appearance/new.3dm", "Cannot write " + m + "\\appearance\\new.3dm" + inside},
+      {"shared/appearance/known.3dm", "Cannot write shared\\appearance\\known.3dm" + inside},
+      {"shared/appearance/new.img", "Cannot write shared\\appearance\\new.img" + inside},
+      {"hard-known.3dm",
+       "Cannot write hard-known.3dm: hard-known.3dm is the same file as the input " + m + "/appearance/known.3dm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    const ProcessResult r = segment(c.output);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_TRUE(TreeContents(shared) == before) << "the shared model files changed";
+  }
+
+  // The model still segments, as its unlinked copy does.
+  const ProcessResult plain = Segment({"-m", "model", "test/s2.brain.img", "unlinked.img"});
+  ASSERT_EQ(plain.status, 0) << plain.out;
+  const ProcessResult linked = segment("linked.img");
+  ASSERT_EQ(linked.status, 0) << linked.out;
+  EXPECT_TRUE(ReadFileBytes(Root() + "/linked.img") == ReadFileBytes(Root() + "/unlinked.img"));
+}
+
 TEST_F(SegmentationRoad, AWriteThatFailsOrIsCutShortLeavesNothingUnderTheOutputsNames) {
   // The voxel file (8192 bytes) does not fit the file size limit of 4 KiB the run gets:
   // the write fails as on a full disk, whether the limit's signal is at its default or

@@ -130,6 +130,7 @@ TEST(FolderCommandsTest, InsideAFolderFollowsLinksAndDotDots) {
   fs::create_directories(tmp.file("other"));
   fs::create_directory_symlink("m", tmp.file("m-link"));
   fs::create_directory_symlink("m/appearance", tmp.file("into-m"));
+  fs::create_directory_symlink("../other", tmp.file("m/out"));
   const struct Case {
     std::string path;
     std::string folder;
@@ -143,6 +144,8 @@ TEST(FolderCommandsTest, InsideAFolderFollowsLinksAndDotDots) {
       {tmp.file("into-m/x.img"), tmp.file("m"), true},
       {tmp.file("m/x.img"), tmp.file("m-link"), true},
       {tmp.file("m"), tmp.file("m"), true},  // a file in the folder's place would replace it
+      {tmp.file("m/out/new.3dm"), tmp.file("m"), true},  // inside as written, though the link leads out
+      {tmp.file("m/out/../x.img"), tmp.file("m"), true},
       {tmp.file("mx/a.img"), tmp.file("m"), false},
       {tmp.file("other/a.img"), tmp.file("m"), false},
       {tmp.file("m/../other/a.img"), tmp.file("m"), false},
