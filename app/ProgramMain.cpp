@@ -1,7 +1,9 @@
 #include "app/ProgramMain.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,7 +56,8 @@ class UnfinishedTraining {
 
   // The folders made for the target, outermost first (filled by MakeFolder).
   std::vector<std::string>& created() { return created_; }
-  // The run holds the target: what lies inside it is the run's.
+  // The run holds the target and found it empty after taking it: what lies inside it
+  // from now on is the run's.
   void Claimed() {
     FatalExitHold hold;
     claimed_ = true;
@@ -87,13 +90,13 @@ class UnfinishedTraining {
 // between the two is made again.
 bool ClaimTarget(const std::string& target, FolderClaim& claim, UnfinishedTraining& run) {
   FolderClaim::Result result = FolderClaim::Result::kGone;
+  std::string failure = std::strerror(ENOENT);  // the folder went again each time it was made
   for (int attempt = 0; attempt < 3 && result == FolderClaim::Result::kGone; ++attempt) {
-    if (!MakeFolder(target, &run.created())) break;
+    if (!MakeFolder(target, &run.created(), &failure)) break;
     result = claim.Take(target);
   }
   switch (result) {
     case FolderClaim::Result::kClaimed:
-      run.Claimed();
       return true;
     case FolderClaim::Result::kHeld:
       run.Forget();
@@ -106,12 +109,18 @@ bool ClaimTarget(const std::string& target, FolderClaim& claim, UnfinishedTraini
     case FolderClaim::Result::kGone:
       break;
   }
-  std::printf("Cannot create the target folder %s\n", target.c_str());
+  std::printf("Cannot create the target folder %s: %s\n", target.c_str(), failure.c_str());
   return false;
 }
 
-int RefuseUsedTarget(const std::string& target) {
-  std::printf("The target folder %s exists and is not empty; train into a new folder\n", target.c_str());
+// The refusal of a target that is not a new or empty folder, or that cannot be read
+// (`unreadable` then holds the reason).
+int RefuseTarget(const std::string& target, const std::string& unreadable) {
+  if (!unreadable.empty()) {
+    std::printf("Cannot read the target folder %s: %s\n", target.c_str(), unreadable.c_str());
+  } else {
+    std::printf("The target folder %s exists and is not empty; train into a new folder\n", target.c_str());
+  }
   return 1;
 }
 
@@ -122,14 +131,18 @@ int Train(const Kro_BrainSetting& setting) {
   // or empty folder: nothing of an earlier run, of another training or of the user's is
   // touched. The check counts once the run holds the target's claim; the one before
   // refuses a folder in use without making anything.
-  if (!IsMissingOrEmptyFolder(target)) return RefuseUsedTarget(target);
-  UnfinishedTraining run(target);
+  std::string unreadable;
+  if (!IsMissingOrEmptyFolder(target, &unreadable)) return RefuseTarget(target, unreadable);
+  // The claim outlives the run's cleanup: a refused run removes what it made before
+  // another training can take the target.
   FolderClaim claim;
+  UnfinishedTraining run(target);
   if (!ClaimTarget(target, claim, run)) return 1;
-  if (!IsMissingOrEmptyFolder(target)) {
-    run.Forget();  // another run's files came first: the folder is theirs now
-    return RefuseUsedTarget(target);
+  if (!IsMissingOrEmptyFolder(target, &unreadable)) {
+    if (unreadable.empty()) run.Forget();  // another run's files came first: the folder is theirs now
+    return RefuseTarget(target, unreadable);
   }
+  run.Claimed();  // only now: what lies inside the target is this run's
   bool ok = PrepareTrainingData(setting.source.str(), target, setting.numStructures);
   if (ok) {
     std::vector<McString> labelVolumes;

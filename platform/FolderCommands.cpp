@@ -1,8 +1,15 @@
 #include "platform/FolderCommands.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "platform/Fatal.h"
@@ -11,6 +18,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+std::function<void(const std::string&)> gFolderWatch;  // test-only
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -43,9 +52,12 @@ bool Refuse(const std::string& path) {
 
 }  // namespace
 
-bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
+bool MakeFolder(const std::string& path, std::vector<std::string>* created, std::string* failure) {
   FatalExitHold hold;
-  if (path.empty()) return false;
+  if (path.empty()) {
+    if (failure != nullptr) *failure = std::strerror(ENOENT);
+    return false;
+  }
   std::error_code ec;
   fs::path native(NativePath(path));
   // The folders that do not exist yet, outermost first.
@@ -55,21 +67,29 @@ bool MakeFolder(const std::string& path, std::vector<std::string>* created) {
     if (p.has_filename()) missing.insert(missing.begin(), p);
     if (p == p.parent_path()) break;
   }
-  fs::create_directories(native, ec);
+  std::error_code making;
+  fs::create_directories(native, making);
   const bool made = fs::is_directory(native, ec);
-  if (created != nullptr && made) {
-    for (const fs::path& p : missing) created->push_back(p.string());
+  if (created != nullptr) {
+    // A call that fails half-way has made the outer ones only.
+    for (const fs::path& p : missing) {
+      if (!fs::is_directory(p, ec)) break;
+      created->push_back(p.string());
+    }
+  }
+  if (!made && failure != nullptr) {
+    struct stat st {};
+    int error = making ? making.value() : stat(native.c_str(), &st) != 0 ? errno : ENOTDIR;
+    *failure = std::strerror(error);
   }
   return made;
 }
 
 void RemoveEmptyFolders(const std::vector<std::string>& created) {
+  if (gFolderWatch) gFolderWatch("RemoveEmptyFolders");
   FatalExitHold hold;
   for (auto p = created.rbegin(); p != created.rend(); ++p) {
-    std::error_code ec;
-    if (!fs::is_directory(*p, ec) || !fs::is_empty(*p, ec) || ec) return;
-    fs::remove(*p, ec);
-    if (ec) return;
+    if (rmdir(p->c_str()) != 0) return;  // not empty, gone, or no folder any more
   }
 }
 
@@ -119,12 +139,41 @@ bool IsInsideFolder(const std::string& path, const std::string& folder) {
   return IsWithin((holder / file.filename()).lexically_normal(), outer.lexically_normal());
 }
 
-bool IsMissingOrEmptyFolder(const std::string& path) {
+bool IsMissingOrEmptyFolder(const std::string& path, std::string* unreadable) {
+  if (gFolderWatch) gFolderWatch("IsMissingOrEmptyFolder");
+  if (unreadable != nullptr) unreadable->clear();
+  auto cannotRead = [unreadable](int error) {
+    if (unreadable != nullptr) *unreadable = std::strerror(error);
+    return false;
+  };
   if (path.empty()) return false;
-  std::error_code ec;
-  fs::path native(NativePath(path));
-  if (!fs::exists(native, ec)) return !ec;
-  return fs::is_directory(native, ec) && fs::is_empty(native, ec) && !ec;
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0) {
+    // Nothing there, or a file in the place of a folder on the way (making the folder
+    // then fails and says so).
+    if (errno == ENOENT || errno == ENOTDIR) return true;
+    return cannotRead(errno);
+  }
+  if (!S_ISDIR(st.st_mode)) return false;
+  DIR* folder = opendir(native.c_str());
+  if (folder == nullptr) return cannotRead(errno);
+  bool empty = true;
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(folder);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(folder);
+  return error != 0 ? cannotRead(error) : empty;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
@@ -190,4 +239,8 @@ int RunFolderCommand(const std::string& commandLine) {
     std::fprintf(stderr, "Unknown folder command \"%s\"\n", commandLine.c_str());
   }
   return ok ? 0 : 1;
+}
+
+void WatchFolderStepsForTesting(std::function<void(const std::string& call)> hook) {
+  gFolderWatch = std::move(hook);
 }

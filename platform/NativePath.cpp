@@ -65,11 +65,29 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return same && !ec;
 }
 
-std::string CreateUniqueFile(const std::string& prefix, const std::string& suffix) {
+std::string FitFileName(const std::string& stem, const std::string& tail, size_t limit) {
+  if (tail.size() > limit) return "";
+  if (stem.size() + tail.size() <= limit) return stem + tail;
+  size_t keep = limit - tail.size();
+  // The first byte left out must not continue a character (10xxxxxx); one character
+  // has at most three such bytes.
+  for (int back = 0; back < 3 && keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80; ++back) --keep;
+  return stem.substr(0, keep) + tail;
+}
+
+std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix) {
+  const size_t separator = stem.find_last_of("/\\");
+  const std::string folder = separator == std::string::npos ? "." : separator == 0 ? "/" : stem.substr(0, separator);
+  const std::string fileStem = separator == std::string::npos ? stem : stem.substr(separator + 1);
+  const std::string prefix = separator == std::string::npos ? "" : stem.substr(0, separator + 1);
+  const long nameMax = pathconf(NativePath(folder).c_str(), _PC_NAME_MAX);
+  const size_t limit = nameMax > 0 ? static_cast<size_t>(nameMax) : 255;
   const std::string pid = std::to_string(static_cast<long long>(getpid()));
   FatalExitHold hold;
   for (int n = 0; n < 100; ++n) {
-    const std::string name = prefix + pid + "-" + std::to_string(n) + suffix;
+    const std::string fileName = FitFileName(fileStem, mark + pid + "-" + std::to_string(n) + suffix, limit);
+    if (fileName.empty()) return "";
+    const std::string name = prefix + fileName;
     // "x": the open fails when anything exists under the name.
     std::FILE* f = std::fopen(NativePath(name).c_str(), "wbx");
     if (f != nullptr) {

@@ -35,8 +35,17 @@ bool IsRegularFile(const std::string& path);
 // is that file. False when either does not exist.
 bool IsSameFile(const std::string& a, const std::string& b);
 
-// Creates a new empty file "<prefix><unique><suffix>", where <unique> is made of the
-// process id and a counter, and returns its name (in the program's spelling); never
-// opens a file that exists already. An empty string when no such file can be created
-// (a missing folder, a folder that cannot be written).
-std::string CreateUniqueFile(const std::string& prefix, const std::string& suffix);
+// The file name `stem` + `tail` in at most `limit` bytes: `stem` is cut at its end as
+// far as needed, never inside a UTF-8 character (a cut that would fall after the lead
+// byte of a character falls before it); `tail` stays whole. Empty when `tail` alone
+// takes more than `limit` bytes.
+std::string FitFileName(const std::string& stem, const std::string& tail, size_t limit);
+
+// Creates a new empty file "<stem><mark><unique><suffix>", where <unique> is made of the
+// process id and a counter ("<pid>-<n>"), and returns its name (in the program's
+// spelling); never opens a file that exists already. When that file name would take more
+// bytes than the folder allows for a name (255 where the system does not say), the file
+// name part of `stem` (after its last "/" or "\") is cut at its end (FitFileName), so
+// that beside any name the folder takes such a file can be made. An empty string when no
+// such file can be created (a missing folder, a folder that cannot be written).
+std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix);

@@ -10,6 +10,7 @@
 #include "platform/Fatal.h"
 #include "platform/FolderCommands.h"
 #include "platform/NativePath.h"
+#include "volume/TemporaryFiles.h"
 #include "volume/VolumeFileNames.h"
 
 AnalyzeImageInfo* ReadAnalyzeHeader(AnalyzeImageInfo& info, const std::string& headerName, AnalyzeRange& range) {
@@ -173,41 +174,10 @@ void Header16(const HeapMatrix3D<short>& volume, AnalyzeImageInfo& info, Analyze
   range.swapped = 1;
 }
 
-// The temporary files of one write ("<name without extension>.partial-<unique><suffix>"
-// beside `name`). They go again when the write ends, whether or not they took their
-// final names, and (as a fatal cleanup) when the run ends on the fatal path or is
-// interrupted before. A file is made and recorded in one held step, so the cleanup never
-// misses one.
-class TemporaryFiles {
- public:
-  TemporaryFiles() : cleanup_([this] { RemoveAll(); }) {}
-  ~TemporaryFiles() { RemoveAll(); }
-  TemporaryFiles(const TemporaryFiles&) = delete;
-  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-
-  // A new empty file beside `name`; empty when none can be made.
-  std::string Make(const std::string& name, const std::string& suffix) {
-    FatalExitHold hold;
-    const volume_names::SplitName split = volume_names::SplitForWriting(name);
-    std::string temp = CreateUniqueFile(split.With(".partial-"), suffix);
-    if (!temp.empty()) files_.push_back(temp);
-    return temp;
-  }
-
- private:
-  // A file that took its final name is no longer there under its temporary one.
-  void RemoveAll() const {
-    for (const std::string& file : files_) DeleteFileAt(file);
-  }
-
-  std::vector<std::string> files_;
-  FatalCleanup cleanup_;  // last: unregistered before the list it reads goes
-};
-
 bool Write3dmWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
   TemporaryFiles temps;
   const std::string temp = temps.Make(name, ".3dm");
-  return !temp.empty() && volume.Save3dm(temp, name) && ReplaceFile(temp, name);
+  return !temp.empty() && volume.Save3dm(temp, name) && temps.Rename(temp, name);
 }
 
 bool WriteAnalyzeWhole(const std::string& name, const HeapMatrix3D<unsigned char>& volume) {
@@ -227,8 +197,8 @@ bool WriteAnalyzeWhole(const std::string& name, const HeapMatrix3D<unsigned char
   // first, the voxels come into place next and the header last, in one held step so
   // that a fatal end or an interrupt comes before the renames or after them.
   FatalExitHold hold;
-  ok = ok && DeleteFileAt(out.header) && ReplaceFile(temp.voxels, out.voxels);
-  if (ok && !ReplaceFile(temp.header, out.header)) {
+  ok = ok && DeleteFileAt(out.header) && temps.Rename(temp.voxels, out.voxels);
+  if (ok && !temps.Rename(temp.header, out.header)) {
     DeleteFileAt(out.voxels);
     ok = false;
   }

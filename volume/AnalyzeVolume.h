@@ -58,10 +58,12 @@ bool ReadVolume(const std::string& name, HeapMatrix3D<short>& volume);
 // "3dm" writes a volume file, "img" or "hdr" a 16-bit Analyze pair. True only when the
 // volume holds voxels and was written in full; any other extension, and an empty
 // volume, write nothing. The files are written under temporary names beside the
-// output ("<base>.partial-<unique>.3dm", ".hdr", ".img") and renamed into place only
-// when complete: for a pair an older header is removed first, then the ".img" and last
-// the ".hdr" take their names, so a header under the output's name stands for a
-// complete pair. The header records the output's own name, as WriteAnalyze16 writes it.
-// On failure no temporary file is left and nothing new stands under the output's names
-// (an older file there stays, except an older header once the renames have begun).
+// output ("<base>.partial-<unique>.3dm", ".hdr", ".img", where <base> is the output's
+// file name without its extension, cut at its end when the temporary's name would pass
+// the folder's limit for a name) and renamed into place only when complete: for a pair
+// an older header is removed first, then the ".img" and last the ".hdr" take their
+// names, so a header under the output's name stands for a complete pair. The header
+// records the output's own name, as WriteAnalyze16 writes it. On failure no temporary
+// file is left and nothing new stands under the output's names (an older file there
+// stays, except an older header once the renames have begun).
 bool WriteVolume(const std::string& name, const HeapMatrix3D<unsigned char>& volume);

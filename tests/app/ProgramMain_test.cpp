@@ -18,7 +18,9 @@
 
 #include "TestSupport.h"
 #include "TrainedModelFixture.h"
+#include "platform/Fatal.h"
 #include "platform/FolderClaim.h"
+#include "platform/FolderCommands.h"
 #include "volume/HeapMatrix3D.h"
 
 namespace {
@@ -475,5 +477,132 @@ TEST(ProgramMainTest, AClaimThatCannotBeTakenNamesTheReason) {
     std::replace(shown.begin(), shown.end(), '/', '\\');
     EXPECT_EQ(out, "Cannot claim the target folder " + shown + " for this training: " + std::strerror(error) + "\n");
     EXPECT_FALSE(std::filesystem::exists(tmp.file("a"))) << error;
+  }
+}
+
+namespace {
+
+// The target as the program prints it.
+std::string Shown(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+// Runs ProgramMain in this process; its standard output goes to `out`.
+int TrainInProcess(const std::vector<std::string>& args, std::string& out) {
+  std::vector<const char*> argv = {"segmenter"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  testing::internal::CaptureStdout();
+  const int status = ProgramMain(static_cast<int>(argv.size()), argv.data());
+  out = testing::internal::GetCapturedStdout();
+  return status;
+}
+
+}  // namespace
+
+// A refused training keeps its claim until it has removed the folders it made: a second
+// training into the target, started while the first removes them, is refused as one that
+// finds the target in use, and the first still removes every folder it made.
+TEST(ProgramMainTest, ATrainingStartedWhileARefusedOneRemovesItsFoldersFindsTheTargetInUse) {
+  TempFolder tmp;
+  const std::string target = tmp.file("a/T");
+  const std::vector<std::string> args = {"-r", "1", "-n", "2", tmp.file("src"), target};
+  ProcessResult second;
+  int removals = 0;
+  WatchFolderStepsForTesting([&](const std::string& call) {
+    if (call != "RemoveEmptyFolders" || removals++ > 0) return;
+    std::vector<std::string> argv = {SEGMENTER_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    second = RunProcess(argv);
+  });
+  std::string out;
+  const int status = TrainInProcess(args, out);
+  WatchFolderStepsForTesting(nullptr);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out, "No training subjects (names ending .brain.hdr) in " + Shown(tmp.file("src")) + "\n");
+  EXPECT_EQ(removals, 1);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, "The target folder " + Shown(target) + " is in use by another training\n");
+  EXPECT_FALSE(std::filesystem::exists(tmp.file("a")));
+}
+
+// What lies in the target becomes the run's only once the run has found it empty after
+// taking the claim: files that came first and a fatal end right then (an interrupt) leave
+// them as they are.
+TEST(ProgramMainTest, FilesFoundInTheTargetAfterTheClaimAreNotTheRunsToRemove) {
+  TempFolder tmp;
+  const std::string target = tmp.file("T");
+  int checks = 0;
+  const ProcessResult r = RunInChild([&] {
+    WatchFolderStepsForTesting([&](const std::string& call) {
+      if (call != "IsMissingOrEmptyFolder" || ++checks != 2) return;  // the check under the claim
+      std::filesystem::create_directory(target + "/theirs");
+      WriteFileText(target + "/training_done.txt", "Iterations: 1\n");
+      FatalExit(1, "ended\n");
+    });
+    const std::string src = tmp.file("src");
+    const char* argv[] = {"segmenter", "-r", "1", "-n", "2", src.c_str(), target.c_str()};
+    ProgramMain(7, argv);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "ended\n");
+  EXPECT_TRUE(std::filesystem::is_directory(target + "/theirs"));
+  EXPECT_EQ(ReadFileText(target + "/training_done.txt"), "Iterations: 1\n");
+}
+
+// A target the run cannot make or read ends it with one line naming the folder and the
+// reason, status 1, and leaves no folder the run made.
+TEST(ProgramMainTest, ATargetTheRunCannotMakeOrReadIsNamedWithTheReason) {
+  const std::string tooLong(300, 'x');
+  // As root, folder permissions do not bite: that row runs as another user, when one can.
+  std::vector<std::string> unprivileged;
+  if (geteuid() == 0) unprivileged = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const struct Case {
+    const char* name;
+    std::vector<std::string> prefix;  // runs the program
+    bool needsPermissions;            // skipped where the folder "noread" reads after all
+    std::string target;
+    std::string line;
+    const char* made;  // a folder the run would make, which must not be left
+  } cases[] = {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // their runtimes need descriptors of their own
+      {"the claim takes the last descriptor",
+       {"/bin/bash", "-c",
+        // Only the standard streams stay open, so that the claim takes the fourth.
+        "for fd in /proc/$$/fd/*; do fd=${fd##*/}; if [ \"$fd\" -gt 2 ]; then exec {fd}>&-; fi; done; "
+        "ulimit -n 4; exec \"$0\" \"$@\""},
+       false, "a/b/T", std::string("Cannot read the target folder a\\b\\T: ") + std::strerror(EMFILE), "a"},
+#endif
+      {"no read permission", unprivileged, true, "noread",
+       std::string("Cannot read the target folder noread: ") + std::strerror(EACCES), nullptr},
+      {"a file in the way of a parent", {}, false, "blocker/T",
+       std::string("Cannot create the target folder blocker\\T: ") + std::strerror(ENOTDIR), nullptr},
+      {"a name too long", {}, false, "new/" + tooLong + "/T",
+       "Cannot create the target folder new\\" + tooLong + "\\T: " + std::strerror(ENAMETOOLONG), "new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tmp;
+    std::filesystem::create_directory(tmp.file("src"));
+    WriteFileText(tmp.file("blocker"), "x");
+    std::filesystem::create_directory(tmp.file("noread"));
+    std::filesystem::permissions(tmp.file("noread"), std::filesystem::perms::none);
+    if (c.needsPermissions) {
+      std::vector<std::string> probe = unprivileged;
+      probe.insert(probe.end(), {"/usr/bin/test", "-r", "noread"});
+      if (!std::filesystem::exists(probe[0]) || RunProcess(probe, tmp.path()).status != 1) continue;
+    }
+    std::vector<std::string> argv = c.prefix;
+    argv.insert(argv.end(), {SEGMENTER_EXE, "-r", "1", "-n", "2", "src", c.target});
+    const ProcessResult r = RunProcess(argv, tmp.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_EQ(r.err, "");
+    if (c.made != nullptr) {
+      EXPECT_FALSE(std::filesystem::exists(tmp.file(c.made)));
+    }
+    EXPECT_EQ(ReadFileText(tmp.file("blocker")), "x");
+    std::filesystem::permissions(tmp.file("noread"), std::filesystem::perms::owner_all);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.file("noread")));
   }
 }

@@ -105,6 +105,26 @@ TEST_F(SegmentationRoad, OutputFollowsTheExtension) {
   EXPECT_FALSE(fs::exists(Root() + "/out.nii"));
 }
 
+// A 250-character output name (the system takes 255) is written: the temporaries beside
+// it get shortened names, and the voxels are those of a short name.
+TEST_F(SegmentationRoad, AnOutputNameOfTwoHundredFiftyCharactersIsWritten) {
+  const std::string folder = Root() + "/long";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string base(246, 'n');
+  for (const char* ext : {".img", ".3dm"}) {
+    SCOPED_TRACE(ext);
+    const ProcessResult shortName = Segment({"-m", "model", "test/s2.brain.img", std::string("long/s") + ext});
+    ASSERT_EQ(shortName.status, 0) << shortName.out;
+    const ProcessResult r = Segment({"-m", "model", "test/s2.brain.img", "long/" + base + ext});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ReadFileBytes(folder + "/" + base + ext) == ReadFileBytes(folder + "/s" + ext));
+  }
+  std::set<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"s.hdr", "s.img", "s.3dm", base + ".hdr", base + ".img", base + ".3dm"}));
+}
+
 TEST_F(SegmentationRoad, FailuresEndWithStatusOneNamingTheFileAndWriteNothing) {
   // A source smaller than the model's box (16^3).
   Shorts small;

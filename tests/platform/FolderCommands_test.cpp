@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -53,6 +59,24 @@ TEST(FolderCommandsTest, CreatedFoldersAreRemovedOnlyWhileEmpty) {
   EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/nothing"));
   EXPECT_TRUE(IsMissingOrEmptyFolder(tmp.path() + "/kept/a/b") == false);
 
+  // A file or a link that took the place of a created folder stays, and so do the
+  // folders around it.
+  fs::create_directories(tmp.path() + "/elsewhere");
+  for (const char* taken : {"file", "link"}) {
+    created.clear();
+    ASSERT_TRUE(MakeFolder(tmp.path() + "/kept/e/f", &created)) << taken;
+    fs::remove(tmp.path() + "/kept/e/f");
+    if (std::string(taken) == "file") {
+      WriteFileText(tmp.path() + "/kept/e/f", "x");
+    } else {
+      fs::create_directory_symlink(tmp.path() + "/elsewhere", tmp.path() + "/kept/e/f");
+    }
+    RemoveEmptyFolders(created);
+    EXPECT_TRUE(fs::exists(fs::symlink_status(tmp.path() + "/kept/e/f"))) << taken;
+    fs::remove_all(tmp.path() + "/kept/e");
+  }
+  EXPECT_TRUE(fs::is_directory(tmp.path() + "/elsewhere"));
+
   // A trailing separator names the same folders, each once, and all of them go.
   for (const char* end : {"/", "\\"}) {
     created.clear();
@@ -61,6 +85,92 @@ TEST(FolderCommandsTest, CreatedFoldersAreRemovedOnlyWhileEmpty) {
     RemoveEmptyFolders(created);
     EXPECT_FALSE(fs::exists(tmp.path() + "/kept/c")) << end;
   }
+}
+
+TEST(FolderCommandsTest, MakeFolderNamesWhyItFailsAndWhatItMadeBefore) {
+  TempFolder tmp;
+  WriteFileText(tmp.file("blocker"), "x");
+  const struct Case {
+    const char* name;
+    std::string path;
+    int error;
+    std::vector<std::string> made;  // reported as created
+  } cases[] = {
+      {"a file in the way of a parent", tmp.file("blocker/a/T"), ENOTDIR, {}},
+      {"a name too long under a folder it made", tmp.file("new/" + std::string(300, 'x') + "/T"), ENAMETOOLONG,
+       {tmp.file("new")}},
+      {"an empty path", "", ENOENT, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> created;
+    std::string failure;
+    EXPECT_FALSE(MakeFolder(c.path, &created, &failure)) << c.name;
+    EXPECT_EQ(failure, std::strerror(c.error)) << c.name;
+    EXPECT_EQ(created, c.made) << c.name;
+    RemoveEmptyFolders(created);
+    EXPECT_FALSE(fs::exists(tmp.file("new"))) << c.name;
+  }
+  std::string failure = "kept";
+  EXPECT_TRUE(MakeFolder(tmp.file("made"), nullptr, &failure));
+  EXPECT_EQ(failure, "kept");
+}
+
+TEST(FolderCommandsTest, TheEmptinessCheckSaysWhenItCannotRead) {
+  TempFolder tmp;
+  fs::create_directories(tmp.file("empty"));
+  fs::create_directories(tmp.file("full/sub"));
+  WriteFileText(tmp.file("file"), "x");
+  fs::create_directories(tmp.file("noread"));
+  fs::permissions(tmp.file("noread"), fs::perms::owner_write | fs::perms::owner_exec);
+  // Where permissions do not bite (run as root), the folder reads after all.
+  const bool permissionsBite = access(tmp.file("noread").c_str(), R_OK) != 0;
+  const struct Case {
+    const char* name;
+    std::string path;
+    bool missingOrEmpty;
+    std::string unreadable;
+  } cases[] = {
+      {"nothing there", tmp.file("missing"), true, ""},
+      {"a file in the way of a parent", tmp.file("file/T"), true, ""},
+      {"an empty folder", tmp.file("empty"), true, ""},
+      {"an empty folder, program spelling", tmp.path() + "\\empty\\", true, ""},
+      {"a folder that holds a folder", tmp.file("full"), false, ""},
+      {"a file", tmp.file("file"), false, ""},
+      {"an empty path", "", false, ""},
+      {"a name too long", tmp.file(std::string(300, 'x')), false, std::strerror(ENAMETOOLONG)},
+      {"a folder without read permission", tmp.file("noread"), false, std::strerror(EACCES)},
+  };
+  for (const Case& c : cases) {
+    if (c.unreadable == std::strerror(EACCES) && !permissionsBite) continue;
+    std::string unreadable = "stale";
+    EXPECT_EQ(IsMissingOrEmptyFolder(c.path, &unreadable), c.missingOrEmpty) << c.name;
+    EXPECT_EQ(unreadable, c.unreadable) << c.name;
+  }
+  fs::permissions(tmp.file("noread"), fs::perms::owner_all);
+}
+
+TEST(FolderCommandsTest, WithNoDescriptorLeftTheCheckSaysSoAndCreatedFoldersStillGo) {
+  TempFolder tmp;
+  std::vector<std::string> created;
+  ASSERT_TRUE(MakeFolder(tmp.file("a/b"), &created));
+  const ProcessResult r = RunInChild([&] {
+    // The lowest free descriptor becomes the limit: no file or folder opens any more.
+    const int lowest = dup(0);
+    close(lowest);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(lowest);
+    if (lowest < 0 || setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+    std::string unreadable;
+    const bool empty = IsMissingOrEmptyFolder(tmp.file("a/b"), &unreadable);
+    RemoveEmptyFolders(created);
+    std::printf("%d %s\n", empty ? 1 : 0, unreadable.c_str());
+    std::fflush(stdout);
+    _exit(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("0 ") + std::strerror(EMFILE) + "\n");
+  EXPECT_FALSE(fs::exists(tmp.file("a")));
 }
 
 TEST(FolderCommandsTest, RmdirRemovesATreeAndDelRemovesAFile) {

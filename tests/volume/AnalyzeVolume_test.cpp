@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "TestSupport.h"
@@ -468,6 +469,45 @@ TEST(AnalyzeVolumeTest, WriteVolumeLeavesWholeFilesOrNothingUnderTheOutputsNames
   WriteFileText(dir.file("plain"), "x");
   EXPECT_FALSE(WriteVolume(dir.file("plain/x.img"), labels));
   EXPECT_EQ(ReadFileText(dir.file("plain")), "x");
+}
+
+TEST(AnalyzeVolumeTest, AnOutputNameAsLongAsTheFolderTakesIsWritten) {
+  // 250 bytes: the temporaries' names beside it are cut to fit the folder's limit of 255;
+  // the files under the output's names hold what the direct writers give for that name.
+  TempFolder dir;
+  HeapMatrix3D<unsigned char> labels;
+  labels.SetSize(2, 2, 3);
+  for (int i = 0; i < 12; ++i) labels[i / 6][i / 3 % 2][i % 3] = static_cast<unsigned char>(i * 20);
+  ASSERT_TRUE(labels.Save(dir.file("labels.3dm")));
+  std::string accented;
+  for (int i = 0; i < 123; ++i) accented += "\xC3\xA9";  // 246 bytes of two-byte characters
+  for (const std::string& base : {std::string(246, 'n'), accented}) {
+    for (const char* ext : {".img", ".3dm"}) {
+      const std::string name = base + ext;
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(MakeFolder(dir.file("w")));
+      std::set<std::string> files;
+      if (std::string(ext) == ".img") {
+        ASSERT_EQ(WriteAnalyzeVolume(dir.file("w/" + name), labels), 1);
+        files = {base + ".hdr", base + ".img"};
+      } else {
+        ASSERT_TRUE(labels.Save(dir.file("w/" + name)));
+        files = {name};
+      }
+      std::map<std::string, std::vector<uint8_t>> direct;
+      for (const std::string& file : files) direct[file] = ReadFileBytes(dir.file("w/" + file));
+      fs::remove_all(dir.file("w"));
+      ASSERT_TRUE(MakeFolder(dir.file("w")));
+
+      const ProcessResult r = RunProcess({VOLUME_TOOL, "write8", dir.file("labels.3dm"), dir.file("w/" + name)});
+      EXPECT_EQ(r.status, 0) << r.err;
+      std::set<std::string> written;
+      for (const auto& e : fs::directory_iterator(dir.file("w"))) written.insert(e.path().filename().string());
+      EXPECT_EQ(written, files);
+      for (const std::string& file : files) EXPECT_TRUE(ReadFileBytes(dir.file("w/" + file)) == direct[file]) << file;
+      fs::remove_all(dir.file("w"));
+    }
+  }
 }
 
 TEST(AnalyzeVolumeTest, WriteAnalyzeKeepsTheLowByteBelowSixteenBits) {
