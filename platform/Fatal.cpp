@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/ConsoleStreams.h"
+#include "platform/SignalActions.h"
 
 namespace {
 
@@ -96,11 +97,8 @@ class CutSignalsOpen {
  public:
   CutSignalsOpen() {
     if (!gHaveCutSignals) return;
-    struct sigaction action {};
-    action.sa_handler = OnCutSignal;
-    sigemptyset(&action.sa_mask);
     for (int signal = 1; signal < NSIG; ++signal)
-      if (sigismember(&gCutSignals, signal) == 1) sigaction(signal, &action, nullptr);
+      if (sigismember(&gCutSignals, signal) == 1) SetSignalAction(signal, OnCutSignal);
     open_ = pthread_sigmask(SIG_UNBLOCK, &gCutSignals, &before_) == 0;
   }
   ~CutSignalsOpen() {
@@ -120,15 +118,9 @@ class CutSignalsOpen {
 class WriteDeadline {
  public:
   explicit WriteDeadline(std::chrono::nanoseconds wait) {
-    struct sigaction action {};
-    action.sa_handler = OnDeadline;  // no SA_RESTART: the write fails with EINTR
-    sigemptyset(&action.sa_mask);
-    if (sigaction(SIGALRM, &action, nullptr) != 0) return;
+    if (!SetSignalAction(SIGALRM, OnDeadline)) return;  // no SA_RESTART: the write fails with EINTR
     gDeadlineHandled.store(true);
-    sigset_t alarm;
-    sigemptyset(&alarm);
-    sigaddset(&alarm, SIGALRM);
-    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+    MaskSignal(SIG_UNBLOCK, SIGALRM);
     struct sigevent event {};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = SIGALRM;
@@ -171,13 +163,6 @@ bool TakeEndLock() {
     if (CutShort() || std::chrono::steady_clock::now() >= until) return false;
   }
   return true;
-}
-
-void IgnoreBrokenPipes() {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void RunCleanups() {
@@ -243,7 +228,7 @@ void RunCleanups() {
   gStream = stream;
   std::free(gReserve);
   gReserve = nullptr;
-  IgnoreBrokenPipes();
+  SetSignalAction(SIGPIPE, SIG_IGN);
   gPhase.store(kWaiting);
   {
     CutSignalsOpen open;
@@ -302,14 +287,8 @@ void FatalExit(int status, const char* message, std::FILE* stream) { EndRun(stat
 void FatalInterrupt(int signal, const char* message) { EndRun(128 + signal, signal, message, stdout); }
 
 void EndBySignal(int signal) {
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
-  sigset_t one;
-  sigemptyset(&one);
-  sigaddset(&one, signal);
-  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  SetSignalAction(signal, SIG_DFL);
+  MaskSignal(SIG_UNBLOCK, signal);
   raise(signal);
   std::_Exit(128 + signal);
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/Fatal.h"
+#include "platform/SignalActions.h"
 
 namespace {
 
@@ -41,11 +42,6 @@ const char* Line(int signal) {
   }
 }
 
-bool Ignored(int signal) {
-  struct sigaction current {};
-  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
-}
-
 // SIGPIPE comes to the thread whose write found the reader gone; the watching thread,
 // which blocks it, takes it from there.
 void OnBrokenPipe(int) { pthread_kill(gWatcher, SIGPIPE); }
@@ -70,21 +66,16 @@ void Watch() {
 
 void StartInterruptWatch() {
   if (gStarted) return;
-  if (!Ignored(SIGXFSZ)) {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGXFSZ, &ignore, nullptr);
-  }
+  SetSignalAction(SIGXFSZ, SIG_IGN);  // a write beyond the file-size limit fails as on a full disk
   sigset_t watched;
   sigemptyset(&watched);
   bool any = false;
   for (int signal : kWatched) {
-    if (Ignored(signal)) continue;
+    if (SignalIgnored(signal)) continue;
     sigaddset(&watched, signal);
     any = true;
   }
-  const bool pipe = !Ignored(SIGPIPE);
+  const bool pipe = !SignalIgnored(SIGPIPE);
   if (!any && !pipe) return;
   gWaited = watched;
   if (pipe) sigaddset(&gWaited, SIGPIPE);
@@ -101,15 +92,8 @@ void StartInterruptWatch() {
   gStarted = true;
   SetSignalsThatCutTheEndShort(watched);
   if (pipe) {
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, SIGPIPE);
-    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    struct sigaction action {};
-    action.sa_handler = OnBrokenPipe;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    gPipeHandled = sigaction(SIGPIPE, &action, nullptr) == 0;
+    MaskSignal(SIG_UNBLOCK, SIGPIPE);
+    gPipeHandled = SetSignalAction(SIGPIPE, OnBrokenPipe, SA_RESTART);
   }
 }
 
@@ -117,11 +101,6 @@ void EndInterruptWatch() {
   std::lock_guard<std::mutex> hold(WatchLock());
   gWatchEnded = true;
   if (!gStarted) return;
-  if (gPipeHandled) {
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(SIGPIPE, &fallback, nullptr);
-  }
+  if (gPipeHandled) SetSignalAction(SIGPIPE, SIG_DFL);
   pthread_sigmask(SIG_SETMASK, &gMaskBefore, nullptr);
 }
