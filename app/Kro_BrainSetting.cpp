@@ -83,7 +83,7 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
     int at = 0;  // 0: not given
     std::string text;
   };
-  Given modeGiven, structuresGiven, iterationsGiven, smoothnessGiven, atlasGiven_;
+  Given modeGiven, structuresGiven, iterationsGiven, smoothnessGiven, atlasValue;
   int positionals = 0;
   const char* sourceArg = nullptr;
   std::string alsoGiven;  // positional arguments after the target, as typed
@@ -116,7 +116,7 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
     if (value[0] == '\0') return Refused(InvalidValue(arg, "", "the value is empty"));
     switch (letter) {
       case 'a':
-        atlasGiven_ = {i, value};
+        atlasValue = {i, value};
         atlasGiven = true;
         break;
       case 'm': {
@@ -154,9 +154,9 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
   auto check = [&refusals](const Given& given, bool usable, const std::string& line) {
     if (given.at != 0 && !usable) refusals.push_back({given.at, line});
   };
-  check(atlasGiven_, atlasGiven_.text.size() <= static_cast<size_t>(kMaxAtlasPath),
-        "Atlas path is too long (" + std::to_string(atlasGiven_.text.size()) + " characters, at most " +
-            std::to_string(kMaxAtlasPath) + "): " + atlasGiven_.text);
+  check(atlasValue, atlasValue.text.size() <= static_cast<size_t>(kMaxAtlasPath),
+        "Atlas path is too long (" + std::to_string(atlasValue.text.size()) + " characters, at most " +
+            std::to_string(kMaxAtlasPath) + "): " + atlasValue.text);
   check(modeGiven, WholeNumberIn(modeGiven.text, 0, 1),
         InvalidValue("-r", modeGiven.text, "the mode is 0 (segment) or 1 (train)"));
   check(structuresGiven, WholeNumberIn(structuresGiven.text, 1, kMaxStructures),
@@ -165,26 +165,25 @@ bool Kro_BrainSetting::ParseCommandLine(int argc, const char* const* argv) {
         InvalidValue("-t", iterationsGiven.text, "the number of iterations is a whole number from 1 to 20"));
   check(smoothnessGiven, FiniteNonNegative(smoothnessGiven.text),
         InvalidValue("-s", smoothnessGiven.text, "the smoothness is a finite number of 0 or more"));
+  // Only the first fault is named.
+  std::string fault;
   if (!refusals.empty()) {
-    Refused(std::min_element(refusals.begin(), refusals.end())->second);
-    return atlasGiven;
+    fault = std::min_element(refusals.begin(), refusals.end())->second;
+  } else if (!alsoGiven.empty()) {
+    // Every later positional argument used to replace the target: a shell pattern that
+    // names several volumes would write over the last one.
+    fault = "segmenter takes one source and one target; also given: " + alsoGiven;
+  } else if (positionals == 0) {
+    fault = "The source and the target are missing";
+  } else if (positionals == 1) {
+    fault = "The target is missing; the only file or folder given is " + std::string(sourceArg);
+  } else if (mode == 1 && structuresGiven.at == 0) {
+    fault = "Training needs -n, the number of structures: a whole number from 1 to 253";
   }
-  if (atlasGiven) gAtlasPath = atlasGiven_.text;
-  // Every later positional argument used to replace the target: a shell pattern that
-  // names several volumes would write over the last one.
-  if (!alsoGiven.empty()) {
-    Refused("segmenter takes one source and one target; also given: " + alsoGiven);
-    return atlasGiven;
+  if (!fault.empty()) {
+    Refused(fault);
+  } else if (atlasGiven) {
+    gAtlasPath = atlasValue.text;
   }
-  if (positionals == 0) {
-    Refused("The source and the target are missing");
-    return atlasGiven;
-  }
-  if (positionals == 1) {
-    Refused("The target is missing; the only file or folder given is " + std::string(sourceArg));
-    return atlasGiven;
-  }
-  if (mode == 1 && structuresGiven.at == 0)
-    Refused("Training needs -n, the number of structures: a whole number from 1 to 253");
   return atlasGiven;
 }

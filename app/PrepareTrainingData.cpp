@@ -353,7 +353,7 @@ bool LoadSubjectLabels(const std::string& source, std::vector<McString>& subject
   labelFiles.clear();
   std::vector<McString> listed;
   std::vector<std::string> tooLong;
-  ListDirectory(source, ".brain.hdr", listed, &tooLong);
+  ListDirectory(source, layout::kSubjectVolumeEnding, listed, &tooLong);
   // A subject the listing cannot take would be left out of the training unseen.
   if (!tooLong.empty()) {
     std::printf("The subject file %s has a name of %zu characters or more, which the listing cannot take\n",
@@ -375,7 +375,7 @@ bool LoadSubjectLabels(const std::string& source, std::vector<McString>& subject
   for (const McString& subject : subjects) {
     // "<name>.brain.hdr" without folder and its last two extensions.
     const std::string name = StripExtension(BaseName(subject.str()));
-    const std::string labelPath = FormatText("%s/%s.label.img", source.c_str(), name.c_str());
+    const std::string labelPath = FormatText(layout::kSubjectLabels, source.c_str(), name.c_str());
     std::FILE* f = OpenFile(labelPath, "rb");
     if (f == nullptr) {
       std::printf("corresponding label file %s doesn't exist\n", labelPath.c_str());

@@ -122,7 +122,7 @@ bool OutputSparesSubject(const std::string& output) {
   const size_t sep = output.find_last_of("/\\");
   const std::string file = sep == std::string::npos ? output : output.substr(sep + 1);
   bool subjectName = false;
-  for (const char* suffix : {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"}) {
+  for (const char* suffix : layout::kSubjectFileEndings) {
     const std::string s(suffix);
     if (file.size() >= s.size() && file.compare(file.size() - s.size(), s.size(), s) == 0) subjectName = true;
   }

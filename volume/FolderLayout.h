@@ -1,8 +1,13 @@
 #pragma once
-// The names of the training target folder, of the model folder and of the case files
-// of a training data set. Each name is written here once; formats take the values
-// noted beside them. Paths built from them are "<folder>/<name>" (InFolder); a caller
-// that stores or prints a path with backslashes turns the separators afterwards.
+// The names of the training subjects, of the training target folder, of the model
+// folder and of the case files of a training data set. Each name is written here once;
+// formats take the values noted beside them. Paths built from them are "<folder>/<name>"
+// (InFolder); a caller that stores or prints a path with backslashes turns the
+// separators afterwards.
+//
+// Subjects folder (read by the training road): per subject "<name>", the Analyze pairs
+//   <name>.brain.hdr, .brain.img    the volume (its header is the listing pattern)
+//   <name>.label.hdr, .label.img    its manual labels
 //
 // Training target folder (written by the training road):
 //   label_mapping.txt           label value -> class number table (LabelMappingLine)
@@ -41,6 +46,11 @@
 #include <string>
 
 namespace layout {
+
+inline constexpr const char* kSubjectVolumeEnding = ".brain.hdr";
+inline constexpr const char* kSubjectLabels = "%s/%s.label.img";  // subjects folder, name
+// Every file name of a subject's two pairs ends in one of these.
+inline constexpr const char* kSubjectFileEndings[] = {".brain.hdr", ".brain.img", ".label.hdr", ".label.img"};
 
 inline constexpr const char* kSettingsFile = "setting.txt";
 inline constexpr const char* kLabelMappingFile = "label_mapping.txt";
