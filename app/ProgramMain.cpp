@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,9 @@ namespace {
 // they are still empty; once the run holds the target, so do the empty folders inside
 // it (all made by this run, as the target was empty when claimed) and, on the fatal
 // path, a "training_done.txt" that an interrupt met while it was written. What the
-// cleanup reads only changes inside held steps (MakeFolder, Claimed).
+// cleanup reads only changes inside held steps (MakeTargetFolder, Claimed), and under a
+// lock of its own, which the cleanup also takes: an end that could not wait for such a
+// step (a signal cut the wait short) still reads it whole.
 class UnfinishedTraining {
  public:
   explicit UnfinishedTraining(const std::string& target) : target_(target), cleanup_([this] { Remove(true); }) {}
@@ -54,17 +57,27 @@ class UnfinishedTraining {
   UnfinishedTraining(const UnfinishedTraining&) = delete;
   UnfinishedTraining& operator=(const UnfinishedTraining&) = delete;
 
-  // The folders made for the target, outermost first (filled by MakeFolder).
-  std::vector<std::string>& created() { return created_; }
+  // Makes the target folder (MakeFolder) and records the folders made for it, in one
+  // held step.
+  bool MakeTargetFolder(std::string* failure) {
+    FatalExitHold hold;
+    std::vector<std::string> made;
+    const bool ok = MakeFolder(target_, &made, failure);
+    std::lock_guard<std::mutex> guard(lock_);
+    created_.insert(created_.end(), made.begin(), made.end());
+    return ok;
+  }
   // The run holds the target and found it empty after taking it: what lies inside it
   // from now on is the run's.
   void Claimed() {
     FatalExitHold hold;
+    std::lock_guard<std::mutex> guard(lock_);
     claimed_ = true;
   }
   // The target is another run's: nothing there is removed, even a folder this run made.
   void Forget() {
     FatalExitHold hold;
+    std::lock_guard<std::mutex> guard(lock_);
     created_.clear();
     claimed_ = false;
   }
@@ -72,14 +85,23 @@ class UnfinishedTraining {
 
  private:
   void Remove(bool ending) {
-    if (claimed_) {
+    bool claimed = false;
+    std::vector<std::string> created;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      claimed = claimed_;
+      created = created_;
+    }
+    // Outside the lock: a removal is a held step, which may wait for the run's end.
+    if (claimed) {
       if (ending) DeleteFileAt(layout::InFolder(target_, layout::kTrainingDone));
       RemoveEmptySubfolders(target_);
     }
-    RemoveEmptyFolders(created_);
+    RemoveEmptyFolders(created);
   }
 
   const std::string target_;
+  std::mutex lock_;  // guards created_ and claimed_; never held across a file step
   std::vector<std::string> created_;
   bool claimed_ = false;
   bool finished_ = false;
@@ -92,7 +114,7 @@ bool ClaimTarget(const std::string& target, FolderClaim& claim, UnfinishedTraini
   FolderClaim::Result result = FolderClaim::Result::kGone;
   std::string failure = std::strerror(ENOENT);  // the folder went again each time it was made
   for (int attempt = 0; attempt < 3 && result == FolderClaim::Result::kGone; ++attempt) {
-    if (!MakeFolder(target, &run.created(), &failure)) break;
+    if (!run.MakeTargetFolder(&failure)) break;
     result = claim.Take(target);
   }
   switch (result) {

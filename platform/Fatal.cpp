@@ -37,9 +37,11 @@ constexpr std::chrono::seconds kStreamWait{2};
 // Writing the last line and flushing the streams: a console that takes nothing for this
 // long (a full pipe nobody reads, a stopped terminal) loses the rest.
 constexpr std::chrono::seconds kLineWait{3};
-// The same once a signal has cut the end short: the line still goes out where the
-// console takes it at once.
-constexpr std::chrono::milliseconds kCutLineWait{100};
+// What is left of a wait once a signal has cut it short, and the time the line gets
+// then: a step, a console line or a write under way ends well within it, so a signal
+// that comes back to back with the first never costs the line, while one that is stuck
+// is given up soon.
+constexpr std::chrono::milliseconds kCutWait{100};
 // Once that time is out, every later write is cut off this soon.
 constexpr std::chrono::milliseconds kLaterWriteWait{20};
 constexpr std::chrono::milliseconds kPoll{1};
@@ -66,9 +68,10 @@ enum Phase { kWorking, kWaiting, kCleaning, kWriting };
 // Set by the first thread that ends the run; later callers never print.
 std::atomic<bool> gEnding{false};
 std::atomic<int> gPhase{kWorking};
-std::atomic<int> gCutBy{0};  // the first signal that came during the end
-std::atomic<bool> gEnderKnown{false};
-pthread_t gEnder;  // the ending thread, once gEnderKnown
+std::atomic<int> gCutBy{0};   // the first signal that came while the end waited
+std::atomic<int> gSeenBy{0};  // the first signal that came during the end, at any stage
+// Once a wait is cut short, it ends at this time (steady clock, nanoseconds) at the latest.
+std::atomic<long long> gCutUntil{0};
 // What the end does, set by the ending thread before anything else reads it.
 int gStatus = 0;
 int gSignal = 0;  // the signal that ends the process after the end, 0 for none
@@ -79,26 +82,42 @@ bool gErrFree = false;  // the same for stderr
 
 sigset_t gCutSignals;
 bool gHaveCutSignals = false;
-std::atomic<bool> gDeadlineHandled{false};  // SIGALRM interrupts the ending thread's writes
+// The timer that bounds the ending thread's writes, while gDeadlineLive.
+timer_t gDeadlineTimer{};
+std::atomic<bool> gDeadlineLive{false};
 
 thread_local bool tEnding = false;
 thread_local int tHolds = 0;  // held steps of this thread that are open
 thread_local bool tEndLockTaken = false;  // the ending thread holds EndLock
 
-bool CutShort() { return gCutBy.load() != 0; }
+long long Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// True once a wait that would end at `until` is to end.
+bool WaitIsOver(std::chrono::steady_clock::time_point until) {
+  const long long now = Now();
+  if (gCutBy.load() != 0 && now >= gCutUntil.load()) return true;
+  return std::chrono::steady_clock::now() >= until;
+}
 
 void OnCutSignal(int signal) { CutFatalEndShort(signal); }
 
-// Interrupts the ending thread's blocking write; the write then fails.
+// Interrupts the ending thread's blocking write; the write then fails. A SIGALRM from
+// outside meets the same handler from the first step of the end on, so that it cannot
+// end the process before its cleanups.
 void OnDeadline(int) {}
 
-// While it lives, the signals that cut the end short reach this thread, which waits.
+// While it lives, the signals that cut the end short reach this thread. Their handler
+// restarts what it interrupts: a write that the console takes is never broken off by
+// them (the write deadline cuts off one that blocks).
 class CutSignalsOpen {
  public:
   CutSignalsOpen() {
     if (!gHaveCutSignals) return;
     for (int signal = 1; signal < NSIG; ++signal)
-      if (sigismember(&gCutSignals, signal) == 1) SetSignalAction(signal, OnCutSignal);
+      if (sigismember(&gCutSignals, signal) == 1) SetSignalAction(signal, OnCutSignal, SA_RESTART);
     open_ = pthread_sigmask(SIG_UNBLOCK, &gCutSignals, &before_) == 0;
   }
   ~CutSignalsOpen() {
@@ -118,38 +137,53 @@ class CutSignalsOpen {
 class WriteDeadline {
  public:
   explicit WriteDeadline(std::chrono::nanoseconds wait) {
-    if (!SetSignalAction(SIGALRM, OnDeadline)) return;  // no SA_RESTART: the write fails with EINTR
-    gDeadlineHandled.store(true);
     MaskSignal(SIG_UNBLOCK, SIGALRM);
     struct sigevent event {};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = SIGALRM;
     event._sigev_un._tid = gettid();  // the C library names no field for it
-    if (timer_create(CLOCK_MONOTONIC, &event, &timer_) != 0) return;
+    if (timer_create(CLOCK_MONOTONIC, &event, &gDeadlineTimer) != 0) return;
     made_ = true;
     struct itimerspec when {};
     when.it_value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
     when.it_value.tv_nsec = static_cast<long>(wait.count() % 1000000000);
     when.it_interval.tv_nsec = std::chrono::nanoseconds(kLaterWriteWait).count();
-    timer_settime(timer_, 0, &when, nullptr);
+    timer_settime(gDeadlineTimer, 0, &when, nullptr);
+    gDeadlineLive.store(true);
   }
   ~WriteDeadline() {
-    if (made_) timer_delete(timer_);
+    if (!made_) return;
+    gDeadlineLive.store(false);
+    timer_delete(gDeadlineTimer);
   }
   WriteDeadline(const WriteDeadline&) = delete;
   WriteDeadline& operator=(const WriteDeadline&) = delete;
 
  private:
-  timer_t timer_{};
   bool made_ = false;
 };
+
+// A signal came during the writes: what is left of them gets kCutWait at most. Safe in
+// a signal handler (timer_gettime and timer_settime are).
+void ShortenWriteDeadline() {
+  if (!gDeadlineLive.load()) return;
+  struct itimerspec left {};
+  if (timer_gettime(gDeadlineTimer, &left) != 0) return;
+  const long long leftNs = static_cast<long long>(left.it_value.tv_sec) * 1000000000 + left.it_value.tv_nsec;
+  const long long cutNs = std::chrono::nanoseconds(kCutWait).count();
+  if (leftNs <= cutNs) return;  // due sooner anyway, or past due
+  struct itimerspec when = left;
+  when.it_value.tv_sec = 0;
+  when.it_value.tv_nsec = static_cast<long>(cutNs);
+  timer_settime(gDeadlineTimer, 0, &when, nullptr);
+}
 
 // Takes the lock of a stream, waiting at most kStreamWait; false when it stays taken or
 // the end is cut short.
 bool LockStream(std::FILE* stream) {
   const auto until = std::chrono::steady_clock::now() + kStreamWait;
   while (ftrylockfile(stream) != 0) {
-    if (CutShort() || std::chrono::steady_clock::now() >= until) return false;
+    if (WaitIsOver(until)) return false;
     std::this_thread::sleep_for(kPoll);
   }
   return true;
@@ -159,8 +193,8 @@ bool LockStream(std::FILE* stream) {
 // given back.
 bool TakeEndLock() {
   const auto until = std::chrono::steady_clock::now() + kHeldStepWait;
-  while (!EndLock().try_lock_for(std::chrono::milliseconds(10))) {
-    if (CutShort() || std::chrono::steady_clock::now() >= until) return false;
+  while (!EndLock().try_lock_for(kPoll)) {
+    if (WaitIsOver(until)) return false;
   }
   return true;
 }
@@ -180,24 +214,26 @@ void RunCleanups() {
 // ends the process. Nothing here allocates.
 [[noreturn]] void FinishTheEnd() {
   {
-    // A signal that comes during the writes cuts off what is left of them.
-    const int cutBefore = gCutBy.load();
-    WriteDeadline deadline(cutBefore != 0 ? std::chrono::nanoseconds(kCutLineWait) : kLineWait);
-    gPhase.store(kWriting);
+    // Only a cut wait shortens the time the line gets; a signal that came during the
+    // cleanups is the end's own, as is one that comes during the writes (which then get
+    // kCutWait at most).
+    WriteDeadline deadline(gCutBy.load() != 0 ? std::chrono::nanoseconds(kCutWait) : kLineWait);
+    // The signals that came during the cleanups wait, blocked, for this: they reach the
+    // handler while the stage still says so.
     CutSignalsOpen open;
-    auto goOn = [cutBefore] { return gCutBy.load() == cutBefore; };
+    gPhase.store(kWriting);
     const bool streamFree = gStream == stdout ? gOutFree : gStream == stderr ? gErrFree : true;
-    if (goOn() && gOutFree) std::fflush(stdout);
-    if (goOn() && gErrFree) std::fflush(stderr);
-    if (goOn() && gStream != nullptr && streamFree && gMessage[0] != '\0') {
+    if (gOutFree) std::fflush(stdout);
+    if (gErrFree) std::fflush(stderr);
+    if (gStream != nullptr && streamFree && gMessage[0] != '\0') {
       if (ConsoleLineOpen(gStream)) std::fputc('\n', gStream);
       std::fputs(gMessage, gStream);
       std::fflush(gStream);
     }
     // fflush(nullptr) would wait on the lock of a console stream another thread holds.
-    if (goOn() && gOutFree && gErrFree) std::fflush(nullptr);
+    if (gOutFree && gErrFree) std::fflush(nullptr);
   }
-  const int signal = gSignal != 0 ? gSignal : gCutBy.load();
+  const int signal = gSignal != 0 ? gSignal : gSeenBy.load();
   if (signal != 0) EndBySignal(signal);
   std::_Exit(gStatus);
 }
@@ -220,8 +256,7 @@ void RunCleanups() {
     WaitForTheEnd();
   }
   tEnding = true;
-  gEnder = pthread_self();
-  gEnderKnown.store(true);
+  SetSignalAction(SIGALRM, OnDeadline);  // no SA_RESTART: the deadline breaks off a write
   gStatus = status;
   gSignal = signal;
   gMessage = message == nullptr ? "" : message;
@@ -297,12 +332,21 @@ bool FatalEndBegun() { return gEnding.load(); }
 
 void CutFatalEndShort(int signal) {
   int none = 0;
-  gCutBy.compare_exchange_strong(none, signal);
-  // A write of the ending thread that blocks is interrupted; the thread sees the cut
-  // before it begins the next one.
-  if (gPhase.load() == kWriting && gDeadlineHandled.load() && gEnderKnown.load() &&
-      !pthread_equal(gEnder, pthread_self()))
-    pthread_kill(gEnder, SIGALRM);
+  gSeenBy.compare_exchange_strong(none, signal);
+  switch (gPhase.load()) {
+    case kWaiting: {
+      // The wait ends kCutWait after the first cut at the latest.
+      none = 0;
+      if (gCutBy.load() == 0) gCutUntil.store(Now() + std::chrono::nanoseconds(kCutWait).count());
+      gCutBy.compare_exchange_strong(none, signal);
+      break;
+    }
+    case kWriting:
+      ShortenWriteDeadline();
+      break;
+    default:
+      break;  // the cleanups run whole
+  }
 }
 
 void SetSignalsThatCutTheEndShort(const sigset_t& signals) {

@@ -32,8 +32,9 @@
 //    output stream, a few seconds at most: a console that takes no more (a full pipe
 //    nobody reads) loses the rest. A console whose reader is gone (SIGPIPE) cannot end
 //    the process here: the signal is ignored from step 1 on.
-// A memory reserve (ReserveMemoryForFatalEnd) is given back at the start, so that the
-// cleanups find memory after an allocation failure.
+// From step 1 on, a SIGALRM (which bounds the writes of step 3) cannot end the process
+// either. A memory reserve (ReserveMemoryForFatalEnd) is given back at the start, so
+// that the cleanups find memory after an allocation failure.
 [[noreturn]] void FatalExit(int status, const std::string& message, std::FILE* stream = stdout);
 // The same for a message that is a C string (no allocation on the way).
 [[noreturn]] void FatalExit(int status, const char* message, std::FILE* stream = stdout);
@@ -51,13 +52,19 @@
 // True once a thread has begun the fatal end.
 bool FatalEndBegun();
 
-// A signal came while the fatal end is under way: the end stops waiting (for a held
-// step, a console stream, the console to take its line) and, after its cleanups, ends
-// by its own signal or, when it has none, by this one. The first such signal counts.
+// A signal came while the fatal end is under way. The first such signal counts: after
+// its cleanups the end dies by its own signal or, when it has none, by this one. What
+// else it does depends on the step the end is in:
+// - waiting (step 1): the waits end a short time (a tenth of a second) after the first
+//   such signal at the latest, and the line then gets that short time too;
+// - cleaning up (step 2): nothing; the cleanups run whole and the line keeps its time;
+// - writing (step 3): the writes still go on, for that short time at most.
+// Safe in a signal handler.
 void CutFatalEndShort(int signal);
 
 // The signals that also cut the end short when they come to the ending thread itself:
-// while it waits, that thread unblocks them with a handler that calls CutFatalEndShort.
+// while it waits and while it writes, that thread unblocks them with a handler that
+// calls CutFatalEndShort (and restarts the call it interrupts).
 // Set once by the interrupt watch before any other thread exists; none by default.
 void SetSignalsThatCutTheEndShort(const sigset_t& signals);
 

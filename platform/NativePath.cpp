@@ -4,12 +4,16 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <utility>
 
 #include "platform/Fatal.h"
 
 namespace {
 std::vector<std::string>* gInputOpenSink = nullptr;
+std::function<void(const std::string&)> gCreationWatch;  // test-only
 }  // namespace
 
 void RecordInputOpensForTesting(std::vector<std::string>* sink) { gInputOpenSink = sink; }
@@ -75,7 +79,8 @@ std::string FitFileName(const std::string& stem, const std::string& tail, size_t
   return stem.substr(0, keep) + tail;
 }
 
-std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix) {
+std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix,
+                             const std::function<void(const std::string& name, bool reserved)>& reserve) {
   const size_t separator = stem.find_last_of("/\\");
   const std::string folder = separator == std::string::npos ? "." : separator == 0 ? "/" : stem.substr(0, separator);
   const std::string fileStem = separator == std::string::npos ? stem : stem.substr(separator + 1);
@@ -88,14 +93,27 @@ std::string CreateUniqueFile(const std::string& stem, const std::string& mark, c
     const std::string fileName = FitFileName(fileStem, mark + pid + "-" + std::to_string(n) + suffix, limit);
     if (fileName.empty()) return "";
     const std::string name = prefix + fileName;
+    const std::string native = NativePath(name);
+    // A name that is taken (a file left by an earlier process of the same id) is never
+    // reserved, so the caller's cleanup cannot remove another's file.
+    struct stat st {};
+    if (lstat(native.c_str(), &st) == 0) continue;
+    if (errno != ENOENT) return "";
+    if (reserve) reserve(name, true);
     // "x": the open fails when anything exists under the name.
-    std::FILE* f = std::fopen(NativePath(name).c_str(), "wbx");
-    if (f != nullptr) {
-      if (std::fclose(f) == 0) return name;
-      std::remove(NativePath(name).c_str());
-      return "";
+    std::FILE* f = std::fopen(native.c_str(), "wbx");
+    const int error = errno;
+    if (f != nullptr && std::fclose(f) == 0) {
+      if (gCreationWatch) gCreationWatch(name);
+      return name;
     }
-    if (errno != EEXIST) return "";
+    if (f != nullptr) std::remove(native.c_str());
+    if (reserve) reserve(name, false);
+    if (f != nullptr || error != EEXIST) return "";
   }
   return "";
+}
+
+void WatchFileCreationForTesting(std::function<void(const std::string& name)> hook) {
+  gCreationWatch = std::move(hook);
 }

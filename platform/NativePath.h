@@ -4,6 +4,7 @@
 // included; here "\" is read as a separator like "/".
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,4 +49,14 @@ std::string FitFileName(const std::string& stem, const std::string& tail, size_t
 // name part of `stem` (after its last "/" or "\") is cut at its end (FitFileName), so
 // that beside any name the folder takes such a file can be made. An empty string when no
 // such file can be created (a missing folder, a folder that cannot be written).
-std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix);
+// `reserve`, when given, is called with a name that nothing holds yet just before the
+// file is made under it (true) and, when making it fails after all, again (false): a
+// caller can so list the file before it exists, for a cleanup that may run while this
+// call is under way on another thread.
+std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix,
+                             const std::function<void(const std::string& name, bool reserved)>& reserve = {});
+
+// Test-only: while `hook` is not empty, CreateUniqueFile calls it on the calling thread
+// with the new file's name once the file is made, inside its held step. An empty
+// function stops it.
+void WatchFileCreationForTesting(std::function<void(const std::string& name)> hook);

@@ -5,10 +5,14 @@
 // to its final name when complete.
 //
 // What is still listed goes when the object goes, and (as a fatal cleanup) when the run
-// ends on the fatal path or is interrupted before. A file is made and listed in one held
-// step, and renamed and dropped from the list in one, so the cleanup never misses a file
-// and never removes one that took its final name, nor a file that another process made
-// under a temporary's name afterwards.
+// ends on the fatal path or is interrupted before. A file is listed just before it is
+// made, and renamed and then dropped from the list, each in one held step, so the
+// cleanup never misses a file and never removes one that took its final name, nor a file
+// that another process made under a temporary's name afterwards. The list has a lock of
+// its own: an end that could not wait for a step of another thread (a signal cut the
+// wait short, or the step is stuck) still reads it whole, and a file that such a step
+// makes after the cleanup has run is removed again by the step itself.
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,12 @@ class TemporaryFiles {
   bool Rename(const std::string& temp, const std::string& name);
 
  private:
-  void RemoveAll() const;
+  void RemoveAll(bool ending);
+  void List(const std::string& file);
+  void Unlist(const std::string& file);
 
+  std::mutex lock_;  // guards files_ and swept_; never held across a file step
   std::vector<std::string> files_;
+  bool swept_ = false;  // the fatal cleanup has run
   FatalCleanup cleanup_;  // last: unregistered before the list it reads goes
 };

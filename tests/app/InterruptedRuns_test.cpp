@@ -122,6 +122,41 @@ TEST_F(InterruptedRuns, ATrainingStopsWithoutDebrisAndKeepsTheIterationsItFinish
   }
 }
 
+// Two signals back to back (two Ctrl-C presses, a service manager's SIGTERM after
+// SIGHUP) end a run as the first one does: its line last, nothing left, the death by it.
+TEST_F(InterruptedRuns, TwoSignalsBackToBackEndARunAsTheFirstDoes) {
+  const struct Case {
+    const char* name;
+    bool training;
+    int first;
+    int second;
+  } cases[] = {
+      {"training, SIGHUP and SIGTERM", true, SIGHUP, SIGTERM},
+      {"training, SIGINT twice", true, SIGINT, SIGINT},
+      {"segmentation, SIGHUP and SIGTERM", false, SIGHUP, SIGTERM},
+      {"segmentation, SIGINT twice", false, SIGINT, SIGINT},
+  };
+  for (int round = 0; round < 2; ++round)
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      const std::string runs = Root() + "/twice";
+      fs::remove_all(runs);
+      fs::create_directories(runs);
+      const std::vector<std::string> training = {SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "2", "../hippocampus", "T"};
+      const std::vector<std::string> segmentation = {SEGMENTER_EXE, "-m", "../model", "../head.img", "labels.img"};
+      StartedProcess run(c.training ? training : segmentation, runs);
+      ASSERT_TRUE(run.WaitUntil([&] {
+        return c.training ? fs::exists(runs + "/T/1/top")
+                          : run.OutSoFar().find("processing volume:") != std::string::npos;
+      })) << run.OutSoFar();
+      run.SignalTwice(c.first, c.second);
+      const ProcessResult r = run.Wait();
+      EXPECT_EQ(r.signal, c.first) << r.status << "\n" << r.out << r.err;
+      EXPECT_TRUE(EndsWithLine(r.out, Line(c.first))) << r.out;
+      EXPECT_EQ(Debris(runs), std::vector<std::string>{});
+    }
+}
+
 // Ctrl-C in a shell loop over subjects reaches the loop's process group: the run dies of
 // SIGINT after its cleanup, and so the shell stops its loop instead of going on with
 // the next subject.

@@ -256,6 +256,13 @@ void StartedProcess::InterruptWhereItIs(int signal) {
   kill(pid_, SIGCONT);
 }
 
+void StartedProcess::SignalTwice(int first, int second) {
+  // Until it is waited for, the pid is this program's, even once it has ended.
+  if (pid_ <= 0 || waited_) return;
+  kill(pid_, first);
+  kill(pid_, second);
+}
+
 void StartedProcess::SignalGroup(int signal) {
   if (pid_ > 0 && ownGroup_ && !waited_) kill(-pid_, signal);
 }

@@ -77,6 +77,10 @@ class StartedProcess {
   // exactly where it was stopped. Nothing is sent when the program was not started or has
   // already ended.
   void InterruptWhereItIs(int signal);
+  // Sends `first` and then `second` to the program at once, as `kill -HUP $pid; kill
+  // -TERM $pid` does. Nothing is sent when the program was not started or has been
+  // waited for.
+  void SignalTwice(int first, int second);
   // Sends `signal` to the program's process group (started with ownGroup), as a
   // terminal's Ctrl-C does; nothing when there is no such group.
   void SignalGroup(int signal);

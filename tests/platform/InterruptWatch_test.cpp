@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -17,10 +18,16 @@
 #if !defined(__SANITIZE_THREAD__)  // the thread sanitizer refuses new threads after a fork
 namespace {
 
-void Mark(const std::string& path) {
+// Appends `line` to the file with one write, safe from any thread.
+void AppendMark(const std::string& path, const char* line) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd >= 0) close(fd);
+  if (fd < 0) return;
+  const ssize_t written = write(fd, line, std::char_traits<char>::length(line));
+  static_cast<void>(written);  // a missing mark shows in the test
+  close(fd);
 }
+
+void Mark(const std::string& path) { AppendMark(path, ""); }
 
 void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -138,5 +145,73 @@ TEST(InterruptWatch, ASecondSignalEndsTheWaitForAStuckStep) {
   EXPECT_LT(r.seconds, 2.5);
   EXPECT_EQ(r.out, Line("SIGTERM"));
   EXPECT_TRUE(access(mark.c_str(), F_OK) == 0);
+}
+// A second signal is the end's own unless it comes while the end waits: during the
+// cleanups (the same signal again or another one, or a SIGALRM from outside, the signal
+// that bounds the end's writes) it neither costs the line nor the console text still
+// buffered; while the end waits for a console line or a held step of another thread
+// that is about to end, it leaves that line or step the moment it needs. Each run dies
+// by the first signal, after its cleanup.
+TEST(InterruptWatch, ASecondSignalDuringTheEndKeepsTheLineAndTheCleanup) {
+  TempFolder tmp;
+  const std::string marks = tmp.file("marks");
+  enum Holder { kNothing, kConsole, kHeldStep };  // what another thread holds for 100 ms
+  const struct Case {
+    const char* name;
+    int first;
+    int second;
+    bool slowCleanup;  // the cleanup takes 300 ms; the second signal comes during it
+    Holder holder;     // the signals come 10 ms and 40 ms into the hold
+    const char* marksAfter;
+  } cases[] = {
+      {"the same signal during the cleanup", SIGHUP, SIGHUP, true, kNothing, "cleanup\n"},
+      {"another signal during the cleanup", SIGHUP, SIGTERM, true, kNothing, "cleanup\n"},
+      {"SIGALRM during the cleanup", SIGINT, SIGALRM, true, kNothing, "cleanup\n"},
+      {"while another thread ends its console line", SIGHUP, SIGTERM, false, kConsole, "cleanup\n"},
+      {"while another thread ends a held step", SIGINT, SIGINT, false, kHeldStep, "step done\ncleanup\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink(marks.c_str());
+    const ProcessResult r = RunInChild([&] {
+      StartInterruptWatch();
+      FatalCleanup cleanup([&] {
+        if (c.slowCleanup) Sleep(300);
+        AppendMark(marks, "cleanup\n");
+      });
+      std::fputs("progress still in the buffer\n", stdout);
+      std::atomic<bool> holding{false};
+      if (c.holder != kNothing) {
+        std::thread([&] {
+          if (c.holder == kConsole) {
+            flockfile(stdout);
+            holding = true;
+            Sleep(100);
+            std::fputs("a line of another thread\n", stdout);
+            funlockfile(stdout);
+          } else {
+            FatalExitHold step;
+            holding = true;
+            Sleep(100);
+            AppendMark(marks, "step done\n");
+          }
+          Sleep(30000);
+        }).detach();
+        while (!holding) std::this_thread::yield();
+        Sleep(10);
+      }
+      kill(getpid(), c.first);
+      Sleep(c.slowCleanup ? 100 : 30);
+      kill(getpid(), c.second);
+      Sleep(30000);
+    });
+    EXPECT_EQ(r.signal, c.first);
+    EXPECT_LT(r.seconds, 4.0);
+    const std::string line = Line(c.first == SIGHUP ? "SIGHUP" : "SIGINT");
+    EXPECT_TRUE(r.out.size() >= line.size() && r.out.compare(r.out.size() - line.size(), line.size(), line) == 0)
+        << r.out;
+    EXPECT_EQ(r.out.find("progress still in the buffer\n"), 0u) << r.out;
+    EXPECT_EQ(ReadFileText(marks), c.marksAfter);
+  }
 }
 #endif

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "TestSupport.h"
 #include "platform/Fatal.h"
+#include "platform/InterruptWatch.h"
 #include "platform/NativePath.h"
 
 namespace fs = std::filesystem;
@@ -52,3 +57,31 @@ TEST(TemporaryFilesTest, ARenamedTemporaryIsNoLongerRemoved) {
     }
   }
 }
+
+#if !defined(__SANITIZE_THREAD__)  // the thread sanitizer refuses new threads after a fork
+// An interrupt whose end does not wait for a step of another thread that makes a
+// temporary (a second signal cuts the wait short; the step is stuck inside its held
+// step) still removes that temporary: it is listed before it is made.
+TEST(TemporaryFilesTest, AnEndThatCutsTheWaitForAStepStillRemovesItsTemporary) {
+  TempFolder tmp;
+  const std::string output = tmp.path() + "\\out.img";
+  const ProcessResult r = RunInChild([&] {
+    StartInterruptWatch();
+    std::atomic<bool> made{false};
+    WatchFileCreationForTesting([&](const std::string&) {
+      made = true;
+      std::this_thread::sleep_for(std::chrono::seconds(60));
+    });
+    TemporaryFiles temps;
+    std::thread([&] { temps.Make(output, ".img"); }).detach();
+    while (!made) std::this_thread::yield();
+    kill(getpid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(getpid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+  });
+  EXPECT_EQ(r.signal, SIGINT);
+  EXPECT_LT(r.seconds, 4.0);
+  EXPECT_TRUE(fs::is_empty(tmp.path())) << fs::directory_iterator(tmp.path())->path();
+}
+#endif
