@@ -9,7 +9,8 @@
 # The model folder must not exist yet or be empty: segmentation loads every clf<d> it
 # finds, so trees of an earlier model must never stay beside the new ones. The folder is
 # built under a temporary name beside it and moved into place whole, so a copy that
-# fails leaves no model folder and no temporary folder.
+# fails leaves no model folder and no temporary folder. Ctrl-C (SIGINT), SIGTERM and
+# SIGHUP clean up the same way and then end the script by that signal.
 set -euo pipefail
 if [ $# -ne 2 ]; then
   echo "usage: $0 training-target model-folder" >&2
@@ -57,18 +58,37 @@ while [ ! -e "$p" ] && [ ! -L "$p" ]; do
   p=$(dirname -- "$p")
 done
 staging=""
-cleanup() {
-  local status=$?
-  [ "$status" -eq 0 ] || status=1
+# Removes the temporary folder and, after a failure (status $1 not 0), the parent folders
+# this run made that are still empty. SIGINT, SIGTERM and SIGHUP are ignored from here on,
+# by the removing commands too, so that a second Ctrl-C cannot cut the removal short.
+remove_partial() {
+  trap '' INT TERM HUP
   if [ -n "$staging" ]; then rm -rf -- "$staging"; fi
-  if [ "$status" -ne 0 ] && [ -n "$made_parent" ]; then
+  if [ "$1" -ne 0 ] && [ -n "$made_parent" ]; then
     local d=$parent
     while rmdir -- "$d" 2>/dev/null && [ "$d" != "$made_parent" ]; do d=$(dirname -- "$d"); done
   fi
+}
+cleanup() {
+  local status=$?
+  [ "$status" -eq 0 ] || status=1
+  remove_partial "$status"
   exit "$status"
 }
+# On SIGINT, SIGTERM or SIGHUP: the cleanup of a failure, then the death by that same
+# signal (not an exit status), so that a calling shell sees the interrupt and stops its
+# loop. The EXIT trap is dropped first: it would clean up again and exit with status 1.
+interrupted() {
+  trap '' INT TERM HUP
+  trap - EXIT
+  remove_partial 1
+  trap - "$1"
+  kill -s "$1" $$
+}
 trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+trap 'interrupted INT' INT
+trap 'interrupted TERM' TERM
+trap 'interrupted HUP' HUP
 mkdir -p -- "$parent"
 staging=$(mktemp -d -- "$parent/.$(basename -- "$model").partial.XXXXXX")
 # Built one level down, so that the folder moved into place has the usual permissions.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -284,4 +287,71 @@ TEST(TrainAutoContextTest, AModelFolderHoldsOnlyTheTreesOfItsTraining) {
   for (const auto& e : std::filesystem::directory_iterator(tmp.path())) after.insert(e.path().filename().string());
   after.erase("empty");
   EXPECT_EQ(after, before);
+}
+
+TEST(TrainAutoContextTest, AnInterruptedModelScriptCleansUpAndDiesByTheSignal) {
+  // Ctrl-C, SIGTERM or SIGHUP while the script copies: no temporary folder, no model
+  // folder and no parent folder it made stay, and the script ends by that signal, so
+  // that a shell loop of scripts stops instead of going on with the next target. The
+  // cleanup runs once: neither the exit nor a second Ctrl-C during it repeats it. The
+  // copies are slowed by a "cp" that sleeps first, and the removal by an "rm" that logs
+  // each run and then sleeps, so that a second Ctrl-C can come during the cleanup.
+  namespace fs = std::filesystem;
+  const struct Case {
+    const char* name;
+    int signal;
+    bool loop;   // the script runs in a bash loop of three and the loop's group gets the signal
+    bool twice;  // a second signal to the group once the cleanup has begun
+  } cases[] = {
+      {"Ctrl-C to a loop of scripts", SIGINT, true, false},
+      {"Ctrl-C twice, the second during the cleanup", SIGINT, true, true},
+      {"SIGTERM to the script", SIGTERM, false, false},
+      {"SIGHUP to the script", SIGHUP, false, false},
+  };
+  const std::string script = std::string(SEGMENTER_SOURCE_DIR) + "/scripts/make_model_folder.sh";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder tmp;
+    WriteFakeTarget(tmp.file("target"), 2, "slow");
+    const std::string bin = tmp.file("bin");
+    fs::create_directories(bin);
+    WriteFileText(bin + "/cp", "#!/bin/sh\nsleep 0.2\nexec /bin/cp \"$@\"\n");
+    WriteFileText(bin + "/rm", "#!/bin/sh\necho \"$*\" >> \"$0.runs\"\nsleep 0.3\nexec /bin/rm \"$@\"\n");
+    for (const char* tool : {"/cp", "/rm"})
+      fs::permissions(bin + tool, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    const std::string run =
+        c.loop ? "PATH=\"$0:$PATH\"; for t in 1 2 3; do bash \"$1\" target models/m_$t; echo \"run $t: $?\"; done; "
+                 "echo done"
+               : "PATH=\"$0:$PATH\"; exec /bin/bash \"$1\" target models/m_1";
+    StartedProcess p({"/bin/bash", "-c", run, bin, script}, tmp.path(), c.loop);
+    // The temporary folder of the first model, once the script has filled in its name.
+    const auto copying = [&] {
+      std::error_code ec;
+      for (const auto& e : fs::directory_iterator(tmp.file("models"), ec))
+        if (e.path().filename().string().rfind(".m_1.partial.", 0) == 0 && fs::exists(e.path() / "model/appearance"))
+          return true;
+      return false;
+    };
+    ASSERT_TRUE(p.WaitUntil(copying)) << p.OutSoFar();
+    if (c.loop) {
+      p.SignalGroup(c.signal);
+    } else {
+      ASSERT_GT(p.pid(), 0);
+      kill(p.pid(), c.signal);
+    }
+    if (c.twice) {
+      ASSERT_TRUE(p.WaitUntil([&] { return fs::exists(bin + "/rm.runs"); })) << p.OutSoFar();
+      p.SignalGroup(c.signal);
+    }
+    const ProcessResult r = p.Wait();
+    EXPECT_EQ(r.signal, c.signal) << r.status << "\n" << r.out << r.err;
+    EXPECT_EQ(r.out.find("run 1:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("done"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+    const std::string removals = fs::exists(bin + "/rm.runs") ? ReadFileText(bin + "/rm.runs") : "";
+    EXPECT_EQ(std::count(removals.begin(), removals.end(), '\n'), 1) << removals;
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(tmp.path())) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"bin", "target"}));
+  }
 }
