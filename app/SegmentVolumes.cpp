@@ -113,12 +113,22 @@ bool OutputSparesModel(const std::string& output, const std::string& modelDir) {
   return OutputSparesFiles(output, modelFiles);
 }
 
+// The folder that holds the file `path` names: the text before its last "/" or "\",
+// "/" for a file of the root, "." for a name without a folder.
+std::string HoldingFolder(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  if (sep == std::string::npos) return ".";
+  return sep == 0 ? "/" : path.substr(0, sep);
+}
+
 // False, with one line, when the output is named as a subject's volume of a training
 // folder ("<name>.brain" or "<name>.label" with ".hdr" or ".img") and a file of it exists
-// already: such a name comes from a pattern that expanded to two of a subject's files
+// already in the folder that holds the source (the same folder on disk, by any path):
+// such a name comes from a pattern that expanded to two of a subject's files
 // ("<name>.*.hdr") or to two subjects, and writing would replace that subject's volume.
-// A new name of that form is written.
-bool OutputSparesSubject(const std::string& output) {
+// A new name of that form is written, and so is one in another folder (a rerun into a
+// folder of outputs replaces what the earlier run wrote there).
+bool OutputSparesSubject(const std::string& output, const std::string& source) {
   const size_t sep = output.find_last_of("/\\");
   const std::string file = sep == std::string::npos ? output : output.substr(sep + 1);
   bool subjectName = false;
@@ -132,7 +142,7 @@ bool OutputSparesSubject(const std::string& output) {
   for (const std::string& other : OutputFiles(output))
     if (other != output) files.push_back(other);
   for (const std::string& existing : files)
-    if (PathExists(existing)) {
+    if (PathExists(existing) && IsSameFile(HoldingFolder(existing), HoldingFolder(source))) {
       Say("Cannot write %s: %s exists and is named as a subject's volume\n", output.c_str(), existing.c_str());
       return false;
     }
@@ -342,7 +352,7 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
     std::string output = setting.target.str();
     ToBackslashes(output);
     if (!CheckOutputExtension(output) || !OutputSparesInputs(output, {volumes.front(), gAtlasPath}) ||
-        !OutputSparesSubject(output))
+        !OutputSparesSubject(output, volumes.front()))
       return false;
     return RunAtlasCompetition(volumes.front(), output);
   }
@@ -353,7 +363,7 @@ bool SegmentVolumes(const Kro_BrainSetting& setting, bool atlasGiven) {
                                                  : setting.target.str() + "/" + BaseName(path) + "_label.3dm";
     ToBackslashes(output);
     if (!OutputSparesModel(output, setting.modelDir.str()) || !CheckOutputExtension(output) ||
-        !OutputSparesInputs(output, {path, gAtlasPath}) || !OutputSparesSubject(output) ||
+        !OutputSparesInputs(output, {path, gAtlasPath}) || !OutputSparesSubject(output, path) ||
         !SegmentOne(setting, path, output))
       allWritten = false;
   }

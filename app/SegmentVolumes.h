@@ -23,8 +23,10 @@
 // ".3dm") is a file the run reads, the source's, the atlas's or one of the model folder
 // (linked folders entered), by any path; the output is named as a subject's volume
 // ("<name>.brain" or "<name>.label" with ".hdr" or ".img") and its ".hdr" or ".img"
-// exists (these checked before any work; with "-a" only the source, the atlas and the
-// subject's name); the appearance models do not load;
+// exists in the folder that holds the source, by any path to that folder (links
+// followed; such a target in another folder is replaced like any output) (these checked
+// before any work; with "-a" only the source, the atlas and the subject's name); the
+// appearance models do not load;
 // the source cannot be read; the model's box does not lie inside the source; the region
 // competition fails; the model cannot label the volume; the output cannot be written.
 // The output is written under temporary names beside it and renamed into place when

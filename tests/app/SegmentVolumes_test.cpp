@@ -430,8 +430,10 @@ TEST_F(SegmentationRoad, AnOutputInsideTheModelFolderIsRefusedBeforeAnyWork) {
 
 // A pattern over a training folder can name a subject's own files as the two arguments
 // ("<name>.*.hdr": the brain volume and the labels; "*.brain.hdr": two subjects), and the
-// second would be replaced by labels. An existing file named as a subject's volume is
-// refused as an output, on both roads, before any work; a new such name is written.
+// second would be replaced by labels. An existing file named as a subject's volume in the
+// source's folder (the same folder on disk, by any path) is refused as an output, on both
+// roads, before any work; a new such name is written, and so is one in another folder,
+// as a rerun of a loop over the subjects writes it.
 TEST_F(SegmentationRoad, AnExistingSubjectVolumeIsNotAnOutput) {
   const std::string subjects = Root() + "/subjects";
   fs::remove_all(subjects);
@@ -442,28 +444,39 @@ TEST_F(SegmentationRoad, AnExistingSubjectVolumeIsNotAnOutput) {
     fs::copy_file(Root() + "/src/s0.brain" + ext, subjects + "/s3.brain" + ext);
   }
   fs::copy_file(Root() + "/test/s2.label.hdr", subjects + "/half.label.hdr");  // a header alone
+  fs::remove(Root() + "/link");
+  fs::create_directory_symlink("subjects", Root() + "/link");
   const std::map<std::string, std::string> before = TreeContents(subjects);
   const std::string named = " exists and is named as a subject's volume";
 
   const struct Case {
     const char* name;
+    std::string from;       // the working folder, under the suite's folder
     std::string arguments;  // expanded by the shell
     std::string line;
   } cases[] = {
-      {"a subject's two headers", "-m model subjects/s2.*.hdr",
+      {"a subject's two headers", ".", "-m model subjects/s2.*.hdr",
        "Cannot write subjects\\s2.label.hdr: subjects\\s2.label.hdr" + named},
-      {"the brains of two subjects", "-m model subjects/*.brain.hdr",
+      {"the brains of two subjects", ".", "-m model subjects/*.brain.hdr",
        "Cannot write subjects\\s3.brain.hdr: subjects\\s3.brain.hdr" + named},
-      {"the labels' voxel file", "-m model subjects/s2.brain.hdr subjects/s2.label.img",
+      {"the labels' voxel file", ".", "-m model subjects/s2.brain.hdr subjects/s2.label.img",
        "Cannot write subjects\\s2.label.img: subjects\\s2.label.img" + named},
-      {"the other file of the pair exists", "-m model subjects/s2.brain.hdr subjects/half.label.img",
+      {"the other file of the pair exists", ".", "-m model subjects/s2.brain.hdr subjects/half.label.img",
        "Cannot write subjects\\half.label.img: subjects\\half.label.hdr" + named},
-      {"the atlas road", "-a model/appearance/atlas.3dm subjects/s2.*.img",
+      {"names without a folder, in the subjects' folder", "subjects", "-m ../model s2.*.hdr",
+       "Cannot write s2.label.hdr: s2.label.hdr" + named},
+      {"the target through a link to the source's folder", ".", "-m model subjects/s2.brain.hdr link/s2.label.img",
+       "Cannot write link\\s2.label.img: link\\s2.label.img" + named},
+      {"the atlas road", ".", "-a model/appearance/atlas.3dm subjects/s2.*.img",
        "Cannot write subjects\\s2.label.img: subjects\\s2.label.img" + named},
+      {"the atlas road, the source through a link", ".",
+       "-a model/appearance/atlas.3dm link/s2.brain.img subjects/s3.brain.hdr",
+       "Cannot write subjects\\s3.brain.hdr: subjects\\s3.brain.hdr" + named},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const ProcessResult r = RunProcess({"/bin/bash", "-c", "exec \"$0\" " + c.arguments, SEGMENTER_EXE}, Root());
+    const ProcessResult r =
+        RunProcess({"/bin/bash", "-c", "exec \"$0\" " + c.arguments, SEGMENTER_EXE}, Root() + "/" + c.from);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, c.line + "\n");
     EXPECT_TRUE(TreeContents(subjects) == before) << "a subject's file changed";
@@ -473,6 +486,52 @@ TEST_F(SegmentationRoad, AnExistingSubjectVolumeIsNotAnOutput) {
   EXPECT_EQ(fresh.status, 0) << fresh.out;
   Shorts labels;
   EXPECT_TRUE(ReadAnalyze(subjects + "/s4.label.hdr", labels));
+  fs::remove(subjects + "/s4.label.hdr");
+  fs::remove(subjects + "/s4.label.img");
+
+  // The loop over the subjects, run again (after a new model) into the same folder: the
+  // second pass replaces what the first wrote, here made stale, with the same files.
+  const std::string out = Root() + "/out";
+  fs::remove_all(out);
+  fs::create_directories(out);
+  const std::string loop = "for s in subjects/*.brain.hdr; do \"$0\" -m model \"$s\" \"out/${s##*/}\" || exit 1; done";
+  const ProcessResult first = RunProcess({"/bin/bash", "-c", loop, SEGMENTER_EXE}, Root());
+  ASSERT_EQ(first.status, 0) << first.out;
+  const std::map<std::string, std::string> written = TreeContents(out);
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : written) {
+    names.insert(name);
+    WriteFileText(out + "/" + name, "labels of an older model");
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"s2.brain.hdr", "s2.brain.img", "s3.brain.hdr", "s3.brain.img"}));
+  const ProcessResult second = RunProcess({"/bin/bash", "-c", loop, SEGMENTER_EXE}, Root());
+  EXPECT_EQ(second.status, 0) << second.out;
+  EXPECT_TRUE(TreeContents(out) == written) << "the second pass wrote other files";
+
+  // One subject's labels written twice into a folder of predictions, on either road.
+  const struct Rerun {
+    const char* name;
+    std::vector<std::string> args;
+  } reruns[] = {
+      {"the model road", {"-m", "model", "subjects/s2.brain.hdr", "pred/s2.label.img"}},
+      {"the atlas road", {"-a", "model/appearance/atlas.3dm", "subjects/s3.brain.img", "pred/s3.label.hdr"}},
+  };
+  fs::remove_all(Root() + "/pred");
+  fs::create_directories(Root() + "/pred");
+  for (const Rerun& c : reruns) {
+    SCOPED_TRACE(c.name);
+    std::string shown = c.args.back();
+    ToBackslashes(shown);
+    const ProcessResult once = Segment(c.args);
+    ASSERT_EQ(once.status, 0) << once.out;
+    EXPECT_EQ(Lines(once.out).back(), shown);
+    const std::map<std::string, std::string> predicted = TreeContents(Root() + "/pred");
+    const ProcessResult twice = Segment(c.args);
+    EXPECT_EQ(twice.status, 0) << twice.out;
+    EXPECT_EQ(twice.out, once.out);
+    EXPECT_TRUE(TreeContents(Root() + "/pred") == predicted);
+  }
+  EXPECT_TRUE(TreeContents(subjects) == before) << "a subject's file changed";
 }
 
 // A model folder whose "appearance" is a link to a shared copy: the shared files are the
