@@ -146,9 +146,26 @@ int RefuseTarget(const std::string& target, const std::string& unreadable) {
   return 1;
 }
 
+// Refuses a target under which the run could not keep its paths. The atlas path
+// "<target>\atlas.3dm" is kept within kMaxAtlasPath characters (built as the training
+// builds it; its own check stays as a guard). Every other path the run builds under the
+// target lies at most a few hundred bytes deeper (an iteration folder, node folders of a
+// tree at most 12 levels deep, case files, unique names cut to the folder's name limit),
+// so a target that passes stays far inside the system's 4096 bytes for a whole path; a
+// name too long for its folder is named when the folder is made.
+bool TargetPathsFit(const std::string& target) {
+  std::string atlas = layout::InFolder(target, layout::kAtlas);
+  ToBackslashes(atlas);
+  if (static_cast<int>(atlas.size()) <= kMaxAtlasPath) return true;
+  std::printf("The target folder %s is too long: its file %s would have %zu characters, at most %d\n", target.c_str(),
+              atlas.c_str(), atlas.size(), kMaxAtlasPath);
+  return false;
+}
+
 int Train(const Kro_BrainSetting& setting) {
   gTypedClassifierFiles = 1;
   const std::string target = setting.target.str();
+  if (!TargetPathsFit(target)) return 1;
   // Training removes and rewrites folders under its target, so it only runs into a new
   // or empty folder: nothing of an earlier run, of another training or of the user's is
   // touched. The check counts once the run holds the target's claim; the one before

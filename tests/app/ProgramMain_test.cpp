@@ -606,3 +606,42 @@ TEST(ProgramMainTest, ATargetTheRunCannotMakeOrReadIsNamedWithTheReason) {
     EXPECT_TRUE(std::filesystem::is_empty(tmp.file("noread")));
   }
 }
+
+// The atlas path "<target>\atlas.3dm" has at most 499 characters: a target one character
+// longer than that allows (490, several folders deep, each name well under the system's
+// limit) is refused with one line naming it before anything is read or made; the longest
+// target it allows still trains.
+TEST(ProgramMainTest, ATargetTooLongForTheRunsPathsIsRefusedBeforeAnyWork) {
+  // "a/b/<240 x>/<n y>/T" has 4 + 240 + 1 + n + 2 characters.
+  auto target = [](size_t length) {
+    return "a/b/" + std::string(240, 'x') + "/" + std::string(length - 247, 'y') + "/T";
+  };
+  const struct Case {
+    size_t length;
+    int status;
+    std::string line;  // the whole output when refused
+  } cases[] = {
+      {490, 1,
+       "The target folder " + Shown(target(490)) + " is too long: its file " + Shown(target(490)) +
+           "\\atlas.3dm would have 500 characters, at most 499\n"},
+      {489, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    TempFolder tmp;
+    CopyTwoExampleSubjects(tmp.file("src"));
+    const std::string t = target(c.length);
+    ASSERT_EQ(t.size(), c.length);
+    const std::map<std::string, std::string> before = TreeContents(tmp.path());
+    const ProcessResult r = RunProcess({SEGMENTER_EXE, "-r", "1", "-n", "2", "-t", "1", "src", t}, tmp.path());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(std::filesystem::exists(tmp.file(t + "/training_done.txt")));
+      continue;
+    }
+    EXPECT_EQ(r.out, c.line);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(std::filesystem::exists(tmp.file("a")));
+    EXPECT_TRUE(TreeContents(tmp.path()) == before) << "a file was written or changed";
+  }
+}
