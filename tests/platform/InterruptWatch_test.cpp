@@ -161,7 +161,7 @@ TEST(InterruptWatch, ASecondSignalDuringTheEndKeepsTheLineAndTheCleanup) {
     int first;
     int second;
     bool slowCleanup;  // the cleanup takes 300 ms; the second signal comes during it
-    Holder holder;     // the signals come 10 ms and 40 ms into the hold
+    Holder holder;     // held from before the first signal until 20 ms after the second
     const char* marksAfter;
   } cases[] = {
       {"the same signal during the cleanup", SIGHUP, SIGHUP, true, kNothing, "cleanup\n"},
@@ -181,18 +181,22 @@ TEST(InterruptWatch, ASecondSignalDuringTheEndKeepsTheLineAndTheCleanup) {
       });
       std::fputs("progress still in the buffer\n", stdout);
       std::atomic<bool> holding{false};
+      std::atomic<bool> sent{false};
+      const auto holdUntilSent = [&] {
+        holding = true;
+        while (!sent) Sleep(1);
+        Sleep(20);
+      };
       if (c.holder != kNothing) {
         std::thread([&] {
           if (c.holder == kConsole) {
             flockfile(stdout);
-            holding = true;
-            Sleep(100);
+            holdUntilSent();
             std::fputs("a line of another thread\n", stdout);
             funlockfile(stdout);
           } else {
             FatalExitHold step;
-            holding = true;
-            Sleep(100);
+            holdUntilSent();
             AppendMark(marks, "step done\n");
           }
           Sleep(30000);
@@ -203,6 +207,7 @@ TEST(InterruptWatch, ASecondSignalDuringTheEndKeepsTheLineAndTheCleanup) {
       kill(getpid(), c.first);
       Sleep(c.slowCleanup ? 100 : 30);
       kill(getpid(), c.second);
+      sent = true;
       Sleep(30000);
     });
     EXPECT_EQ(r.signal, c.first);
