@@ -113,14 +113,6 @@ bool OutputSparesModel(const std::string& output, const std::string& modelDir) {
   return OutputSparesFiles(output, modelFiles);
 }
 
-// The folder that holds the file `path` names: the text before its last "/" or "\",
-// "/" for a file of the root, "." for a name without a folder.
-std::string HoldingFolder(const std::string& path) {
-  const size_t sep = path.find_last_of("/\\");
-  if (sep == std::string::npos) return ".";
-  return sep == 0 ? "/" : path.substr(0, sep);
-}
-
 // False, with one line, when the output is named as a subject's volume of a training
 // folder ("<name>.brain" or "<name>.label" with ".hdr" or ".img") and a file of it exists
 // already in the folder that holds the source (the same folder on disk, by any path):

@@ -97,8 +97,7 @@ long long Now() {
 
 // True once a wait that would end at `until` is to end.
 bool WaitIsOver(std::chrono::steady_clock::time_point until) {
-  const long long now = Now();
-  if (gCutBy.load() != 0 && now >= gCutUntil.load()) return true;
+  if (gCutBy.load() != 0 && Now() >= gCutUntil.load()) return true;
   return std::chrono::steady_clock::now() >= until;
 }
 

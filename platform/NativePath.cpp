@@ -50,6 +50,12 @@ bool OpenOutputStream(std::ofstream& out, const std::string& path, std::ios::ope
   return out.is_open();
 }
 
+std::string HoldingFolder(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  if (separator == std::string::npos) return ".";
+  return separator == 0 ? "/" : path.substr(0, separator);
+}
+
 bool PathExists(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;
@@ -82,7 +88,7 @@ std::string FitFileName(const std::string& stem, const std::string& tail, size_t
 std::string CreateUniqueFile(const std::string& stem, const std::string& mark, const std::string& suffix,
                              const std::function<void(const std::string& name, bool reserved)>& reserve) {
   const size_t separator = stem.find_last_of("/\\");
-  const std::string folder = separator == std::string::npos ? "." : separator == 0 ? "/" : stem.substr(0, separator);
+  const std::string folder = HoldingFolder(stem);
   const std::string fileStem = separator == std::string::npos ? stem : stem.substr(separator + 1);
   const std::string prefix = separator == std::string::npos ? "" : stem.substr(0, separator + 1);
   const long nameMax = pathconf(NativePath(folder).c_str(), _PC_NAME_MAX);

@@ -24,6 +24,10 @@ bool OpenOutputStream(std::ofstream& out, const std::string& path,
 // reading through this layer is appended to it (one thread only). Null stops it.
 void RecordInputOpensForTesting(std::vector<std::string>* sink);
 
+// The folder that holds the file `path` names, in the program's spelling: the text
+// before its last "/" or "\", "/" for a file of the root, "." for a name without a folder.
+std::string HoldingFolder(const std::string& path);
+
 // True when the path names an existing file or folder.
 bool PathExists(const std::string& path);
 

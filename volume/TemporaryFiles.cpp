@@ -14,13 +14,8 @@ std::string TemporaryFiles::Make(const std::string& name, const std::string& suf
   FatalExitHold hold;
   const volume_names::SplitName split = volume_names::SplitForWriting(name);
   const std::string temp =
-      CreateUniqueFile(split.With(""), ".partial-", suffix, [this](const std::string& file, bool reserved) {
-        if (reserved) {
-          List(file);
-        } else {
-          Unlist(file);
-        }
-      });
+      CreateUniqueFile(split.With(""), ".partial-", suffix,
+                       [this](const std::string& file, bool reserved) { reserved ? List(file) : Unlist(file); });
   if (temp.empty()) return temp;
   bool swept = false;
   {
